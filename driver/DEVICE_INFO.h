@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace kestrel {
+
+// The camera's address and credentials with the driver's two time limits.
+// Copied whole into every HTTP sender.
+struct DEVICE_INFO {
+    virtual ~DEVICE_INFO() = default;
+
+    uint32_t requestTimeLimitMs = 5000;  // HTTP requests and thread stops
+    uint32_t frameTimeLimitMs = 15000;   // without an accepted frame: signal lost
+    std::string address;
+    uint16_t port = 80;
+    std::string userName;
+    std::string password;
+    std::string serverType;              // the model name; names the model file
+};
+
+}  // namespace kestrel

@@ -1,0 +1,28 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/CBaseThread.h"
+
+namespace kestrel {
+
+// A thread that calls OnTick once per period until stopped.
+class CTickThread : public CBaseThread {
+public:
+    explicit CTickThread(IDebugMessage* owner);
+    ~CTickThread() override;
+
+    void Run() override;           // slot 4
+    virtual void OnTick() = 0;     // slot 5
+
+    // Starts with one tick at once, then one per period.
+    bool StartTicking(const std::string& name);
+    void SetPeriod(uint32_t periodMs) { m_period.store(periodMs); }
+    uint32_t GetPeriod() const { return m_period.load(); }
+
+protected:
+    std::atomic<uint32_t> m_period{1500};
+    std::atomic<bool> m_tickFirst{false};
+};
+
+}  // namespace kestrel
