@@ -10,6 +10,7 @@
 
 #include "host/CCaptureAPIEx.h"
 #include "host/HalyardExports.h"
+#include "host/IIPCaptureDriver.h"
 #include "tests/host/TestCapabilities.h"
 #include "tests/host/TestCaptureUser.h"
 
@@ -93,6 +94,29 @@ TEST_F(LoadedLibrary, TwoDriverObjectsShareNothing) {
     EXPECT_EQ(secondUser.MessageCount("IP Server Type hasn't been set", 1), 1u);
     EXPECT_EQ(firstUser.Messages().size(), 0u);
     EXPECT_TRUE(destroy(&second));
+}
+
+TEST_F(LoadedLibrary, IPCaptureObjectsAndForeignPointers) {
+    auto createIP = reinterpret_cast<CreateIPCaptureFn>(dlsym(m_handle, "CreateIPCapture"));
+    auto deleteIP = reinterpret_cast<DeleteIPCaptureFn>(dlsym(m_handle, "DeleteIPCapture"));
+    kestrel::ipcapture::IIPCaptureDriver* driver = createIP();
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->GetIOApi(), nullptr);
+    driver->Shutdown();
+    driver->Shutdown();
+    deleteIP(nullptr);
+    // Another implementation of the interface is not ours to delete.
+    class Foreign : public kestrel::ipcapture::IIPCaptureDriver {
+    public:
+        bool Initialize(kestrel::ipcapture::IHostSink*, IFrameAllocator*, kestrel::ipcapture::IDeviceDescription*) override {
+            return false;
+        }
+        void Shutdown() override {}
+        kestrel::ipcapture::IIPVideoCapture* GetVideoCapture() override { return nullptr; }
+        kestrel::ICaptureIOApi* GetIOApi() override { return nullptr; }
+    } foreign;
+    deleteIP(&foreign);
+    deleteIP(driver);
 }
 
 }  // namespace
