@@ -1,0 +1,108 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/record/CLossCounter.h"
+#include "tools/record/CMessageClassifier.h"
+#include "tools/record/CPictureWriter.h"
+#include "tools/record/CRecordFrameAllocator.h"
+#include "tools/record/RecordOptions.h"
+
+class CDebugInfoIf;
+class IFrameBuffer;
+
+namespace kestrel::record {
+
+class CLogQueue;
+
+// The host side of one camera, whichever driver interface feeds it: takes
+// pictures, debug messages and input changes from the driver's threads,
+// writes the pictures and keeps the figures the status line shows.
+class CCameraRecording {
+public:
+    static constexpr size_t kMaxInputs = 16;
+
+    struct Figures {
+        uint64_t pictures = 0;  // taken from the driver
+        uint64_t bytes = 0;
+        uint64_t lost = 0;
+        uint64_t refused = 0;   // writer was behind
+        uint64_t written = 0;
+        uint64_t videoStopped = 0;
+        bool lossExact = false;
+    };
+
+    CCameraRecording(uint32_t number, CameraTarget target, const RecordOptions& options, CLogQueue& log,
+                     std::vector<std::unique_ptr<IPictureSink>> sinks);
+    ~CCameraRecording();
+    CCameraRecording(const CCameraRecording&) = delete;
+    CCameraRecording& operator=(const CCameraRecording&) = delete;
+
+    bool StartWriter(std::string& error) { return m_writer.Start(error); }
+    void StopWriter() { m_writer.Stop(); }
+
+    // Driver callbacks, on any thread.
+    bool TakeFrame(IFrameBuffer* frame);
+    void TakeMessage(CDebugInfoIf* message);
+    void TakeVideoStopped();
+    void TakeInput(uint32_t input, int32_t state);
+    void TakeInputsReset();
+
+    // Notes from the recorder itself, printed like the driver's.
+    void Note(const char* level, const std::string& text);
+
+    // The first problem seen before the first picture; later ones are only shown.
+    void SetProblem(CameraProblem problem, const std::string& detail);
+    CameraProblem Problem() const { return m_problem.load(std::memory_order_acquire); }
+    std::string ProblemDetail() const;
+
+    Figures Snapshot() const;
+    bool HasPicture() const { return m_pictures.load(std::memory_order_acquire) > 0; }
+    bool WriterFailed() const { return m_writer.Failed(); }
+    std::string WriterError() const { return m_writer.Error(); }
+
+    // "off on -" for the inputs known so far; empty when none.
+    std::string InputText() const;
+    void SetInputCount(uint32_t count);
+
+    CRecordFrameAllocator& Allocator() { return m_allocator; }
+    const std::string& Label() const { return m_label; }
+    const CameraTarget& Target() const { return m_target; }
+    uint32_t Number() const { return m_number; }
+
+private:
+    void Post(const char* level, const char* text);
+
+    uint32_t m_number;
+    std::string m_label;
+    CameraTarget m_target;
+    const RecordOptions& m_options;
+    CLogQueue& m_log;
+    CRecordFrameAllocator m_allocator;
+    CPictureWriter m_writer;
+
+    std::mutex m_frameMutex;  // guards the loss counter and picture numbering
+    CLossCounter m_loss;
+    uint64_t m_nextNumber = 1;
+
+    std::atomic<uint64_t> m_pictures{0};
+    std::atomic<uint64_t> m_bytes{0};
+    std::atomic<uint64_t> m_lost{0};
+    std::atomic<uint64_t> m_refused{0};
+    std::atomic<uint64_t> m_videoStopped{0};
+    std::atomic<bool> m_lossExact{false};
+
+    std::atomic<CameraProblem> m_problem{CameraProblem::None};
+    mutable std::mutex m_problemMutex;
+    std::string m_problemDetail;
+
+    std::atomic<uint32_t> m_inputCount{0};
+    std::array<std::atomic<int32_t>, kMaxInputs> m_inputs{};
+};
+
+}  // namespace kestrel::record

@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+
+#include "tools/record/RecordOptions.h"
+
+namespace kestrel::record {
+
+// Turns argv into RecordOptions. The help text is the user manual of every
+// option, so it lives here next to the parsing.
+class CCommandLine {
+public:
+    enum class Result { Run, Help, Error };
+
+    // On Error, message holds one line without the program name.
+    Result Parse(int argc, const char* const* argv, RecordOptions& options);
+    const std::string& Message() const { return m_message; }
+    const std::string& HelpText() const { return m_help; }
+
+    // "host" or "host:port"; false with a reason on bad input.
+    static bool ParseCamera(const std::string& text, CameraTarget& target, std::string& error);
+    // "N=on" / "N=off" with N counting from 1.
+    static bool ParseOutput(const std::string& text, OutputRequest& request, std::string& error);
+
+private:
+    std::string m_message;
+    std::string m_help;
+};
+
+}  // namespace kestrel::record
