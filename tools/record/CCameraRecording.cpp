@@ -69,7 +69,7 @@ bool CCameraRecording::TakeFrame(IFrameBuffer* frame) {
     const auto monoUs = std::chrono::duration_cast<std::chrono::microseconds>(mono.time_since_epoch()).count();
     const uint64_t lost = m_loss.OnPicture(monoUs, stamped, stamp);
     m_lost.fetch_add(lost, std::memory_order_relaxed);
-    m_lossExact.store(stamped, std::memory_order_relaxed);
+    m_lossExact.store(stamped, std::memory_order_relaxed);  // the last picture tells how losses are counted
     m_bytes.fetch_add(size, std::memory_order_relaxed);
     m_pictures.fetch_add(1, std::memory_order_release);
     return true;
