@@ -29,47 +29,6 @@ protected:
     std::string rootName;
 };
 
-TEST_F(DriverConfigurationTest, FillsEveryFieldItReads) {
-    dir.Write("full.xml", ModelXml({
-                              {"quality/min", "2"},
-                              {"quality/max", "9"},
-                              {"rtp/keepalive", "45"},
-                              {"videomode", "ntsc"},
-                              {"resolutions/qcif", "true"},
-                              {"resolutions/qcifx", "176"},
-                              {"resolutions/qcify", "120"},
-                              {"resolutions/cif4", "True"},
-                              {"resolutions/cif4x", "704"},
-                              {"resolutions/cif4y", "480"},
-                              {"framerate/max", "30"},
-                              {"framerate/res0", "30"},
-                              {"framerate/res3", "15"},
-                              {"io/input", "2"},
-                              {"io/output", "3"},
-                          }));
-    config.cameraCount = 7;
-    ASSERT_TRUE(ReadDriver("full"));
-    EXPECT_EQ("2", config.qualityMin);
-    EXPECT_EQ("9", config.qualityMax);
-    EXPECT_EQ("45", config.rtpKeepAlive);
-    EXPECT_EQ("ntsc", config.videoMode);
-    EXPECT_TRUE(config.supported[0]);
-    EXPECT_FALSE(config.supported[1]);
-    EXPECT_FALSE(config.supported[2]);
-    EXPECT_TRUE(config.supported[3]);
-    EXPECT_EQ(176, config.width[0]);
-    EXPECT_EQ(120, config.height[0]);
-    EXPECT_EQ(704, config.width[3]);
-    EXPECT_EQ(480, config.height[3]);
-    EXPECT_EQ(30, config.maxFrameRate);
-    EXPECT_EQ(30, config.maxFpsRes[0]);
-    EXPECT_EQ(-1, config.maxFpsRes[1]);
-    EXPECT_EQ(15, config.maxFpsRes[3]);
-    EXPECT_EQ(2, config.configuredInputCount);
-    EXPECT_EQ(3, config.configuredOutputCount);
-    EXPECT_EQ(1u, config.cameraCount);
-}
-
 TEST_F(DriverConfigurationTest, IntegersAreReadTheAtoiWay) {
     struct Row {
         const char* text;
@@ -103,7 +62,9 @@ TEST_F(DriverConfigurationTest, LaterFileKeepsWhatItLacks) {
                                      {"framerate/max", "25"},
                                      {"io/input", "2"}}));
     dir.Write("second.xml", ModelXml({{"resolutions/cif", "false"}}));
+    config.cameraCount = 4;
     ASSERT_TRUE(ReadDriver("first"));
+    EXPECT_EQ(1u, config.cameraCount);
     // No flag is set by the second file, but CIF stays from the first.
     ASSERT_TRUE(ReadDriver("second"));
     EXPECT_TRUE(config.supported[1]);

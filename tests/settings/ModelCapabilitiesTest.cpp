@@ -73,49 +73,48 @@ TEST_F(ModelCapabilitiesTest, CifFrameRateSetsIntervals) {
     }
 }
 
-TEST_F(ModelCapabilitiesTest, LaterResolutionInheritsFrameRate) {
-    std::vector<Key> keys = Cif("25");
-    keys.insert(keys.end(), {{"resolutions/cif2", "true"},
-                             {"resolutions/cif2x", "704"},
-                             {"resolutions/cif2y", "288"},
-                             {"resolutions/cif4", "true"},
-                             {"resolutions/cif4x", "704"},
-                             {"resolutions/cif4y", "576"},
-                             {"framerate/res3", "5"}});
-    ASSERT_TRUE(Read(keys));
-    ASSERT_EQ(3u, capabilities.resolutions.size());
-    EXPECT_EQ(3, capabilities.resolutions[1].kind);
-    EXPECT_EQ(40u, capabilities.resolutions[1].minimumInterval);
-    EXPECT_EQ(4, capabilities.resolutions[2].kind);
-    EXPECT_EQ(200u, capabilities.resolutions[2].minimumInterval);
-    EXPECT_EQ((Intervals{1000, 500, 333, 250, 200}), capabilities.resolutions[2].intervals);
-}
-
-TEST_F(ModelCapabilitiesTest, SameSizeListedOnceExceptWidthZero) {
-    ASSERT_TRUE(Read({{"resolutions/cif", "true"},
-                      {"resolutions/cifx", "352"},
-                      {"resolutions/cify", "288"},
-                      {"resolutions/cif2", "true"},
-                      {"resolutions/cif2x", "352"},
-                      {"resolutions/cif2y", "288"}}));
-    ASSERT_EQ(1u, capabilities.resolutions.size());
-    EXPECT_EQ(2, capabilities.resolutions[0].kind);
-
-    ASSERT_TRUE(Read({{"resolutions/cif", "true"},
-                      {"resolutions/cifx", "0"},
-                      {"resolutions/cify", "0"},
-                      {"resolutions/cif2", "true"},
-                      {"resolutions/cif2x", "0"},
-                      {"resolutions/cif2y", "0"}}));
-    EXPECT_EQ(2u, capabilities.resolutions.size());
-}
-
-TEST_F(ModelCapabilitiesTest, ResolutionNeedsBothSizes) {
-    // A size that is not a number fails the read, so no entry is made.
-    ASSERT_TRUE(Read({{"resolutions/cif", "true"}, {"resolutions/cifx", "wide"}, {"resolutions/cify", "288"}}));
-    EXPECT_TRUE(capabilities.resolutions.empty());
-    ASSERT_TRUE(Read({{"resolutions/cif", "true"}, {"resolutions/cifx", "352"}}));
-    EXPECT_TRUE(capabilities.resolutions.empty());
+TEST_F(ModelCapabilitiesTest, ResolutionEntries) {
+    struct Entry {
+        int32_t kind;
+        uint16_t width;
+        uint16_t height;
+        uint32_t minimum;
+        bool operator==(const Entry&) const = default;
+    };
+    auto sized = [](const char* name, const char* width, const char* height) {
+        const std::string base = std::string("resolutions/") + name;
+        return std::vector<Key>{{base, "true"}, {base + "x", width}, {base + "y", height}};
+    };
+    auto join = [](std::vector<std::vector<Key>> parts) {
+        std::vector<Key> keys;
+        for (auto& part : parts) keys.insert(keys.end(), part.begin(), part.end());
+        return keys;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Key> keys;
+        std::vector<Entry> entries;
+    };
+    const Row rows[] = {
+        {"2CIF inherits CIF's rate, 4CIF has its own",
+         join({Cif("25"), sized("cif2", "704", "288"), sized("cif4", "704", "576"), {{"framerate/res3", "5"}}}),
+         {{2, 352, 288, 40}, {3, 704, 288, 40}, {4, 704, 576, 200}}},
+        {"same size listed once", join({Cif("25"), sized("cif2", "352", "288")}), {{2, 352, 288, 40}}},
+        {"width 0 always listed", join({sized("cif", "0", "0"), sized("cif2", "0", "0")}),
+         {{2, 0, 0, 1000}, {3, 0, 0, 1000}}},
+        {"size not a number", sized("cif", "wide", "288"), {}},
+        {"height absent", {{"resolutions/cif", "true"}, {"resolutions/cifx", "352"}}, {}},
+        {"sizes cut to 16 bits", sized("cif4", "65888", "576"), {{4, 352, 576, 1000}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(Read(row.keys));
+        std::vector<Entry> entries;
+        for (const kestrel::ResolutionEntry& e : capabilities.resolutions) {
+            entries.push_back({e.kind, e.width, e.height, e.minimumInterval});
+        }
+        EXPECT_EQ(row.entries, entries);
+    }
 }
 
 TEST_F(ModelCapabilitiesTest, CameraCountSpellings) {
@@ -164,18 +163,10 @@ TEST_F(ModelCapabilitiesTest, ModesFromTextMarkOrName) {
 TEST_F(ModelCapabilitiesTest, ModeCursorEndsAndRestarts) {
     ASSERT_TRUE(Read({{"mode", "mpeg4 jpeg"}}));
     int32_t mode = 0;
-    ASSERT_TRUE(capabilities.GetFirstMode(mode));
-    EXPECT_EQ(4, mode);
-    ASSERT_TRUE(capabilities.GetNextMode(mode));
-    EXPECT_EQ(2, mode);
-    EXPECT_FALSE(capabilities.GetNextMode(mode));
+    ASSERT_EQ((Modes{4, 2}), ListModes());
     EXPECT_FALSE(capabilities.GetNextMode(mode));  // stays ended
     ASSERT_TRUE(capabilities.GetFirstMode(mode));
     EXPECT_EQ(4, mode);
-
-    ModelCapabilities none;
-    EXPECT_FALSE(none.GetFirstMode(mode));
-    EXPECT_FALSE(none.GetNextMode(mode));
 }
 
 TEST_F(ModelCapabilitiesTest, FlagsAndCountsAreExact) {
