@@ -189,6 +189,13 @@ uint32_t CXMLSettingsAPI::CreateDOMDocument(std::unique_ptr<pugi::xml_document>&
 }
 
 bool CXMLSettingsAPI::LoadDocument(pugi::xml_document& document, const std::string& path) {
+    // The parser opens the file itself and would wait forever on a FIFO.
+    CDinaFileBase file;
+    file.SetFileName(path);
+    if (!file.OpenForReading()) {
+        return false;
+    }
+    file.Close();
     if (!document.load_file(path.c_str(), kParseOptions, pugi::encoding_auto)) {
         return false;
     }

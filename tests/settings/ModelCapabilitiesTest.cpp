@@ -1,6 +1,7 @@
 #include "settings/ModelCapabilities.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -209,8 +210,11 @@ TEST_F(ModelCapabilitiesTest, RootElementAndMark) {
         EXPECT_EQ("sony", rootName);
         EXPECT_EQ(row.mark, mark);
     }
-    bool mark = false;
-    EXPECT_FALSE(kestrel::FindRootElement("absent", rootName, mark, dir.Path()));
+    ASSERT_EQ(0, ::mkfifo((dir.Path() + "fifo.xml").c_str(), 0600));
+    for (const char* model : {"absent", "fifo"}) {  // a FIFO must not block the reader
+        bool mark = false;
+        EXPECT_FALSE(kestrel::FindRootElement(model, rootName, mark, dir.Path())) << model;
+    }
 }
 
 }  // namespace
