@@ -35,6 +35,7 @@ if(TARGET Halyard)
   # The prefix is found from the .pc file's own place, so an installation
   # made with "cmake --install --prefix" can be moved.
   file(RELATIVE_PATH HALYARD_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" HALYARD_PC_TO_PREFIX "${HALYARD_PC_TO_PREFIX}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/halyard.pc.in ${PROJECT_BINARY_DIR}/cmake/halyard.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/cmake/halyard.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()

@@ -116,9 +116,14 @@ int CRecorder::Run() {
     Shutdown();
     PrintLogs();
     m_console.EndStatus();
+    // A failed run without pictures ends with its one error line only.
+    uint64_t pictures = 0;
     bool anyStarted = false;
-    for (const auto& camera : m_cameras) anyStarted = anyStarted || camera.videoStarted;
-    if (anyStarted) {
+    for (const auto& camera : m_cameras) {
+        anyStarted = anyStarted || camera.videoStarted;
+        pictures += camera.recording->Snapshot().pictures;
+    }
+    if (anyStarted && (m_exit == ExitOk || pictures > 0)) {
         double runS = 0;
         for (const auto& camera : m_cameras) {
             if (camera.videoStarted) runS = std::max(runS, Seconds(camera.stopped - camera.started));
@@ -471,7 +476,7 @@ void CRecorder::PrintSummary(double runS) {
     if (m_options.writeAvi) m_console.Line("  video:    " + m_outputDir + "/cameraN.avi (Motion JPEG)");
     const double cpu = user + system;
     std::string cpuLine = "  CPU: " + Fixed(user, 2) + " s user + " + Fixed(system, 2) + " s system";
-    if (runS > 0) cpuLine += " = " + Fixed(100.0 * cpu / runS, 1) + "% of one core over " + Fixed(runS, 1) + " s";
+    if (runS >= 1) cpuLine += " = " + Fixed(100.0 * cpu / runS, 1) + "% of one core over " + Fixed(runS, 1) + " s";
     if (m_options.simulated > 0) cpuLine += " (simulated cameras included)";
     m_console.Line(cpuLine);
     if (m_cameras.size() > 1) {

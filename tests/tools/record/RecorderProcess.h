@@ -78,13 +78,17 @@ public:
         }
         if (m_pid <= 0) return m_status;
         int status = 0;
-        pid_t done = ::wait4(m_pid, &status, WNOHANG, &m_usage);
-        if (done == 0) {
-            ::kill(m_pid, SIGKILL);
-            ::wait4(m_pid, &status, 0, &m_usage);
-            m_pid = -1;
-            m_status = -1;
-            return -1;
+        for (;;) {
+            const pid_t done = ::wait4(m_pid, &status, WNOHANG, &m_usage);
+            if (done == m_pid) break;
+            if (done < 0 || std::chrono::steady_clock::now() >= end) {
+                ::kill(m_pid, SIGKILL);
+                ::wait4(m_pid, &status, 0, &m_usage);
+                m_pid = -1;
+                m_status = -1;
+                return -1;
+            }
+            ::usleep(10000);
         }
         m_pid = -1;
         m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -136,7 +136,9 @@ RecordingCheck CheckRecording(const std::string& dir, const std::string& camera,
         EXPECT_EQ(std::to_string(h), height) << name;
         camsim::PictureStampInfo stamp;
         EXPECT_EQ(camsim::CPictureStamp::Verify(bytes.data(), bytes.size(), &stamp), camsim::StampResult::Ok) << name;
-        if (i > 1) EXPECT_EQ(stamp.frameNumber, lastStamp + 1) << name << ": a picture is missing";
+        if (i > 1) {
+            EXPECT_EQ(stamp.frameNumber, lastStamp + 1) << name << ": a picture is missing";
+        }
         lastStamp = stamp.frameNumber;
         pictures.push_back(bytes);
     }
@@ -213,7 +215,9 @@ TEST(RecorderRun, CredentialsAreCheckedAndNeverShown) {
                                              "--password-file", pw, "-d", "3", "-o", dir.Path() + "/rec"},
                                             p, 60000);
         EXPECT_EQ(rc, c.exit) << c.password << "\n" << p.Out() << p.Err();
-        if (c.exit != 0) ExpectOneErrorLine(p, "refused the user name or password");
+        if (c.exit != 0) {
+            ExpectOneErrorLine(p, "refused the user name or password");
+        }
         EXPECT_EQ(p.Out().find(c.password), std::string::npos);
         EXPECT_EQ(p.Err().find(c.password), std::string::npos);
         EXPECT_EQ(p.Out().find("S3cret"), std::string::npos);
