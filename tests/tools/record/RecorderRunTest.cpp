@@ -66,6 +66,29 @@ uint16_t ClosedPort() {
     return ntohs(a.sin_port);
 }
 
+// The kernel's count of UDP datagrams dropped for a full receive buffer,
+// system-wide: tells a loaded machine from a fault when pictures go missing.
+uint64_t UdpReceiveBufferDrops() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string names;
+    std::string values;
+    for (std::string line; std::getline(snmp, line);) {
+        if (line.rfind("Udp: ", 0) != 0) continue;
+        if (names.empty()) {
+            names = line;
+        } else {
+            values = line;
+            break;
+        }
+    }
+    std::istringstream n(names);
+    std::istringstream v(values);
+    for (std::string name, value; n >> name && v >> value;) {
+        if (name == "RcvbufErrors") return std::stoull(value);
+    }
+    return 0;
+}
+
 // summary.csv as rows of named fields.
 std::vector<std::map<std::string, std::string>> ReadSummary(const std::string& path) {
     std::vector<std::map<std::string, std::string>> rows;
@@ -296,6 +319,25 @@ TEST(RecorderRun, InputsAndOutputs) {
     cam.Stop();
 }
 
+// The camera answers but no picture comes (here: the simulator holds its
+// stream back, as a firewall that drops UDP would).
+TEST(RecorderRun, NoPictureWithinTheTimeLimit) {
+    camsim::CameraConfig config;
+    camsim::CCamera cam(config);
+    ASSERT_TRUE(cam.Start());
+    cam.SetPaused(true);
+    recordtest::TempDir dir;
+    RecorderProcess p;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(RecorderProcess::Run(kRecorder, {"-c", "127.0.0.1:" + std::to_string(cam.Port()), "--first-picture-timeout",
+                                               "3", "-o", dir.Path() + "/rec"},
+                                   p, 60000),
+              7);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+    ExpectOneErrorLine(p, "sent no picture within 3 s");
+    cam.Stop();
+}
+
 TEST(RecorderRun, UsageErrorsOfTheCameraModel) {
     recordtest::TempDir dir;
     RecorderProcess p;
@@ -321,9 +363,13 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
         args.push_back("127.0.0.1:" + std::to_string(farm.At(i).Port()));
     }
     RecorderProcess p;
+    const uint64_t dropsBefore = UdpReceiveBufferDrops();
     ASSERT_EQ(RecorderProcess::Run(kRecorder, args, p, (seconds + 120) * 1000), 0) << p.Out() << p.Err();
+    const uint64_t kernelDrops = UdpReceiveBufferDrops() - dropsBefore;
     const auto summary = ReadSummary(out + "/summary.csv");
     ASSERT_EQ(summary.size(), count);
+    SCOPED_TRACE("UDP datagrams the kernel dropped meanwhile for full receive buffers (whole machine): " +
+                 std::to_string(kernelDrops));
     uint64_t total = 0;
     for (unsigned i = 0; i < count; ++i) {
         const auto& row = summary[i];
