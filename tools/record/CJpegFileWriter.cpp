@@ -1,6 +1,8 @@
 #include "tools/record/CJpegFileWriter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -36,14 +38,23 @@ bool CJpegFileWriter::Open() {
 bool CJpegFileWriter::Write(const Picture& picture) {
     if (m_index == nullptr) return false;
     m_path.assign(m_dir).append("/").append(FileName(picture.number));
-    std::FILE* f = std::fopen(m_path.c_str(), "we");
-    if (f == nullptr) return Fail("create", m_path);
-    const bool written = std::fwrite(picture.data, 1, picture.size, f) == picture.size;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        const int saved = errno;
-        std::remove(m_path.c_str());  // no partial picture is left behind
-        errno = saved;
+    // Plain system calls: no stream buffer is allocated per picture.
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail("create", m_path);
+    int error = 0;
+    for (uint32_t done = 0; error == 0 && done < picture.size;) {
+        const ssize_t n = ::write(fd, picture.data + done, picture.size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+        } else {
+            done += static_cast<uint32_t>(n);
+        }
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
+        ::unlink(m_path.c_str());  // no partial picture is left behind
+        errno = error;
         return Fail("write", m_path);
     }
     // The row follows the file, so every row names a complete picture.

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,6 +117,19 @@ void ExpectOneErrorLine(const RecorderProcess& p, const std::string& mentions) {
     EXPECT_NE(lines[0].find(mentions), std::string::npos) << lines[0];
 }
 
+// What ffprobe, when the machine has it, counts in a video file; -1 without it.
+long FramesFfprobeReads(const std::string& path) {
+    if (::access("/usr/bin/ffprobe", X_OK) != 0) return -1;
+    const std::string command = "/usr/bin/ffprobe -v error -count_frames -select_streams v:0 "
+                                "-show_entries stream=nb_read_frames -of csv=p=0 '" + path + "'";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char line[64] = {0};
+    const bool read = std::fgets(line, sizeof(line), pipe) != nullptr;
+    ::pclose(pipe);
+    return read ? std::atol(line) : -2;
+}
+
 struct RecordingCheck {
     size_t pictures = 0;
 };
@@ -180,6 +195,11 @@ RecordingCheck CheckRecording(const std::string& dir, const std::string& camera,
             EXPECT_EQ(f.size, pictures[i].size()) << "AVI frame " << i;
             EXPECT_TRUE(std::equal(pictures[i].begin(), pictures[i].end(), file.FrameData(f))) << "AVI frame " << i;
             EXPECT_TRUE(recordtest::DecodeJpeg(file.FrameData(f), f.size, nullptr, nullptr)) << "AVI frame " << i;
+        }
+        // A common player's reading of the file, where one is installed.
+        const long ffprobeFrames = FramesFfprobeReads(dir + "/" + camera + ".avi");
+        if (ffprobeFrames != -1) {
+            EXPECT_EQ(ffprobeFrames, static_cast<long>(pictures.size()));
         }
     }
     return result;
