@@ -10,6 +10,9 @@ namespace {
 // -1 until the first lock is built; 1 on a single processor.
 std::atomic<int> g_singleProcessor{-1};
 
+// Written only when TryEnter gives up, so the fast path never touches it.
+thread_local uint32_t t_lastFailedAttempts = 0;
+
 }  // namespace
 
 CRecursiveLock::CRecursiveLock() : m_wake(std::make_unique<kestrel::CEvent>(false)) {
@@ -26,7 +29,7 @@ CRecursiveLock::~CRecursiveLock() = default;
 bool CRecursiveLock::TryEnter() {
     const uint64_t self = kestrel::CurrentThreadId();
     uint32_t spins = m_counters.spinCount.load(std::memory_order_relaxed);
-    for (;;) {
+    for (uint32_t attempts = 1;; ++attempts) {
         int32_t expected = 0;
         if (m_counters.lockCount.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
             m_counters.owner.store(self, std::memory_order_relaxed);
@@ -38,7 +41,10 @@ bool CRecursiveLock::TryEnter() {
             m_counters.recursion.fetch_add(1, std::memory_order_relaxed);
             return true;
         }
-        if (spins == 0) return false;
+        if (spins == 0) {
+            t_lastFailedAttempts = attempts;
+            return false;
+        }
         --spins;
     }
 }
@@ -70,3 +76,5 @@ void CRecursiveLock::Leave() {
         m_wake->Set();
     }
 }
+
+uint32_t CRecursiveLock::LastFailedTryAttempts() { return t_lastFailedAttempts; }

@@ -25,6 +25,9 @@ public:
     uint32_t GetSpinCount() const { return m_counters.spinCount.load(std::memory_order_relaxed); }
     // Only for tests: force the single-processor behaviour.
     void SetSpinCount(uint32_t count) { m_counters.spinCount.store(count, std::memory_order_relaxed); }
+    // For tests: the acquisition attempts of the calling thread's last
+    // TryEnter that failed (spin count + 1).
+    static uint32_t LastFailedTryAttempts();
 
 private:
     struct Counters {
