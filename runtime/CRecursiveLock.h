@@ -30,6 +30,10 @@ public:
     static uint32_t LastFailedTryAttempts();
 
 private:
+    uint32_t BumpRecursion(int32_t delta);
+    // The attempts after the first failed one; kept out of line.
+    __attribute__((noinline)) bool Spin(uint64_t self);
+
     struct Counters {
         std::atomic<uint32_t> spinCount{0};
         std::atomic<int32_t> lockCount{0};
