@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -284,6 +285,7 @@ struct FirstTickRow {
     bool ticking;
     int ticksBeforeStop;
 };
+void PrintTo(const FirstTickRow& row, std::ostream* os) { *os << row.name; }
 
 class CTickThreadFirstTick : public ::testing::TestWithParam<FirstTickRow> {};
 

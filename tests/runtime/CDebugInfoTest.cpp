@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -13,6 +14,7 @@ struct TextRow {
     const char* text;
     int8_t level;
 };
+void PrintTo(const TextRow& row, std::ostream* os) { *os << row.name; }
 
 class CDebugInfoRows : public ::testing::TestWithParam<TextRow> {};
 

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
+#include <string>
 #include <thread>
 
 #include "runtime/CManualEvent.h"
@@ -24,6 +26,7 @@ struct ResetRow {
     bool manual;
     bool signalledAfterWait;
 };
+void PrintTo(const ResetRow& row, std::ostream* os) { *os << row.name; }
 
 class CEventReset : public ::testing::TestWithParam<ResetRow> {};
 
@@ -51,6 +54,7 @@ struct EitherRow {
     bool firstLeft;
     bool secondLeft;
 };
+void PrintTo(const EitherRow& row, std::ostream* os) { *os << row.name; }
 
 class WaitForEitherRows : public ::testing::TestWithParam<EitherRow> {};
 

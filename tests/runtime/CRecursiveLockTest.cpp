@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -71,6 +73,7 @@ struct ContentionRow {
     int threads;
     int iterations;
 };
+void PrintTo(const ContentionRow& row, std::ostream* os) { *os << row.name; }
 
 class CRecursiveLockContention : public ::testing::TestWithParam<ContentionRow> {};
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
+#include <string>
 
 namespace {
 
@@ -36,6 +38,7 @@ struct ElapsedRow {
     uint32_t atLeast;
     uint32_t below;
 };
+void PrintTo(const ElapsedRow& row, std::ostream* os) { *os << row.name; }
 
 class CTimeElapsed : public ::testing::TestWithParam<ElapsedRow> {};
 

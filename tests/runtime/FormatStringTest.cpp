@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -29,6 +30,7 @@ struct UnsignedRow {
     uint32_t value;
     const char* text;
 };
+void PrintTo(const UnsignedRow& row, std::ostream* os) { *os << row.text; }
 
 class FormatUnsignedRows : public ::testing::TestWithParam<UnsignedRow> {};
 

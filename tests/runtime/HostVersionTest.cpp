@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct LevelRow {
     int level;
     int delivered;
 };
+void PrintTo(const LevelRow& row, std::ostream* os) { *os << row.major << "." << row.minor << " level " << row.level; }
 
 class AdaptDebugLevelRows : public ::testing::TestWithParam<LevelRow> {};
 
@@ -56,6 +58,7 @@ struct ParseRow {
     bool ok;
     uint16_t major, minor, build, revision;
 };
+void PrintTo(const ParseRow& row, std::ostream* os) { *os << "\"" << row.path << "\""; }
 
 class ParseHostCoreVersionRows : public ::testing::TestWithParam<ParseRow> {};
 
@@ -115,6 +118,7 @@ struct LoadRow {
     std::string load;
     std::string expected;
 };
+void PrintTo(const LoadRow& row, std::ostream* os) { *os << row.name; }
 
 class ReadHostCoreVersionRows : public ::testing::TestWithParam<LoadRow> {};
 
