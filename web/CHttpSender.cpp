@@ -212,12 +212,12 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
 void CHttpSender::Cancel()
 {
     m_cancelled.store(true);
-    {
-        std::lock_guard<std::mutex> guard(m_multiLock);
-        if (m_multi != nullptr) {
-            curl_multi_wakeup(m_multi);
-        }
+    // Under m_multiLock the destructor cannot free the handles meanwhile.
+    std::lock_guard<std::mutex> guard(m_multiLock);
+    if (m_multi == nullptr) {
+        return;
     }
+    curl_multi_wakeup(m_multi);
     // When no operation runs, release the request here; otherwise the
     // working thread sees the flag as soon as its wait wakes up.
     if (m_workLock.try_lock()) {

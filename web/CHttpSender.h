@@ -23,7 +23,7 @@ constexpr uint32_t ErrorInvalidServerResponse = 12152;
 constexpr uint32_t ErrorTlsFailure = 12175;
 
 // The sender on libcurl. One working thread at a time; Cancel from any
-// thread. (The implementation adds its private members.)
+// thread, also while the destructor runs, but not after it has returned.
 class CHttpSender : public CBaseHttpSender {
 public:
     explicit CHttpSender(const kestrel::DEVICE_INFO& device);

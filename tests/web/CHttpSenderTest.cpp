@@ -21,77 +21,14 @@ using Web::CHttpSender;
 using Web::HttpRequest;
 using webtest::RawConnection;
 using webtest::RawServer;
+using webtest::Always;
+using webtest::BigText;
+using webtest::Device;
+using webtest::HttplibServer;
+using webtest::Response;
+using webtest::Text;
+using webtest::WaitFor;
 using Clock = std::chrono::steady_clock;
-
-kestrel::DEVICE_INFO Device(uint16_t port, const std::string& user = "", const std::string& password = "",
-                            uint32_t limitMs = 3000, const std::string& address = "127.0.0.1")
-{
-    kestrel::DEVICE_INFO device;
-    device.address = address;
-    device.port = port;
-    device.userName = user;
-    device.password = password;
-    device.requestTimeLimitMs = limitMs;
-    return device;
-}
-
-std::string Response(const std::string& status, const std::string& headers, const std::string& body)
-{
-    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
-}
-
-// Answers every request of a connection with the same bytes.
-RawServer::Script Always(const std::string& response)
-{
-    return [response](RawConnection& c) {
-        while (!c.ReadRequest().empty()) {
-            if (!c.Write(response)) return;
-        }
-    };
-}
-
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::string BigText(size_t size)
-{
-    std::string s(size, ' ');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + i % 26);
-    return s;
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return condition();
-}
-
-// An in-process httplib server on a free loopback port.
-class HttplibServer {
-public:
-    explicit HttplibServer(std::unique_ptr<httplib::Server> server) : m_server(std::move(server))
-    {
-        m_port = static_cast<uint16_t>(m_server->bind_to_any_port("127.0.0.1"));
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        while (!m_server->is_running()) std::this_thread::sleep_for(1ms);
-    }
-    ~HttplibServer()
-    {
-        m_server->stop();
-        m_thread.join();
-    }
-    httplib::Server& Get() { return *m_server; }
-    uint16_t Port() const { return m_port; }
-
-private:
-    std::unique_ptr<httplib::Server> m_server;
-    uint16_t m_port = 0;
-    std::thread m_thread;
-};
 
 void AddRoutes(httplib::Server& server)
 {

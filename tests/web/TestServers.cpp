@@ -60,6 +60,14 @@ bool RawConnection::Write(const std::string& bytes)
     return true;
 }
 
+int RawConnection::PeekByte()
+{
+    if (!m_buffer.empty()) return static_cast<unsigned char>(m_buffer[0]);
+    if (!WaitReadable()) return -1;
+    unsigned char byte = 0;
+    return ::recv(m_fd, &byte, 1, MSG_PEEK) == 1 ? byte : -1;
+}
+
 void RawConnection::Hang()
 {
     while (WaitReadable()) {

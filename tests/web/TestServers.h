@@ -1,11 +1,17 @@
 #pragma once
+#include <httplib.h>
+
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "driver/DEVICE_INFO.h"
 
 namespace webtest {
 
@@ -19,6 +25,8 @@ public:
     // empty when the peer closed or the server stops.
     std::string ReadRequest(size_t bodyBytes = 0);
     bool Write(const std::string& bytes);
+    // The first byte the peer sends, left unread; -1 when none comes.
+    int PeekByte();
     // Reads on until the peer closes or the server stops.
     void Hang();
     // Reads nothing more until the server stops.
@@ -96,5 +104,89 @@ std::string RequestLine(const std::string& head);
 
 // Reads a file whole.
 std::string ReadFile(const std::string& path);
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+inline kestrel::DEVICE_INFO Device(uint16_t port, const std::string& user = "", const std::string& password = "",
+                            uint32_t limitMs = 3000, const std::string& address = "127.0.0.1")
+{
+    kestrel::DEVICE_INFO device;
+    device.address = address;
+    device.port = port;
+    device.userName = user;
+    device.password = password;
+    device.requestTimeLimitMs = limitMs;
+    return device;
+}
+
+inline std::string Response(const std::string& status, const std::string& headers, const std::string& body)
+{
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// Answers every request of a connection with the same bytes.
+inline RawServer::Script Always(const std::string& response)
+{
+    return [response](RawConnection& c) {
+        while (!c.ReadRequest().empty()) {
+            if (!c.Write(response)) return;
+        }
+    };
+}
+
+inline std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+inline std::string BigText(size_t size)
+{
+    std::string s(size, ' ');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + i % 26);
+    return s;
+}
+
+inline bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return condition();
+}
+
+// An in-process httplib server on a free loopback port.
+class HttplibServer {
+public:
+    explicit HttplibServer(std::unique_ptr<httplib::Server> server, const std::string& address = "127.0.0.1",
+                           uint16_t port = 0)
+        : m_server(std::move(server))
+    {
+        if (port == 0) {
+            const int bound = m_server->bind_to_any_port(address.c_str());
+            m_port = bound > 0 ? static_cast<uint16_t>(bound) : 0;
+        } else if (m_server->bind_to_port(address.c_str(), port)) {
+            m_port = port;
+        }
+        if (m_port == 0) return;
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+        while (!m_server->is_running()) std::this_thread::sleep_for(1ms);
+    }
+    ~HttplibServer()
+    {
+        m_server->stop();
+        if (m_thread.joinable()) m_thread.join();
+    }
+    HttplibServer(const HttplibServer&) = delete;
+    HttplibServer& operator=(const HttplibServer&) = delete;
+    bool Ok() const { return m_port != 0; }
+    httplib::Server& Get() { return *m_server; }
+    uint16_t Port() const { return m_port; }
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
 
 }  // namespace webtest
