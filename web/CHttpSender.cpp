@@ -326,9 +326,24 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
     const bool secure = copy.secure == 1;
     m_follow = (copy.flags & HttpRequest::FlagNoRedirects) == 0;
 
-    // The target goes out exactly as built; libcurl only sees the origin.
+    // The request line carries the target exactly as built. The URL holds
+    // it too, because Digest signs the URL's path and query; a target that
+    // libcurl cannot parse as a URL still goes out, unsigned by Digest.
     m_target = BuildRequestTarget(copy.path, (copy.flags & HttpRequest::FlagUnescapedQuery) != 0);
-    m_url = (secure ? "https://" : "http://") + m_hostPort + (m_follow ? m_target : std::string("/"));
+    m_url = (secure ? "https://" : "http://") + m_hostPort + m_target;
+    CURLU* parsed = curl_url();
+    if (parsed == nullptr) {
+        throw std::bad_alloc();
+    }
+    const bool parses = curl_url_set(parsed, CURLUPART_URL, m_url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
+    curl_url_cleanup(parsed);
+    if (!parses) {
+        if (m_follow) {
+            return false;
+        }
+        m_url.resize(m_url.size() - m_target.size());
+        m_url += '/';
+    }
     set(CURLOPT_URL, m_url.c_str());
     set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : m_target.c_str());
     set(CURLOPT_FOLLOWLOCATION, m_follow ? 1L : 0L);
