@@ -261,6 +261,49 @@ TEST(CHttpSender, RequestsThatCannotBeBuilt)
     EXPECT_EQ(server.Accepted(), 0);
 }
 
+TEST(CHttpSender, PassportCredentialsAreRefused)
+{
+    RawServer server(Always(Response("200 OK", "", "")));
+    CHttpSender sender(Device(server.Port(), "admin", "pw"));
+    HttpRequest request("GET", "/x");
+    request.authScheme = HttpRequest::AuthPassport;  // libcurl has no Passport
+    EXPECT_FALSE(sender.Send(request));
+    EXPECT_EQ(sender.LastError(), 0u);
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
+TEST(CHttpSender, RedirectsAreFollowedOnlyWithoutFlag4)
+{
+    RawServer server([](RawConnection& c) {
+        for (;;) {
+            const std::string head = c.ReadRequest();
+            if (head.empty()) return;
+            const bool old = webtest::RequestLine(head).find(" /old ") != std::string::npos;
+            const std::string response = old ? Response("302 Found", "Location: /new?a=1\r\n", "go away")
+                                             : Response("200 OK", "", "moved here");
+            if (!c.Write(response)) return;
+        }
+    });
+    CHttpSender sender(Device(server.Port()));
+    struct Row {
+        uint32_t flags;
+        uint32_t status;
+        const char* body;
+    };
+    for (const Row& row : {Row{7, 302, "go away"}, Row{3, 200, "moved here"}}) {
+        HttpRequest request("GET", "/old");
+        request.flags = row.flags;
+        ASSERT_TRUE(sender.Send(request)) << row.flags;
+        EXPECT_EQ(sender.StatusCode(), row.status) << row.flags;
+        std::vector<uint8_t> body;
+        sender.ReadResponse(body);
+        EXPECT_EQ(Text(body), row.body) << row.flags;
+    }
+    const auto heads = server.Heads();
+    ASSERT_EQ(heads.size(), 3u);
+    EXPECT_EQ(webtest::RequestLine(heads[2]), "GET /new?a=1 HTTP/1.1");
+}
+
 TEST(CHttpSender, SendOnlyRequestsAreNotAwaited)
 {
     RawServer server([](RawConnection& c) {
