@@ -147,7 +147,12 @@ TEST(CHttpSenderCancel, EndsAConnectThatNeverCompletes)
         fillers.push_back(fd);
     }
     CHttpSender sender(Device(server.Port(), "", "", 20000));
-    auto sent = SendAsync(sender, "/x");
+    std::atomic<bool> started{false};
+    auto sent = std::async(std::launch::async, [&] {
+        started.store(true);
+        return sender.Send(HttpRequest("GET", "/x"));
+    });
+    ASSERT_TRUE(WaitFor([&] { return started.load(); }));
     std::this_thread::sleep_for(200ms);
     sender.Cancel();
     ASSERT_EQ(sent.wait_for(2s), std::future_status::ready);
@@ -184,7 +189,12 @@ TEST(CHttpSenderCancel, StopsAReadOfAStalledBody)
     CHttpSender sender(Device(server.Port(), "", "", 20000));
     ASSERT_TRUE(sender.Send(HttpRequest("GET", "/stall")));
     std::vector<uint8_t> body;
-    auto read = std::async(std::launch::async, [&] { return sender.ReadResponse(body); });
+    std::atomic<bool> started{false};
+    auto read = std::async(std::launch::async, [&] {
+        started.store(true);
+        return sender.ReadResponse(body);
+    });
+    ASSERT_TRUE(WaitFor([&] { return started.load(); }));
     std::this_thread::sleep_for(100ms);
     sender.Cancel();
     ASSERT_EQ(read.wait_for(2s), std::future_status::ready);

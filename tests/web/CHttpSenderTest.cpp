@@ -361,7 +361,7 @@ TEST(CHttpSender, PostsItsBody)
 // sandbox it fails at once with "network unreachable".
 TEST(CHttpSender, TimeOutWhileSendingEndsAfterOneAttempt)
 {
-    const uint32_t limit = 600;
+    const uint32_t limit = 1000;
     {  // the peer never reads a 64 MiB body
         RawServer server([](RawConnection& c) { c.Stall(); });
         CHttpSender sender(Device(server.Port(), "", "", limit));
