@@ -178,7 +178,7 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
     CUDPSocket::RaiseCurrentThreadPriority();
 
     uint32_t bufferSize = m_receiveBufferSize.load();
-    auto buffer = std::make_unique<uint8_t[]>(bufferSize);
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bufferSize);
 
     while (StillRunning(generation)) {
         if (!m_socket.IsValid()) {
@@ -209,7 +209,7 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
 
         const uint32_t wanted = m_receiveBufferSize.load(std::memory_order_relaxed);
         if (wanted > bufferSize || bufferSize - wanted > kShrinkSlack) {
-            buffer = std::make_unique<uint8_t[]>(wanted);
+            buffer = std::make_unique_for_overwrite<uint8_t[]>(wanted);
             bufferSize = wanted;
         }
         m_activeBufferSize.store(bufferSize, std::memory_order_relaxed);
