@@ -233,13 +233,15 @@ size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
     WriteBigEndian32(report + 20, 0);
     WriteBigEndian32(report + 24, m_lastReportTimestamp);
     uint32_t delay = 0;
-    if (m_packetArrival != 0) {
-        // Milliseconds to 1/65536 s, exactly: x 65.536 is x 65536 / 1000.
-        const uint32_t elapsed = m_tickClock() - m_packetArrival;
-        delay = static_cast<uint32_t>(uint64_t{elapsed} * 65536u / 1000u);
-    }
+    if (m_packetArrival != 0) delay = DelayUnits(m_tickClock() - m_packetArrival);
     WriteBigEndian32(report + 28, delay);
     return kReceiverReportSize;
+}
+
+uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
+    // x 65.536 as x 65536 / 1000 in integers: exact before truncation, and
+    // past 18 hours it wraps like the 32-bit field rather than overflowing.
+    return static_cast<uint32_t>(uint64_t{elapsedMs} * 65536u / 1000u);
 }
 
 // BYE for our own source: |V=2|P| SC=1 | PT=BYE=203 | length = 1 | own SSRC |

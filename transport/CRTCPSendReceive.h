@@ -62,6 +62,9 @@ public:
         uint32_t received = 0;
     };
 
+    // Milliseconds as the report's delay field: 1/65536 s units, truncated.
+    static uint32_t DelayUnits(uint32_t elapsedMs);
+
     // For tests and diagnostics.
     uint32_t GetOwnSsrc() const { return m_ownSsrc; }
     bool IsPeerKnown() const { return m_peerKnown.load(); }
