@@ -180,32 +180,18 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
     uint32_t bufferSize = m_receiveBufferSize.load();
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bufferSize);
 
+    // The readiness wait and the read are one kernel call whose wait is
+    // bounded by the socket's receive time-out: a poll before every read
+    // would double the system calls per datagram. The time-out is applied
+    // whenever it has changed.
+    int appliedTimeoutMs = -1;  // a new socket waits without limit
     while (StillRunning(generation)) {
         if (!m_socket.IsValid()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
         const int timeoutMs = WaitTimeoutMs();
-        const CUDPSocket::WaitResult wait = m_socket.WaitReadable(timeoutMs);
-        if (!StillRunning(generation)) break;
-        switch (wait) {
-        case CUDPSocket::WaitResult::Fatal:
-            if (IUDPPortUser* user = m_user.load()) user->PortClosed(this);
-            return;
-        case CUDPSocket::WaitResult::Transient:
-            std::this_thread::yield();
-            continue;
-        case CUDPSocket::WaitResult::TimedOut:
-            // Without a limit the wait does not time out; with one, say so.
-            if (timeoutMs >= 0) {
-                if (IUDPPortUser* user = m_user.load()) user->ReceiveTimeout();
-                continue;
-            }
-            break;
-        case CUDPSocket::WaitResult::Readable:
-        case CUDPSocket::WaitResult::InvalidArgument:
-            break;
-        }
+        if (timeoutMs != appliedTimeoutMs && m_socket.SetReceiveTimeout(timeoutMs)) appliedTimeoutMs = timeoutMs;
 
         const uint32_t wanted = m_receiveBufferSize.load(std::memory_order_relaxed);
         if (wanted > bufferSize || bufferSize - wanted > kShrinkSlack) {
@@ -222,14 +208,22 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
         case CUDPSocket::ReadResult::Datagram:
             if (IUDPPortUser* user = m_user.load()) user->DataReceived(this, from, buffer.get(), length);
             break;
-        case CUDPSocket::ReadResult::EndOfStream:
-            return;
+        case CUDPSocket::ReadResult::TimedOut:
+            if (IUDPPortUser* user = m_user.load()) user->ReceiveTimeout();
+            break;
         case CUDPSocket::ReadResult::Truncated:
             m_receiveBufferSize.store(bufferSize + kTruncationGrowth, std::memory_order_relaxed);
             break;
+        case CUDPSocket::ReadResult::Fatal:
+            if (IUDPPortUser* user = m_user.load()) user->PortClosed(this);
+            return;
+        case CUDPSocket::ReadResult::EndOfStream:
+            return;
         case CUDPSocket::ReadResult::EmptyDatagram:
             // Anyone can send zero bytes; that must not stop the stream.
+            break;
         case CUDPSocket::ReadResult::Failed:
+            std::this_thread::yield();
             break;
         }
     }

@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/time.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -59,27 +59,15 @@ uint16_t CUDPSocket::GetLocalPort() const {
     return ntohs(address.sin_port);
 }
 
-CUDPSocket::WaitResult CUDPSocket::WaitReadable(int timeoutMs) const {
-    pollfd entry{m_fd.load(std::memory_order_acquire), POLLIN, 0};
-    const int ready = ::poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs);
-    if (ready == 0) return WaitResult::TimedOut;
-    if (ready < 0) {
-        switch (errno) {
-        case EFAULT:
-        case EBADF:
-        case ENOTSOCK:
-        case ENETDOWN:
-            return WaitResult::Fatal;
-        case EINVAL:
-            return WaitResult::InvalidArgument;
-        default:
-            return WaitResult::Transient;
-        }
+bool CUDPSocket::SetReceiveTimeout(int timeoutMs) {
+    timeval limit{};  // zero: no limit
+    if (timeoutMs >= 0) {
+        // A zero limit would mean none; the shortest real one is 1 ms.
+        const int ms = timeoutMs == 0 ? 1 : timeoutMs;
+        limit.tv_sec = ms / 1000;
+        limit.tv_usec = (ms % 1000) * 1000;
     }
-    // A closed descriptor shows up here rather than as EBADF. Errors and
-    // hang-up are left to the read, which reports and clears them.
-    if ((entry.revents & POLLNVAL) != 0) return WaitResult::Fatal;
-    return WaitResult::Readable;
+    return ::setsockopt(m_fd.load(std::memory_order_acquire), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
 CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t& length,
@@ -93,7 +81,23 @@ CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t&
     message.msg_iovlen = 1;
     length = 0;
     const ssize_t received = ::recvmsg(m_fd.load(std::memory_order_acquire), &message, 0);
-    if (received < 0) return ReadResult::Failed;
+    if (received < 0) {
+        switch (errno) {
+        case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+            return ReadResult::TimedOut;
+        case EBADF:
+        case ENOTSOCK:
+        case EFAULT:
+        case ENETDOWN:
+            return ReadResult::Fatal;
+        default:
+            // EINVAL, EINTR, ECONNREFUSED from an earlier send, ...
+            return ReadResult::Failed;
+        }
+    }
     if ((message.msg_flags & MSG_TRUNC) != 0) return ReadResult::Truncated;
     if (received == 0) {
         // A shut-down socket reads as zero bytes from nobody; a datagram of

@@ -13,19 +13,14 @@ namespace kestrel {
 // file only. Errors are sorted into the groups the receive loop acts on.
 class CUDPSocket {
 public:
-    enum class WaitResult {
-        Readable,         // data, an error report or end of stream: read next
-        TimedOut,
-        Fatal,            // the socket is gone: end the receive thread
-        InvalidArgument,  // go on to read all the same
-        Transient,        // try the wait again
-    };
     enum class ReadResult {
         Datagram,       // length bytes from `from`
         EmptyDatagram,  // a peer sent a datagram of zero bytes
         EndOfStream,    // the socket was shut down
         Truncated,      // the datagram did not fit and is lost
-        Failed,
+        TimedOut,       // nothing arrived within the receive time-out
+        Fatal,          // the socket is gone: end the receive thread
+        Failed,         // anything else: try again
     };
     enum class SendResult { Sent, NothingSent, TooLarge, Failed };
 
@@ -43,14 +38,16 @@ public:
     // The bound local port, 0 when it cannot be read.
     uint16_t GetLocalPort() const;
 
-    // timeoutMs < 0 waits without limit.
-    WaitResult WaitReadable(int timeoutMs) const;
+    // How long Receive waits for a datagram; < 0 waits without limit.
+    bool SetReceiveTimeout(int timeoutMs);
+    // Waits for one datagram (the readiness wait and the read are one call,
+    // bounded by the receive time-out) and reads it.
     ReadResult Receive(uint8_t* buffer, size_t size, size_t& length, Ipv4Endpoint& from) const;
     // Reads and discards queued datagrams without blocking.
     void Drain() const;
     // One send call; `sent` is the byte count the platform reported.
     SendResult SendTo(const uint8_t* data, size_t length, const Ipv4Endpoint& to, size_t& sent) const;
-    // Wakes a thread blocked in WaitReadable or Receive.
+    // Wakes a thread blocked in Receive.
     void Shutdown() const;
     void Close();
 
