@@ -10,10 +10,25 @@
 #include "tests/transport/RtcpTestSupport.h"
 #include "transport/CRTPReceiver.h"
 
+// The thread sanitizer brings its own operator new, which cannot be
+// replaced; the traffic still runs under it, uncounted.
+#if defined(__SANITIZE_THREAD__)
+#define HALYARD_COUNT_ALLOCATIONS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define HALYARD_COUNT_ALLOCATIONS 0
+#endif
+#endif
+#ifndef HALYARD_COUNT_ALLOCATIONS
+#define HALYARD_COUNT_ALLOCATIONS 1
+#endif
+
 namespace {
 thread_local bool t_counting = false;
 std::atomic<uint64_t> g_allocations{0};
 }  // namespace
+
+#if HALYARD_COUNT_ALLOCATIONS
 
 // The replacements pair malloc with free; GCC cannot see that they match.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -30,6 +45,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 using namespace kestrel;
 using namespace transporttest;
@@ -123,16 +139,17 @@ TEST(ReceivePath, ADatagramAllocatesNothingInSteadyState) {
     }
     EXPECT_EQ(video.bytes, uint64_t{1400} * (kWarmUp + kMeasured));
     EXPECT_EQ(rtcp.GetLastSequenceNumber(), kWarmUp + kMeasured - 1);
-    EXPECT_EQ(g_allocations.load(), 0u);
-
     rtcp.StopReports();
     rtcp.GetPort().SetUser(&rtcp);
     rtcp.Close();
     receiver.SetUser(nullptr);
+    if (!HALYARD_COUNT_ALLOCATIONS) GTEST_SKIP() << "operator new cannot be replaced under this sanitizer";
+    EXPECT_EQ(g_allocations.load(), 0u);
 }
 
 // The counter itself works: the same window catches an allocation.
 TEST(ReceivePath, TheCounterSeesAnAllocationOnACountingThread) {
+    if (!HALYARD_COUNT_ALLOCATIONS) GTEST_SKIP() << "operator new cannot be replaced under this sanitizer";
     const uint64_t before = g_allocations.load();
     std::thread([] {
         t_counting = true;

@@ -134,14 +134,18 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     rtcp.Close();
     ASSERT_TRUE(camera.received.WaitForDatagrams(3));
     const auto sent = camera.received.Datagrams();
-    ASSERT_EQ(sent.size(), 3u);
+    // A slow machine may let one more interval report out before the stop.
+    ASSERT_GE(sent.size(), 3u);
     ASSERT_EQ(sent[0].from.port, rtcpPort);
+    const Bytes& report = sent[1].bytes;
+    const Bytes& bye = sent.back().bytes;
+    ASSERT_EQ(bye.size(), 8u);
 
     const std::string path = testing::TempDir() + "halyard-rtcp-" + std::to_string(::getpid()) + ".pcap";
     WriteCapture(path, {
         {1000, 0, camera.Port(), rtcpPort, sr},
-        {1001, 500000, rtcpPort, camera.Port(), sent[1].bytes},
-        {1001, 600000, rtcpPort, camera.Port(), sent[2].bytes},
+        {1001, 500000, rtcpPort, camera.Port(), report},
+        {1001, 600000, rtcpPort, camera.Port(), bye},
     });
     // Checksums are verified too, so a fault in the capture itself shows.
     const std::string tshark = "tshark -n -r " + path + " -d udp.port==" + std::to_string(rtcpPort) +
@@ -158,11 +162,11 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     // The camera's sender report, then ours.
     EXPECT_TRUE(Contains(decoded, "Packet type: Sender Report (200)"));
     const size_t rr = decoded.find("Real-time Transport Control Protocol (Receiver Report)");
-    const size_t bye = decoded.find("Real-time Transport Control Protocol (Goodbye)");
+    const size_t byeAt = decoded.find("Real-time Transport Control Protocol (Goodbye)");
     ASSERT_NE(rr, std::string::npos);
-    ASSERT_NE(bye, std::string::npos);
-    const std::string report = decoded.substr(rr, bye - rr);
-    const std::string goodbye = decoded.substr(bye);
+    ASSERT_NE(byeAt, std::string::npos);
+    const std::string reportText = decoded.substr(rr, byeAt - rr);
+    const std::string goodbye = decoded.substr(byeAt);
     const char* reportLines[] = {
         "Version: RFC 1889 Version (2)",
         "Reception report count: 1",
@@ -179,7 +183,7 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
         "Delay since last SR timestamp: 98304 (1500 milliseconds)",
         "RTCP frame length check: OK - 32 bytes",
     };
-    for (const char* line : reportLines) EXPECT_TRUE(Contains(report, line)) << line;
+    for (const char* line : reportLines) EXPECT_TRUE(Contains(reportText, line)) << line;
     const char* byeLines[] = {
         "Version: RFC 1889 Version (2)",
         "Source count: 1",
