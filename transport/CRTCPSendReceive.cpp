@@ -49,6 +49,8 @@ std::array<uint32_t, 4> RandomGuid() {
 
 }  // namespace
 
+CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(TickSource{}, GuidSource{}) {}
+
 CRTCPSendReceive::CRTCPSendReceive(TickSource tickClock, GuidSource guidSource)
     : m_tickClock(tickClock ? std::move(tickClock) : TickSource(&GetTickCountMs)) {
     std::array<uint32_t, 4> guid = guidSource ? guidSource() : RandomGuid();

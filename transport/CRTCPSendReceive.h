@@ -27,8 +27,10 @@ public:
     // A GUID as four 32-bit fields; all zero means the generator failed.
     using GuidSource = std::function<std::array<uint32_t, 4>()>;
 
-    // The sources default to the system tick clock and std::random_device.
-    explicit CRTCPSendReceive(TickSource tickClock = {}, GuidSource guidSource = {});
+    // The system tick clock and std::random_device.
+    CRTCPSendReceive();
+    // Test seams; an empty source stands for the system's.
+    explicit CRTCPSendReceive(TickSource tickClock, GuidSource guidSource = {});
     ~CRTCPSendReceive() override;
     CRTCPSendReceive(const CRTCPSendReceive&) = delete;
     CRTCPSendReceive& operator=(const CRTCPSendReceive&) = delete;

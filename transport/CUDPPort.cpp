@@ -24,11 +24,10 @@ CUDPPort::CUDPPort() = default;
 
 CUDPPort::~CUDPPort() {
     Close();
+    // A port is never destroyed from its own callbacks: its thread would
+    // return into freed memory.
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     ReapThreads();
-    // Destroying a port from its own callback would leave the thread
-    // running on freed memory; that is the owner's error and not covered.
-    if (m_retiredThread.joinable()) m_retiredThread.detach();
 }
 
 void CUDPPort::SetUser(IUDPPortUser* user) {

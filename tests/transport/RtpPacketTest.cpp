@@ -246,14 +246,4 @@ TEST(CRTPReceiver, IgnoresDatagramsOfAnotherPortAndForwardsTimeoutAndClosure) {
     EXPECT_EQ(user.m_receiver, &receiver);
 }
 
-TEST(CRTPReceiver, WithoutAUserNothingIsForwarded) {
-    CRTPReceiver receiver;
-    receiver.GetPort().SetWaitTimeout(0, 1000);
-    ASSERT_EQ(receiver.GetPort().Open(0), UdpSuccess);
-    LoopbackSender sender;
-    ASSERT_EQ(sender.Send(receiver.GetPort().GetPort(), Concat({kFixed, {1}})), UdpSuccess);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    receiver.GetPort().Close();
-}
-
 }  // namespace
