@@ -26,8 +26,8 @@ CUDPPort::~CUDPPort() {
     Close();
     // A port is never destroyed from its own callbacks: its thread would
     // return into freed memory.
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    ReapThreads();
+    std::unique_lock<std::recursive_mutex> guard(m_lock);
+    ReapThreads(guard);
 }
 
 void CUDPPort::SetUser(IUDPPortUser* user) {
@@ -70,24 +70,34 @@ bool CUDPPort::StillRunning(uint32_t generation) const {
            m_generation.load(std::memory_order_acquire) == generation;
 }
 
-void CUDPPort::ReapThreads() {
+void CUDPPort::ReapThreads(std::unique_lock<std::recursive_mutex>& guard) {
     const auto self = std::this_thread::get_id();
-    if (m_retiredThread.joinable() && m_retiredThread.get_id() != self) m_retiredThread.join();
+    std::thread retired;
+    std::thread last;
+    if (m_retiredThread.joinable() && m_retiredThread.get_id() != self) retired = std::move(m_retiredThread);
     if (m_thread.joinable()) {
         if (m_thread.get_id() != self) {
-            m_thread.join();
+            last = std::move(m_thread);
         } else {
             // Open from a callback of the thread it replaces: that thread
             // ends when the callback returns and is joined later.
             m_retiredThread = std::move(m_thread);
         }
     }
+    if (!retired.joinable() && !last.joinable()) return;
+    // Joined without the lock: a thread still inside a callback after its
+    // port was closed may yet call the port.
+    guard.unlock();
+    if (retired.joinable()) retired.join();
+    if (last.joinable()) last.join();
+    guard.lock();
 }
 
 UdpResult CUDPPort::Open(uint16_t port) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    std::unique_lock<std::recursive_mutex> guard(m_lock);
     if (m_socket.IsValid()) return UdpAlreadyOpen;
-    ReapThreads();
+    ReapThreads(guard);
+    if (m_socket.IsValid()) return UdpAlreadyOpen;  // opened while we joined
     if (!m_socket.Create()) return UdpCannotCreate;
 
     const uint64_t wanted = uint64_t{m_receiveBufferSize.load()} * kKernelBufferFactor;

@@ -58,7 +58,7 @@ private:
     void ReceiveLoop(uint32_t generation);
     bool StillRunning(uint32_t generation) const;
     int WaitTimeoutMs() const;
-    void ReapThreads();
+    void ReapThreads(std::unique_lock<std::recursive_mutex>& guard);
 
     std::recursive_mutex m_lock;
     std::atomic<IUDPPortUser*> m_user{nullptr};
