@@ -90,7 +90,8 @@ public:
     void SetPaused(bool paused);
     void JumpSequence(uint32_t delta = 1000);
     void ChangeSsrc(std::optional<uint32_t> ssrc = std::nullopt);
-    // The next picture's first datagram is this long (RTP header included).
+    // The next picture's first datagram is this long (RTP header included);
+    // a picture too small for it is padded first.
     void SendLongDatagram(size_t bytes = 5000);
     // The next picture is padded past minSize (a valid, stamped JPEG).
     bool SendOversizedPicture(size_t minSize = 786432 + 65536);

@@ -247,6 +247,13 @@ void CRtpStream::AddPayload(iovec*& iov, const uint8_t* head, size_t headLen, co
 void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::time_point due) {
     const EncodedPicture* pic = faults.replacement ? faults.replacement.get() : &m_params.ring->At(m_ringPos);
     if (!faults.replacement) m_ringPos = (m_ringPos + 1) % m_params.ring->Count();
+    std::shared_ptr<const EncodedPicture> padded;
+    if (faults.longDatagram > 12 && pic->bytes.size() < faults.longDatagram - 12) {
+        // Too small a picture for the long datagram asked for: pad it (on
+        // demand only, so the allocation is no steady-state cost).
+        padded = CPictureRing::MakeOversized(*pic, faults.longDatagram);
+        pic = padded.get();
+    }
 
     if (faults.newSsrc) {
         uint32_t ssrc = faults.ssrc.value_or(static_cast<uint32_t>(m_rng()));
