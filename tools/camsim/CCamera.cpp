@@ -93,6 +93,7 @@ bool CCamera::Start(std::string* error) {
     });
     if (!http->Open(m_config.bindAddress, m_config.httpPort, error)) return false;
     m_http = std::move(http);
+    m_port = m_http->Port();
     const char* auth = m_config.auth == AuthMode::None ? "none" : m_config.auth == AuthMode::Basic ? "basic" : "digest";
     Log(m_config.name + ": listening on " + BaseUrl() + "/ (auth " + auth + ", " + std::to_string(m_config.sensorCount) +
         " sensors, " + std::to_string(m_config.alarmOutputCount) + " alarm outputs)");
@@ -109,6 +110,7 @@ void CCamera::Stop() {
     if (m_http) {
         m_http->Close();
         m_http.reset();
+        m_port = 0;
         Log(m_config.name + ": stopped");
     }
     StopStream("shutdown");
@@ -116,17 +118,20 @@ void CCamera::Stop() {
 
 bool CCamera::Running() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_stopping && m_http != nullptr;
+    return !m_stopping && m_port.load() != 0;
 }
 
-uint16_t CCamera::Port() const { return m_http ? m_http->Port() : 0; }
+uint16_t CCamera::Port() const { return m_port.load(); }
 
 std::string CCamera::BaseUrl() const {
     std::string host = m_config.bindAddress == "0.0.0.0" ? "127.0.0.1" : m_config.bindAddress;
     return std::string(m_config.https ? "https://" : "http://") + host + ":" + std::to_string(Port());
 }
 
-std::string CCamera::CertificatePem() const { return m_tls ? m_tls->CertificatePem() : std::string(); }
+std::string CCamera::CertificatePem() const {
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    return m_tls ? m_tls->CertificatePem() : std::string();
+}
 
 // ---------------------------------------------------------------- requests
 

@@ -12,6 +12,7 @@
 //   cam.SetRtpFaults({.dropFraction = 0.1});
 //   cam.SetSensor(1, true);
 //   CPictureStamp::Verify(data, size, &info);  // a received picture
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -124,7 +125,8 @@ private:
     std::unique_ptr<CTlsIdentity> m_tls;
     std::unique_ptr<CAuthenticator> m_auth;
     std::unique_ptr<CHttpFrontend> m_http;
-    std::mutex m_lifeMutex;  // Start/Stop
+    mutable std::mutex m_lifeMutex;  // Start/Stop
+    std::atomic<uint16_t> m_port{0};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_requestArrived;

@@ -13,8 +13,8 @@ namespace camsim {
 enum class AuthMode { None, Basic, Digest };
 
 // Receives one human-readable line per request, stream start/stop and
-// notable event. Called from the simulator's threads; it must not call back
-// into the simulator.
+// notable event. Called from the simulator's threads, possibly several at
+// once; it must not call back into the simulator.
 using LogSink = std::function<void(const std::string& line)>;
 
 struct CameraConfig {
