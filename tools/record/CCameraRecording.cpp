@@ -140,7 +140,7 @@ CCameraRecording::Figures CCameraRecording::Snapshot() const {
     f.pictures = m_pictures.load(std::memory_order_acquire);
     f.bytes = m_bytes.load(std::memory_order_relaxed);
     f.lost = m_lost.load(std::memory_order_relaxed);
-    f.refused = m_refused.load(std::memory_order_relaxed);
+    f.refused = m_refused.load(std::memory_order_relaxed) + m_allocator.Refused();
     f.written = m_writer.Written();
     f.videoStopped = m_videoStopped.load(std::memory_order_relaxed);
     f.lossExact = m_lossExact.load(std::memory_order_relaxed);

@@ -31,7 +31,7 @@ public:
         uint64_t pictures = 0;  // taken from the driver
         uint64_t bytes = 0;
         uint64_t lost = 0;
-        uint64_t refused = 0;   // writer was behind
+        uint64_t refused = 0;   // writer behind, or no frame buffer for the driver
         uint64_t written = 0;
         uint64_t videoStopped = 0;
         bool lossExact = false;

@@ -91,6 +91,20 @@ uint64_t UdpReceiveBufferDrops() {
     return 0;
 }
 
+// Packets the kernel dropped from its per-CPU input backlog (loopback
+// traffic passes through it), summed over the CPUs.
+uint64_t BacklogDrops() {
+    std::ifstream stat("/proc/net/softnet_stat");
+    uint64_t drops = 0;
+    for (std::string line; std::getline(stat, line);) {
+        std::istringstream fields(line);
+        std::string processed;
+        std::string dropped;
+        if (fields >> processed >> dropped) drops += std::stoull(dropped, nullptr, 16);
+    }
+    return drops;
+}
+
 // summary.csv as rows of named fields.
 std::vector<std::map<std::string, std::string>> ReadSummary(const std::string& path) {
     std::vector<std::map<std::string, std::string>> rows;
@@ -220,6 +234,26 @@ TEST(RecorderRun, HelpAndWrongOption) {
     EXPECT_EQ(RecorderProcess::Run(kRecorder, {"--record-everything"}, wrong, 20000), 2);
     ExpectOneErrorLine(wrong, "--record-everything");
     EXPECT_EQ(wrong.Out(), "");
+}
+
+TEST(RecorderRun, LibraryThatIsMissingOrForeign) {
+    struct Case {
+        std::string library;
+        std::string mentions;
+    };
+    const std::vector<Case> cases = {
+        {"/nonexistent/libHalyard.so", "not found"},
+        {"/usr/lib/x86_64-linux-gnu/libturbojpeg.so.0", "is not the Halyard driver"},
+    };
+    for (const auto& c : cases) {
+        recordtest::TempDir dir;
+        RecorderProcess p;
+        EXPECT_EQ(RecorderProcess::Run(kRecorder, {"--library", c.library, "-d", "2", "-o", dir.Path() + "/rec"}, p, 30000),
+                  3)
+            << c.library;
+        ExpectOneErrorLine(p, c.mentions);
+        EXPECT_FALSE(fs::exists(dir.Path() + "/rec"));
+    }
 }
 
 TEST(RecorderRun, UnreachableCamera) {
@@ -384,23 +418,41 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     }
     RecorderProcess p;
     const uint64_t dropsBefore = UdpReceiveBufferDrops();
+    const uint64_t backlogBefore = BacklogDrops();
     ASSERT_EQ(RecorderProcess::Run(kRecorder, args, p, (seconds + 120) * 1000), 0) << p.Out() << p.Err();
     const uint64_t kernelDrops = UdpReceiveBufferDrops() - dropsBefore;
+    const uint64_t backlogDrops = BacklogDrops() - backlogBefore;
     const auto summary = ReadSummary(out + "/summary.csv");
     ASSERT_EQ(summary.size(), count);
-    SCOPED_TRACE("UDP datagrams the kernel dropped meanwhile for full receive buffers (whole machine): " +
-                 std::to_string(kernelDrops));
+    SCOPED_TRACE("packets the kernel dropped meanwhile on the whole machine: " + std::to_string(kernelDrops) +
+                 " for full UDP receive buffers, " + std::to_string(backlogDrops) + " from its input backlog");
     uint64_t total = 0;
     for (unsigned i = 0; i < count; ++i) {
         const auto& row = summary[i];
-        EXPECT_EQ(row.at("lost"), "0") << row.at("camera");
+        // Datagrams the simulator itself could not send (its socket buffer
+        // full on a starved machine) are lost before they reach the
+        // recorder; each costs at most one picture.
+        uint64_t unsent = 0;
+        uint64_t sent = 0;
+        for (const auto& stream : farm.At(i).StreamHistory()) {
+            unsent += stream.sendErrors;
+            sent += stream.pictures;
+        }
+        const uint64_t lost = std::stoull(row.at("lost"));
+        if (lost > 0 || unsent > 0) {
+            std::printf("[ figures  ] %s: %llu pictures lost, the simulator failed to send %llu datagrams\n",
+                        row.at("camera").c_str(), static_cast<unsigned long long>(lost),
+                        static_cast<unsigned long long>(unsent));
+        }
+        EXPECT_LE(lost, unsent) << row.at("camera") << ": " << lost << " lost by the recorder; the simulator sent "
+                                << sent << " pictures and failed to send " << unsent << " datagrams";
         EXPECT_EQ(row.at("loss_exact"), "1") << row.at("camera");
         EXPECT_EQ(row.at("refused"), "0") << row.at("camera");
         EXPECT_EQ(row.at("written"), row.at("pictures")) << row.at("camera");
         const uint64_t pictures = std::stoull(row.at("pictures"));
         EXPECT_GE(pictures, static_cast<uint64_t>(seconds * fps * 8 / 10)) << row.at("camera");
         total += pictures;
-        CheckRecording(out, "camera" + std::to_string(i + 1), false);
+        if (lost == 0) CheckRecording(out, "camera" + std::to_string(i + 1), false);
     }
     farm.Stop();
     const double cpu = p.CpuSeconds();
