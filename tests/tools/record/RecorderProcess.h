@@ -95,6 +95,7 @@ public:
         return m_status;
     }
 
+    pid_t Pid() const { return m_pid; }
     const std::string& Out() const { return m_stdout; }
     const std::string& Err() const { return m_err_text; }
     double CpuSeconds() const {
