@@ -50,7 +50,8 @@ bool CDriverLibrary::Load(const std::vector<std::string>& candidates, std::strin
     std::string tried;
     for (const auto& path : candidates) {
         if (!Exists(path)) {
-            tried += (tried.empty() ? "" : ", ") + path;
+            if (!tried.empty()) tried += ", ";
+            tried += path;
             continue;
         }
         m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

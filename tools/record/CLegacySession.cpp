@@ -89,7 +89,10 @@ bool CLegacySession::ChooseResolution() {
         }
     }
     std::string offered;
-    for (int k : kinds) offered += (offered.empty() ? "" : ", ") + KindName(k);
+    for (int k : kinds) {
+        if (!offered.empty()) offered += ", ";
+        offered += KindName(k);
+    }
     m_recording.SetProblem(CameraProblem::StartRefused, "model " + m_options.model + " offers no " +
                                                             KindName(m_options.resolution) +
                                                             "; use --resolution with one of: " + offered);
@@ -115,7 +118,10 @@ void CLegacySession::ChooseInterval() {
     if (best == 0) best = slowest;
     if (best != m_options.intervalMs) {
         std::string list;
-        for (uint32_t i : intervals) list += (list.empty() ? "" : " ") + std::to_string(i);
+        for (uint32_t i : intervals) {
+            if (!list.empty()) list += ' ';
+            list += std::to_string(i);
+        }
         m_recording.Note("warning", "model " + m_options.model + " offers no interval of " +
                                         std::to_string(m_options.intervalMs) + " ms (offers " + list + "); using " +
                                         std::to_string(best) + " ms");

@@ -352,7 +352,10 @@ std::string CRecorder::ProblemLine(const CCameraRecording& recording) const {
         case CameraProblem::ModelFile: {
             if (!m_models.Has(m_options.model)) {
                 std::string available;
-                for (const auto& m : m_models.List()) available += (available.empty() ? "" : ", ") + m;
+                for (const auto& m : m_models.List()) {
+                    if (!available.empty()) available += ", ";
+                    available += m;
+                }
                 return "model file " + m_options.model + ".xml not found in " + m_models.Path() +
                        ": check --model (available: " + (available.empty() ? "none" : available) + ")";
             }
