@@ -150,6 +150,17 @@ bool CRecorder::PrepareOutput() {
         while (m_outputDir.size() > 1 && m_outputDir.back() == '/') m_outputDir.pop_back();
     }
     m_createdOutputDir = ::access(m_outputDir.c_str(), F_OK) != 0;
+    // An earlier recording is never overwritten.
+    if (!m_createdOutputDir) {
+        for (const char* name : {"/summary.csv", "/camera1", "/camera1.avi"}) {
+            if (::access((m_outputDir + name).c_str(), F_OK) == 0) {
+                const std::string dir = m_outputDir;
+                m_outputDir.clear();
+                Fail(ExitWrite, dir + " already holds a recording; choose another --output-dir");
+                return false;
+            }
+        }
+    }
     if (!MakeDirectories(m_outputDir)) {
         Fail(ExitWrite, "cannot create the output directory " + m_outputDir + ": " + std::strerror(errno) +
                             "; check --output-dir");
@@ -161,6 +172,7 @@ bool CRecorder::PrepareOutput() {
 // A run that failed before writing any picture leaves nothing behind, so
 // that failed attempts do not pile up empty recordings.
 void CRecorder::RemoveEmptyOutput() {
+    if (m_outputDir.empty()) return;
     for (const auto& camera : m_cameras) {
         if (camera.recording->Snapshot().written > 0) return;
     }

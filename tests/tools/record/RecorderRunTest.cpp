@@ -451,6 +451,19 @@ TEST(RecorderRun, NoPictureWithinTheTimeLimit) {
     cam.Stop();
 }
 
+TEST(RecorderRun, AnEarlierRecordingIsNeverOverwritten) {
+    recordtest::TempDir dir;
+    const std::string out = dir.Path() + "/rec";
+    RecorderProcess first;
+    ASSERT_EQ(RecorderProcess::Run(kRecorder, {"-d", "2", "-o", out}, first, 60000), 0) << first.Out() << first.Err();
+    const auto index = ReadFile(out + "/camera1/index.csv");
+    RecorderProcess second;
+    EXPECT_EQ(RecorderProcess::Run(kRecorder, {"-d", "2", "-o", out}, second, 60000), 8);
+    ExpectOneErrorLine(second, "already holds a recording");
+    EXPECT_EQ(ReadFile(out + "/camera1/index.csv"), index);
+    EXPECT_TRUE(fs::exists(out + "/summary.csv"));
+}
+
 TEST(RecorderRun, UsageErrorsOfTheCameraModel) {
     recordtest::TempDir dir;
     RecorderProcess p;
@@ -502,11 +515,7 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
         // full on a starved machine) are lost before they reach the
         // recorder; each costs at most one picture.
         uint64_t unsent = 0;
-        uint64_t sent = 0;
-        for (const auto& stream : farm.At(i).StreamHistory()) {
-            unsent += stream.sendErrors;
-            sent += stream.pictures;
-        }
+        for (const auto& stream : farm.At(i).StreamHistory()) unsent += stream.sendErrors;
         const uint64_t lost = std::stoull(row.at("lost"));
         if (lost > 0 || unsent > 0) {
             std::printf("[ figures  ] %s: %llu pictures lost, the simulator failed to send %llu datagrams\n",
