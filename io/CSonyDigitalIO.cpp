@@ -67,7 +67,11 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
     if (!m_sensorsReady) m_sensorsReady = SetupSensors(count);
     if (InputStopRequested()) return true;
 
-    if (!m_inputSender.Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"))) return false;
+    if (!m_inputSender.Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"))) {
+        // An inquiry cancelled by StopIO is no camera failure: reporting it
+        // would log an error and reset the host's states on a plain stop.
+        return InputStopRequested();
+    }
     std::string body;
     if (m_inputSender.StatusCode() == 200) {
         std::vector<uint8_t> bytes;
