@@ -76,6 +76,8 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
     if (m_inputSender.StatusCode() == 200) {
         std::vector<uint8_t> bytes;
         m_inputSender.ReadResponse(bytes);
+        // A body cut short by StopIO would report inputs as undetermined.
+        if (InputStopRequested()) return true;
         body.assign(bytes.begin(), bytes.end());
     }
     ParseSensorStates(count, body);
