@@ -1,0 +1,513 @@
+#include "driver/CIPCapture.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "channels/ICameraChannel.h"
+#include "host/CCaptureAPIUser.h"
+#include "host/ICaptureIOApi.h"
+#include "runtime/CDebugInfo.h"
+#include "runtime/FormatString.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr const char* kStartChannelMessages[4] = {
+    "kestrel::CIPCapture::StartChannel: QCIF resolution not supported. Channel not started.",
+    "kestrel::CIPCapture::StartChannel: CIF resolution not supported. Channel not started.",
+    "kestrel::CIPCapture::StartChannel: 2CIF resolution not supported. Channel not started.",
+    "kestrel::CIPCapture::StartChannel: 4CIF resolution not supported. Channel not started.",
+};
+
+// First/next over one list with its shared cursor.
+template <typename T, typename Out>
+int EnumerateFirst(const std::vector<T>& list, int32_t& cursor, Out* out) {
+    if (list.empty()) {
+        cursor = -1;
+        return 0;
+    }
+    cursor = 0;
+    if (out != nullptr) *out = static_cast<Out>(list[0]);
+    return 1;
+}
+
+template <typename T, typename Out>
+int EnumerateNext(const std::vector<T>& list, int32_t& cursor, Out* out) {
+    if (cursor == -1) return 0;
+    ++cursor;
+    if (cursor >= 0 && static_cast<size_t>(cursor) < list.size()) {
+        if (out != nullptr) *out = static_cast<Out>(list[static_cast<size_t>(cursor)]);
+        return 1;
+    }
+    cursor = -1;
+    return 0;
+}
+
+void WriteInt32(void* buffer, int32_t value) { std::memcpy(buffer, &value, sizeof(value)); }
+
+}  // namespace
+
+int32_t ReadAtoi(const std::string& text) {
+    const char* p = text.c_str();
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    int64_t value = 0;
+    while (*p >= '0' && *p <= '9') {
+        value = value * 10 + (*p++ - '0');
+        if (value > static_cast<int64_t>(INT32_MAX) + 1) break;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+template <typename F>
+int CIPCapture::Guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return 0;
+    }
+}
+
+CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
+    : m_hostVersion(ReadHostCoreVersion()),
+      m_manufacturer(manufacturer),
+      m_fourccs{kFourCCJpeg},
+      m_creationValue(creationValue) {}
+
+CIPCapture::~CIPCapture() { StopAllChannels(); }
+
+void CIPCapture::StopAllChannels() {
+    std::vector<ICameraChannel*> taken;
+    {
+        CLockGuard guard(m_channelLock);
+        for (ICameraChannel*& channel : m_channels) {
+            if (channel != nullptr) taken.push_back(channel);
+            channel = nullptr;
+        }
+    }
+    for (ICameraChannel* channel : taken) {
+        try {
+            channel->Stop();
+        } catch (...) {
+        }
+        delete channel;
+    }
+}
+
+// ---- IDebugMessage / IDriver ----------------------------------------------
+
+std::string CIPCapture::GetDeviceAddress() {
+    std::lock_guard<std::mutex> lock(m_deviceMutex);
+    return m_device.address + FormatString(":%hu", m_device.port);
+}
+
+void CIPCapture::DebugMessage(int level, const char* format, ...) {
+    std::string text;
+    try {
+        va_list args;
+        va_start(args, format);
+        text = FormatStringV(format, args);
+        va_end(args);
+    } catch (...) {
+        text.clear();
+    }
+    DeliverMessage(level, text);
+}
+
+void CIPCapture::DeliverMessage(int level, const std::string& text) {
+    if (text.empty() || level == 4) return;
+    const int adapted = AdaptDebugLevel(level, m_hostVersion);
+    CCaptureAPIUser* user = m_captureUser.load();
+    if (user == nullptr) return;
+    try {
+        CDebugInfo message(text.c_str(), static_cast<int8_t>(adapted));
+        user->DebugInfo(&message);
+    } catch (...) {
+        // The host's problem must not become the driver's.
+    }
+}
+
+const DEVICE_INFO* CIPCapture::GetDeviceInfo() { return &m_device; }
+
+std::pair<int32_t, int32_t> CIPCapture::GetIOCounts() { return {m_inputCount.load(), m_outputCount.load()}; }
+
+IFrameAllocator* CIPCapture::GetFrameAllocator() { return m_frameAllocator.load(); }
+
+CCaptureAPIUser* CIPCapture::GetCaptureUser() { return m_captureUser.load(); }
+
+int32_t CIPCapture::GetVideoStandard() { return m_videoStandard.load(); }
+
+uint32_t CIPCapture::GetCameraCount() { return m_config.cameraCount; }
+
+std::vector<uint32_t> CIPCapture::GetFrameIntervals(int32_t) {
+    std::vector<uint32_t> intervals;
+    const int32_t max = m_config.maxFrameRate;
+    if (max <= 0) return intervals;
+    static constexpr struct { int32_t above; uint32_t interval; } kThresholds[] = {
+        {29, 33}, {24, 40}, {19, 50}, {14, 66}, {11, 83}, {9, 100}, {8, 111},
+        {7, 125}, {6, 142}, {5, 166}, {4, 200}, {3, 250}, {2, 333},
+    };
+    for (const auto& t : kThresholds) {
+        if (max > t.above) intervals.push_back(t.interval);
+    }
+    intervals.push_back(1000);
+    return intervals;
+}
+
+// ---- CCaptureAPI ----------------------------------------------------------
+
+int CIPCapture::Init() { return 1; }
+
+void CIPCapture::SetCaptureUser(CCaptureAPIUser* user) { m_captureUser.store(user); }
+
+void CIPCapture::SetFrameAllocator(IFrameAllocator* allocator) { m_frameAllocator.store(allocator); }
+
+int CIPCapture::SetVideoStandard(int32_t standard) {
+    return Guarded([&] {
+        m_videoStandard.store(standard);
+        CLockGuard guard(m_capabilityLock);
+        m_frameIntervals.clear();
+        m_intervalCursor = -1;
+        return 1;
+    });
+}
+
+int CIPCapture::SetFourCC(uint32_t fourcc) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        m_selectedFourCC = 0;
+        uint32_t candidate = 0;
+        for (int more = EnumerateFirst(m_fourccs, m_fourccCursor, &candidate); more != 0;
+             more = EnumerateNext(m_fourccs, m_fourccCursor, &candidate)) {
+            if (candidate == fourcc) {
+                m_selectedFourCC = fourcc;
+                break;
+            }
+        }
+        return m_selectedFourCC != 0 ? 1 : 0;
+    });
+}
+
+int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) {
+    if (kind < 1 || kind > 4 || width == nullptr || height == nullptr) return 0;
+    const size_t i = static_cast<size_t>(kind - 1);
+    if (!m_config.supported[i]) return 0;
+    *width = m_config.width[i];
+    *height = m_config.height[i];
+    return 1;
+}
+
+int CIPCapture::Fixed7(int32_t) { return 0; }
+
+int CIPCapture::GetFirstFourCC(uint32_t* fourcc) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateFirst(m_fourccs, m_fourccCursor, fourcc);
+    });
+}
+
+int CIPCapture::GetNextFourCC(uint32_t* fourcc) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateNext(m_fourccs, m_fourccCursor, fourcc);
+    });
+}
+
+int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) {
+    if (camera > GetCameraCount() || rate == nullptr) return 0;
+    *rate = m_config.maxFrameRate;
+    return 1;
+}
+
+int CIPCapture::Fixed12() { return 1; }
+
+int CIPCapture::GetFirstResolution(int* kind) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateFirst(m_resolutions, m_resolutionCursor, kind);
+    });
+}
+
+int CIPCapture::GetNextResolution(int* kind) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateNext(m_resolutions, m_resolutionCursor, kind);
+    });
+}
+
+int CIPCapture::GetFirstFrameInterval(uint32_t* interval) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateFirst(m_frameIntervals, m_intervalCursor, interval);
+    });
+}
+
+int CIPCapture::GetNextFrameInterval(uint32_t* interval) {
+    return Guarded([&] {
+        CLockGuard guard(m_capabilityLock);
+        return EnumerateNext(m_frameIntervals, m_intervalCursor, interval);
+    });
+}
+
+int CIPCapture::Fixed17() { return 0; }
+
+int CIPCapture::Open(const char*) {
+    return Guarded([&]() -> int {
+        CLockGuard openGuard(m_openLock);
+        if (m_opened.load()) return 1;
+        std::string serverType;
+        {
+            std::lock_guard<std::mutex> lock(m_deviceMutex);
+            serverType = m_device.serverType;
+        }
+        if (serverType.empty()) {
+            DebugMessage(1, "%s", "kestrel::CIPCapture::Open: IP Server Type hasn't been set");
+            Close();
+            return 0;
+        }
+        if (!ReadDriverConfiguration(m_config, m_manufacturer, serverType + ".xml")) {
+            DebugMessage(1, "kestrel::CIPCapture::Open: Unable to read configuration from %s.xml file",
+                         serverType.c_str());
+            Close();
+            return 0;
+        }
+        {
+            CLockGuard guard(m_channelLock);
+            m_channels.resize(m_config.cameraCount, nullptr);
+        }
+        if (m_config.configuredInputCount > 0) m_inputCount.store(m_config.configuredInputCount);
+        if (m_config.configuredOutputCount > 0) m_outputCount.store(m_config.configuredOutputCount);
+        const std::vector<uint32_t> intervals = GetFrameIntervals(m_videoStandard.load());
+        if (!intervals.empty()) {
+            CLockGuard guard(m_capabilityLock);
+            m_frameIntervals = intervals;
+            m_intervalCursor = -1;
+            if (m_resolutions.empty()) {
+                for (int32_t kind = 1; kind <= 4; ++kind) {
+                    if (m_config.supported[kind - 1]) m_resolutions.push_back(kind);
+                }
+            }
+        }
+        if (intervals.empty()) {
+            Close();
+            return 0;
+        }
+        try {
+            if (!CreateDigitalIO()) {
+                Close();
+                return 0;
+            }
+            const std::string text = "DRIVER IS OPENED (name: " + GetDriverName() + ", device model: " +
+                                     serverType + ", address: " + GetDeviceAddress() + ")";
+            DeliverMessage(100, text);
+        } catch (...) {
+            Close();
+            return 0;
+        }
+        m_opened.store(true);
+        return 1;
+    });
+}
+
+int CIPCapture::Close() {
+    return Guarded([&] {
+        CLockGuard openGuard(m_openLock);
+        try {
+            DeleteDigitalIO();
+        } catch (...) {
+        }
+        StopAllChannels();
+        m_opened.store(false);
+        return 1;
+    });
+}
+
+VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaultKeepAliveMs) {
+    VideoChannelParams params;
+    params.channelIndex = static_cast<int32_t>(index);
+    const int32_t keepAliveSeconds = ReadAtoi(m_config.rtpKeepAlive);
+    params.keepAliveMs = keepAliveSeconds > 0 && keepAliveSeconds <= INT32_MAX / 1000 ? keepAliveSeconds * 1000
+                         : keepAliveSeconds > 0                                    ? INT32_MAX
+                                                                                   : defaultKeepAliveMs;
+    params.videoStandard = m_videoStandard.load();
+    if (strcasecmp(m_config.videoMode.c_str(), "PAL") == 0) params.videoStandard = 0;
+    if (strcasecmp(m_config.videoMode.c_str(), "NTSC") == 0) params.videoStandard = 1;
+    params.qualityMin = ReadAtoi(m_config.qualityMin);
+    params.qualityMax = ReadAtoi(m_config.qualityMax);
+    if (params.qualityMin == 0 && params.qualityMax == 0) {
+        params.qualityMin = 1;
+        params.qualityMax = 10;
+    }
+    return params;
+}
+
+int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) {
+    return Guarded([&]() -> int {
+        if (!m_opened.load()) return 0;
+        if (kind < 1 || kind > 4) return 0;
+        const size_t i = static_cast<size_t>(kind - 1);
+        if (!m_config.supported[i]) {
+            DebugMessage(1, "%s", kStartChannelMessages[i]);
+            return 0;
+        }
+        const int32_t width = m_config.width[i];
+        const int32_t height = m_config.height[i];
+        if (width <= 0 || height <= 0) return 0;
+        CLockGuard guard(m_channelLock);
+        if (channel >= m_channels.size()) return 0;
+        ICameraChannel* created = CreateCameraChannel(channel);
+        if (created == nullptr) return 0;
+        if (m_channels[channel] != nullptr || !created->Start(intervalMs, width, height, quality)) {
+            delete created;
+            return 0;
+        }
+        m_channels[channel] = created;
+        return 1;
+    });
+}
+
+int CIPCapture::StopChannel(uint32_t channel) {
+    return Guarded([&]() -> int {
+        ICameraChannel* taken = nullptr;
+        {
+            CLockGuard guard(m_channelLock);
+            if (channel < m_channels.size()) {
+                taken = m_channels[channel];
+                m_channels[channel] = nullptr;
+            }
+        }
+        if (taken == nullptr) return 0;
+        taken->Stop();
+        delete taken;
+        if (CCaptureAPIUser* user = m_captureUser.load()) {
+            try {
+                user->VideoStopped(channel);
+            } catch (...) {
+            }
+        }
+        return 1;
+    });
+}
+
+int CIPCapture::GetChannelName(uint32_t channel, char* buffer, int32_t size) {
+    if (channel >= GetCameraCount() || buffer == nullptr || size < 2) return 0;
+    buffer[0] = '\0';
+    return 1;
+}
+
+int CIPCapture::Fixed23() { return 0; }
+int CIPCapture::Fixed24() { return 1; }
+int CIPCapture::Fixed25() { return 0; }
+int CIPCapture::Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int CIPCapture::Fixed27() { return 0; }
+int CIPCapture::Fixed28(int32_t) { return 0; }
+void CIPCapture::Fixed29() {}
+
+int CIPCapture::SetParameter(const char* name, const void* value, int32_t) {
+    if (name == nullptr || value == nullptr) return 0;
+    return Guarded([&] {
+        std::lock_guard<std::mutex> lock(m_deviceMutex);
+        if (std::strcmp(name, "IPSERVERADDRESS") == 0) {
+            m_device.address = static_cast<const char*>(value);
+        } else if (std::strcmp(name, "IPSERVERTYPE") == 0) {
+            m_device.serverType = static_cast<const char*>(value);
+        } else if (std::strcmp(name, "IPSERVERPORT") == 0) {
+            // The port travels in the pointer-sized value itself.
+            m_device.port = static_cast<uint16_t>(reinterpret_cast<uintptr_t>(value) & 0xFFFFu);
+        } else if (std::strcmp(name, "IPSERVERUSERNAME") == 0) {
+            m_device.userName = static_cast<const char*>(value);
+        } else if (std::strcmp(name, "IPSERVERPASSWORD") == 0) {
+            m_device.password = static_cast<const char*>(value);
+        }
+        return 1;
+    });
+}
+
+int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) {
+    if (name == nullptr || buffer == nullptr || size == 0) return 0;
+    return Guarded([&]() -> int {
+        if (std::strcmp(name, "ICaptureIOApi") == 0) {
+            // Pointers are 8 bytes here: any other size would be written past.
+            if (size != static_cast<int32_t>(sizeof(void*)) || m_digitalIO == nullptr) return 0;
+            ICaptureIOApi* io = m_digitalIO;
+            std::memcpy(buffer, &io, sizeof(io));
+            return 1;
+        }
+        if (std::strcmp(name, "ipAddress") == 0) {
+            std::string address;
+            {
+                std::lock_guard<std::mutex> lock(m_deviceMutex);
+                address = m_device.address;
+            }
+            if (!address.empty()) {
+                if (size < 0 || static_cast<size_t>(size) < address.size() + 1) return 0;
+                std::memcpy(buffer, address.c_str(), address.size() + 1);
+                return 1;
+            }
+        }
+        if (std::strcmp(name, "isIPCamera") == 0) {
+            if (size < 4) return 0;
+            WriteInt32(buffer, 1);
+            return 1;
+        }
+        if (std::strcmp(name, "CCaptureApiEx") == 0) {
+            if (size != 4) return 0;
+            WriteInt32(buffer, 1);
+            return 1;
+        }
+        if (size != 4) return 0;
+        static constexpr const char* kMaxFps[4] = {"MAXFPS_RES0", "MAXFPS_RES1", "MAXFPS_RES2", "MAXFPS_RES3"};
+        for (size_t i = 0; i < 4; ++i) {
+            if (std::strcmp(name, kMaxFps[i]) == 0 && m_config.maxFpsRes[i] > 0) {
+                WriteInt32(buffer, m_config.maxFpsRes[i]);
+                return 1;
+            }
+        }
+        if (std::strcmp(name, "CanChangeFrInAlm") == 0) {
+            WriteInt32(buffer, m_canChangeFrameRateInAlarm ? 1 : 0);
+            return 1;
+        }
+        if (std::strcmp(name, "CanChangeResInAlm") == 0) {
+            WriteInt32(buffer, m_canChangeResolutionInAlarm ? 1 : 0);
+            return 1;
+        }
+        return 0;
+    });
+}
+
+int CIPCapture::Fixed32(int* first, int* second) {
+    if (first != nullptr) *first = 0;
+    if (second != nullptr) *second = 0;
+    return 0;
+}
+
+int CIPCapture::Fixed33(int32_t, int32_t) { return 0; }
+
+int CIPCapture::GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) {
+    return Guarded([&]() -> int {
+        CLockGuard guard(m_channelLock);
+        ICameraChannel* found = channel < m_channels.size() ? m_channels[channel] : nullptr;
+        if (found == nullptr) return 0;
+        if (text != nullptr && textSize > 0) text[0] = '\0';
+        if (second != nullptr) *second = 0;
+        // Read under the lock: StopChannel deletes the channel outside it.
+        const CameraState current = found->GetState();
+        if (state != nullptr) *state = current;
+        return 1;
+    });
+}
+
+int CIPCapture::Fixed35(int32_t) { return 0; }
+int CIPCapture::Fixed36(int32_t, int32_t) { return 0; }
+int CIPCapture::Fixed37(int32_t, int32_t) { return 0; }
+
+}  // namespace kestrel

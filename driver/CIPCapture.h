@@ -1,0 +1,141 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/DEVICE_INFO.h"
+#include "driver/IDriver.h"
+#include "driver/VideoChannelParams.h"
+#include "host/CCaptureAPIEx.h"
+#include "runtime/CRecursiveLock.h"
+#include "runtime/HostVersion.h"
+#include "settings/DriverConfiguration.h"
+
+namespace kestrel {
+
+class ICameraChannel;
+class ICaptureIOApi;
+
+// The generic IP-camera driver object: one per camera. Its IDriver view
+// serves the driver's components, its CCaptureAPIEx view the host.
+class CIPCapture : public IDriver, public CCaptureAPIEx {
+public:
+    CIPCapture(int32_t creationValue, const std::string& manufacturer);
+    ~CIPCapture() override;
+
+    // IDebugMessage / IDriver, slots 1 to 9
+    std::string GetDeviceAddress() override;
+    void DebugMessage(int level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    std::string GetDriverName() override = 0;
+    const DEVICE_INFO* GetDeviceInfo() override;
+    std::pair<int32_t, int32_t> GetIOCounts() override;
+    IFrameAllocator* GetFrameAllocator() override;
+    CCaptureAPIUser* GetCaptureUser() override;
+    int32_t GetVideoStandard() override;
+    uint32_t GetCameraCount() override;  // also legacy slot 8
+    // slots 10 to 13
+    virtual std::vector<uint32_t> GetFrameIntervals(int32_t standard);
+    virtual ICameraChannel* CreateCameraChannel(uint32_t index) = 0;
+    virtual bool CreateDigitalIO() = 0;
+    virtual void DeleteDigitalIO() = 0;
+
+    // CCaptureAPI, slots 1 to 34
+    int Init() override;
+    void SetCaptureUser(CCaptureAPIUser* user) override;
+    void SetFrameAllocator(IFrameAllocator* allocator) override;
+    int SetVideoStandard(int32_t standard) override;
+    int SetFourCC(uint32_t fourcc) override;
+    int GetResolutionSize(int32_t kind, int* width, int* height) override;
+    int Fixed7(int32_t value) override;
+    int GetFirstFourCC(uint32_t* fourcc) override;
+    int GetNextFourCC(uint32_t* fourcc) override;
+    int GetMaxFrameRate(uint32_t camera, int* rate) override;
+    int Fixed12() override;
+    int GetFirstResolution(int* kind) override;
+    int GetNextResolution(int* kind) override;
+    int GetFirstFrameInterval(uint32_t* interval) override;
+    int GetNextFrameInterval(uint32_t* interval) override;
+    int Fixed17() override;
+    int Open(const char* text) override;
+    int Close() override;
+    int StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) override;
+    int StopChannel(uint32_t channel) override;
+    int GetChannelName(uint32_t channel, char* buffer, int32_t size) override;
+    int Fixed23() override;
+    int Fixed24() override;
+    int Fixed25() override;
+    int Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override;
+    int Fixed27() override;
+    int Fixed28(int32_t value) override;
+    void Fixed29() override;
+    int SetParameter(const char* name, const void* value, int32_t length) override;
+    int GetParameter(const char* name, void* buffer, int32_t size) override;
+    int Fixed32(int* first, int* second) override;
+    int Fixed33(int32_t, int32_t) override;
+    int GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) override;
+    // CCaptureAPIEx, slots 35 to 37
+    int Fixed35(int32_t value) override;
+    int Fixed36(int32_t, int32_t) override;
+    int Fixed37(int32_t, int32_t) override;
+
+    // Delivers a finished text (no format interpretation).
+    void DeliverMessage(int level, const std::string& text);
+    const HostVersion& GetHostVersion() const { return m_hostVersion; }
+    void SetHostVersion(const HostVersion& version) { m_hostVersion = version; }
+    bool IsOpened() const { return m_opened.load(); }
+    int32_t GetCreationValue() const { return m_creationValue; }
+    const DriverConfiguration& GetConfiguration() const { return m_config; }
+
+protected:
+    // The record a new channel starts with; defaultKeepAliveMs applies when
+    // the configured keep-alive is missing or not positive.
+    VideoChannelParams BuildChannelParams(uint32_t index, int32_t defaultKeepAliveMs);
+    // Stops and destroys every channel without calling a virtual of this
+    // object; derived destructors run Close first, this catches the rest.
+    void StopAllChannels();
+
+    ICaptureIOApi* m_digitalIO = nullptr;
+
+private:
+    // Any 0/1 result the host sees comes through here: nothing escapes.
+    template <typename F>
+    int Guarded(F&& body) noexcept;
+
+    std::atomic<CCaptureAPIUser*> m_captureUser{nullptr};
+    std::atomic<IFrameAllocator*> m_frameAllocator{nullptr};
+    HostVersion m_hostVersion;
+    std::mutex m_deviceMutex;  // settings may change while channels report
+    DEVICE_INFO m_device;
+    std::atomic<int32_t> m_inputCount{0};
+    std::atomic<int32_t> m_outputCount{0};
+    CRecursiveLock m_openLock;
+    std::atomic<bool> m_opened{false};
+    const std::string m_manufacturer;
+    DriverConfiguration m_config;
+    bool m_canChangeFrameRateInAlarm = false;
+    bool m_canChangeResolutionInAlarm = false;
+    CRecursiveLock m_channelLock;
+    std::vector<ICameraChannel*> m_channels;
+    CRecursiveLock m_capabilityLock;
+    int32_t m_fourccCursor = -1;
+    int32_t m_intervalCursor = -1;
+    int32_t m_resolutionCursor = -1;
+    std::vector<uint32_t> m_frameIntervals;
+    std::vector<uint32_t> m_fourccs;
+    std::vector<int32_t> m_resolutions;
+    const int32_t m_creationValue;
+    std::atomic<int32_t> m_videoStandard{0};
+    uint32_t m_selectedFourCC = 0;
+};
+
+// The FourCC "JPEG": J, P, E, G in memory order.
+constexpr uint32_t kFourCCJpeg = 0x4745504Au;
+
+// Reads a text as atoi does (leading blanks, a sign, digits), without its
+// undefined behaviour on overflow: the result saturates.
+int32_t ReadAtoi(const std::string& text);
+
+}  // namespace kestrel

@@ -1,0 +1,34 @@
+#include "driver/COldCaptureApiUser.h"
+
+#include "host/IHostSink.h"
+#include "host/IVideoSink.h"
+
+namespace kestrel {
+
+COldCaptureApiUser::COldCaptureApiUser(ipcapture::IHostSink* hostSink) : m_hostSink(hostSink) {
+    for (auto& sink : m_sinks) sink.store(nullptr);
+}
+
+int COldCaptureApiUser::SendFrameCallback(uint32_t channel, IFrameBuffer* alternate, IFrameBuffer* frame) {
+    if (channel >= kChannels) return 0;
+    ipcapture::IVideoSink* sink = m_sinks[channel].load();
+    if (sink == nullptr) return 0;
+    return sink->OnFrame(frame != nullptr ? frame : alternate) ? 1 : 0;
+}
+
+void COldCaptureApiUser::VideoStopped(uint32_t channel) {
+    if (channel >= kChannels) return;
+    if (ipcapture::IVideoSink* sink = m_sinks[channel].load()) sink->OnVideoStopped();
+}
+
+void COldCaptureApiUser::Reserved3() {}
+
+void COldCaptureApiUser::DebugInfo(CDebugInfoIf* message) {
+    if (m_hostSink != nullptr) m_hostSink->OnDebugInfo(message);
+}
+
+void COldCaptureApiUser::SetSink(uint32_t channel, ipcapture::IVideoSink* sink) {
+    if (channel < kChannels) m_sinks[channel].store(sink);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,37 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "host/CCaptureAPIUser.h"
+
+namespace kestrel {
+
+namespace ipcapture {
+class IHostSink;
+class IVideoSink;
+}  // namespace ipcapture
+
+// Routes the legacy callbacks to the IP host's per-channel video sinks and
+// its debug sink.
+class COldCaptureApiUser : public CCaptureAPIUser {
+public:
+    static constexpr uint32_t kChannels = 64;
+
+    explicit COldCaptureApiUser(ipcapture::IHostSink* hostSink);
+    ~COldCaptureApiUser() override = default;
+
+    int SendFrameCallback(uint32_t channel, IFrameBuffer* alternate, IFrameBuffer* frame) override;
+    void VideoStopped(uint32_t channel) override;
+    void Reserved3() override;
+    void DebugInfo(CDebugInfoIf* message) override;
+
+    void SetSink(uint32_t channel, ipcapture::IVideoSink* sink);
+
+private:
+    // Written by the host's thread, read by channel threads.
+    std::array<std::atomic<ipcapture::IVideoSink*>, kChannels> m_sinks{};
+    ipcapture::IHostSink* m_hostSink;
+};
+
+}  // namespace kestrel
