@@ -22,9 +22,10 @@ struct DriverConfiguration {
 };
 
 // Reads "<fileName>" (the model name and ".xml") from the host executable's
-// directory; every path starts with the manufacturer text. False when the
-// file cannot be read or no resolution is enabled.
+// directory (baseDirectory instead, when given); every path starts with the
+// manufacturer text. False when the file cannot be read or no resolution is
+// enabled.
 bool ReadDriverConfiguration(DriverConfiguration& config, const std::string& manufacturer,
-                             const std::string& fileName);
+                             const std::string& fileName, const std::string& baseDirectory = {});
 
 }  // namespace kestrel

@@ -3,16 +3,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrel {
+#include "settings/ResolutionEntry.h"
 
-// One resolution offered by a model, as the IP interface lists it.
-struct ResolutionEntry {
-    uint32_t minimumInterval = 40;
-    std::vector<uint32_t> intervals;  // longest first
-    int32_t kind = 0;                 // 2 CIF, 3 2CIF, 4 4CIF
-    uint16_t width = 0;
-    uint16_t height = 0;
-};
+namespace kestrel {
 
 // What the IP interface needs to know of a model beyond the legacy driver.
 struct ModelCapabilities {
@@ -31,11 +24,13 @@ struct ModelCapabilities {
     bool GetNextMode(int32_t& mode);
 };
 
-// Reads "<model>.xml" from the host executable's directory; rootName
-// receives the name of the file's root element.
+// Reads "<model>.xml" from the host executable's directory (baseDirectory
+// instead, when given); rootName receives the name of the file's root
+// element. The record is filled afresh.
 bool ReadModelCapabilities(const std::string& model, ModelCapabilities& capabilities,
-                           std::string& rootName);
+                           std::string& rootName, const std::string& baseDirectory = {});
 // The first element of the file: its name and whether it has an "mpeg4" child.
-bool FindRootElement(const std::string& model, std::string& rootName, bool& mpeg4Mark);
+bool FindRootElement(const std::string& model, std::string& rootName, bool& mpeg4Mark,
+                     const std::string& baseDirectory = {});
 
 }  // namespace kestrel
