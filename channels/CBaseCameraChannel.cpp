@@ -108,6 +108,13 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     }
 }
 
+void CBaseCameraChannel::ReportOnlineIfRunning() {
+    // Under the state lock: whoever leaves StateRunning does so before it
+    // reports offline, so the online report either comes first or not at all.
+    CLockGuard guard(m_stateLock);
+    if (m_state == StateRunning) SetCameraState(true);
+}
+
 bool CBaseCameraChannel::DeliverFrame(IFrameBuffer* frame) {
     try {
         CCaptureAPIUser* user = m_driver != nullptr ? m_driver->GetCaptureUser() : nullptr;

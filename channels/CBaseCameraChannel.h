@@ -45,6 +45,10 @@ protected:
     // false (and no change) when the run state was another.
     bool SetStateIf(CameraState expected, CameraState state);
     void SetCameraState(bool online);
+    // SetCameraState(true) for a channel that is still running. A frame
+    // finished on a receive thread while the channel thread stops the stream
+    // must not report the camera online after the offline report.
+    void ReportOnlineIfRunning();
     bool DeliverFrame(IFrameBuffer* frame);
     void NotifyVideoStopped();
 

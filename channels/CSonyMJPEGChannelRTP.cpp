@@ -295,7 +295,7 @@ void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
     if (filled) {
         if (DeliverFrame(frame)) {
             m_frameTimer.Update();
-            SetCameraState(true);
+            ReportOnlineIfRunning();
         } else {
             const std::string device = m_driver->GetDeviceAddress();
             DebugMessage(LevelError, "kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera %s",

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ public:
         m_height = height;
         SetState(StateRunning);
     }
+    using CBaseCameraChannel::SetCameraState;
     using CBaseCameraChannel::SetState;
     // What a stream start does before the camera is asked to send.
     void DiscardUntilMarker() { m_discard = true; }
@@ -321,6 +323,30 @@ TEST_F(FrameAssembly, RestartDropsThePartHeldFromBefore) {
     const auto b = MakePicture(900, 23);
     FeedPicture(4, b, 2);
     EXPECT_EQ(FramesData(), std::vector<std::vector<uint8_t>>{b});
+}
+
+// A host whose SendFrameCallback runs a hook first (here: the channel
+// thread stopping the stream while the frame is with the host).
+class HookUser : public testhost::TestCaptureUser {
+public:
+    int SendFrameCallback(uint32_t channel, IFrameBuffer* alternate, IFrameBuffer* frame) override {
+        if (hook) hook();
+        return TestCaptureUser::SendFrameCallback(channel, alternate, frame);
+    }
+    std::function<void()> hook;
+};
+
+TEST_F(FrameAssembly, FrameTakenDuringAStopDoesNotReportOnline) {
+    HookUser hookUser;
+    driver.captureUser = &hookUser;
+    hookUser.hook = [&] {
+        channel->SetState(StateStopped);
+        channel->SetCameraState(false);
+    };
+    Prime(1);
+    FeedPicture(2, MakePicture(600, 24), 2);
+    EXPECT_EQ(hookUser.FrameCount(), 1u);
+    EXPECT_TRUE(driver.Messages().empty()) << driver.Messages().front().text;
 }
 
 TEST_F(FrameAssembly, SocketClosedOnARunningChannel) {
