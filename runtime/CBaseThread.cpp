@@ -1,12 +1,11 @@
 #include "runtime/CBaseThread.h"
 
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "runtime/IDebugMessage.h"
+#include "runtime/ThreadId.h"
 
 namespace kestrel {
 
@@ -20,32 +19,55 @@ CBaseThread::~CBaseThread() {
 
 uint32_t CBaseThread::ThreadEntry(CBaseThread* self) {
     if (self == nullptr) return 0x123456;
-    self->m_threadId.store(static_cast<uint32_t>(::syscall(SYS_gettid)));
     if (!self->m_name.empty()) {
         // The kernel keeps 15 characters of a thread name.
         ::pthread_setname_np(::pthread_self(), self->m_name.substr(0, 15).c_str());
     }
     self->Run();
-    {
-        std::lock_guard<std::mutex> lock(self->m_doneMutex);
-        self->m_done = true;
-    }
-    self->m_doneCv.notify_all();
     return 0;
 }
 
-bool CBaseThread::IsRunning() {
-    if (!m_thread.joinable()) return false;
-    std::lock_guard<std::mutex> lock(m_doneMutex);
-    return !m_done;
+void CBaseThread::Body(CBaseThread* self, std::shared_ptr<Lifetime> life) {
+    {
+        // StartThread holds this mutex until its handle is stored, so the
+        // worker never sees a half-assigned handle.
+        std::lock_guard<std::mutex> lock(life->mutex);
+        self->m_threadId.store(static_cast<uint32_t>(CurrentThreadId()));
+        life->started = true;
+    }
+    life->cv.notify_all();
+    ThreadEntry(self);
+    // self may be gone by now (a worker that destroyed its own object).
+    {
+        std::lock_guard<std::mutex> lock(life->mutex);
+        life->done = true;
+    }
+    life->cv.notify_all();
 }
 
-void CBaseThread::CloseThreadHandle() {
-    if (m_thread.joinable() && !IsCurrentThread()) m_thread.join();
+bool CBaseThread::IsRunning() {
+    if (!m_thread.joinable() || !m_life) return false;
+    std::lock_guard<std::mutex> lock(m_life->mutex);
+    return !m_life->done;
 }
 
 bool CBaseThread::IsCurrentThread() const {
-    return m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id();
+    if (!m_life) return false;
+    // A finished worker's id may already belong to another thread.
+    std::lock_guard<std::mutex> lock(m_life->mutex);
+    return !m_life->done && m_threadId.load() == static_cast<uint32_t>(CurrentThreadId());
+}
+
+void CBaseThread::CloseThreadHandle() {
+    if (!m_thread.joinable()) return;
+    if (IsCurrentThread()) {
+        m_thread.detach();
+    } else if (!IsRunning()) {
+        m_thread.join();  // Run has returned: only the exit is left
+    } else {
+        return;
+    }
+    m_life.reset();
 }
 
 bool CBaseThread::StartThread(const std::string& name) {
@@ -54,27 +76,26 @@ bool CBaseThread::StartThread(const std::string& name) {
     CloseThreadHandle();
     m_name = name;
     m_threadId.store(0);
-    {
-        std::lock_guard<std::mutex> lock(m_doneMutex);
-        m_done = false;
-    }
     try {
-        m_thread = std::thread([this] { ThreadEntry(this); });
+        auto life = std::make_shared<Lifetime>();
+        std::unique_lock<std::mutex> lock(life->mutex);
+        m_thread = std::thread(&CBaseThread::Body, this, life);
+        m_life = life;
+        // The id is known when the start returns, as callers expect.
+        life->cv.wait(lock, [&] { return life->started; });
     } catch (...) {
-        std::lock_guard<std::mutex> lock(m_doneMutex);
-        m_done = true;
         return false;
     }
     return true;
 }
 
 bool CBaseThread::WaitDone(uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_doneMutex);
+    std::unique_lock<std::mutex> lock(m_life->mutex);
     if (timeoutMs == kInfinite) {
-        m_doneCv.wait(lock, [this] { return m_done; });
+        m_life->cv.wait(lock, [this] { return m_life->done; });
         return true;
     }
-    return m_doneCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_done; });
+    return m_life->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_life->done; });
 }
 
 bool CBaseThread::EndThread(uint32_t timeoutMs, bool terminate) {

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,6 +30,9 @@ public:
     virtual void Run() = 0;                              // slot 4
 
     bool IsRunning();
+    // Releases the handle of a thread that has finished. The worker itself
+    // lets go of its own handle (its object may be going away under it); a
+    // thread that still runs keeps its handle.
     void CloseThreadHandle();
     CManualEvent& GetStopEvent() { return m_stopEvent; }
     const std::string& GetName() const { return m_name; }
@@ -50,10 +54,17 @@ protected:
     CManualEvent m_stopEvent;
 
 private:
+    // Shared by the object and its worker, so that a worker whose object was
+    // destroyed under it can still report its end.
+    struct Lifetime {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool started = false;
+        bool done = false;
+    };
+    static void Body(CBaseThread* self, std::shared_ptr<Lifetime> life);
     bool WaitDone(uint32_t timeoutMs);
-    std::mutex m_doneMutex;
-    std::condition_variable m_doneCv;
-    bool m_done = true;
+    std::shared_ptr<Lifetime> m_life;
 };
 
 }  // namespace kestrel

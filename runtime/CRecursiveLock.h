@@ -25,8 +25,15 @@ public:
     uint32_t GetSpinCount() const { return m_counters.spinCount.load(std::memory_order_relaxed); }
     // Only for tests: force the single-processor behaviour.
     void SetSpinCount(uint32_t count) { m_counters.spinCount.store(count, std::memory_order_relaxed); }
+    // For tests: the acquisition attempts of the calling thread's last
+    // TryEnter that failed (spin count + 1).
+    static uint32_t LastFailedTryAttempts();
 
 private:
+    uint32_t BumpRecursion(int32_t delta);
+    // The attempts after the first failed one; kept out of line.
+    __attribute__((noinline)) bool Spin(uint64_t self);
+
     struct Counters {
         std::atomic<uint32_t> spinCount{0};
         std::atomic<int32_t> lockCount{0};

@@ -1,8 +1,15 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
+#include "runtime/CEvent.h"
+#include "runtime/CManualEvent.h"
+#include "runtime/CRecursiveLock.h"
 #include "transport/CUDPPort.h"
 #include "transport/IUDPPortUser.h"
 
@@ -13,13 +20,20 @@ class IRTCPSendReceiveUser;
 // The receiving side's RTCP for one RTP stream: receiver reports after the
 // camera's packets and once per interval, BYE on close, and the sequence
 // statistics of the RTP stream.
-//
-// Public operations (the implementation may add private members and
-// constructor parameters with defaults for test seams):
 class CRTCPSendReceive : public IUDPPortUser {
 public:
+    // Milliseconds of a monotonic clock, wrapping at 32 bits.
+    using TickSource = std::function<uint32_t()>;
+    // A GUID as four 32-bit fields; all zero means the generator failed.
+    using GuidSource = std::function<std::array<uint32_t, 4>()>;
+
+    // The system tick clock and std::random_device.
     CRTCPSendReceive();
+    // Test seams; an empty source stands for the system's.
+    explicit CRTCPSendReceive(TickSource tickClock, GuidSource guidSource = {});
     ~CRTCPSendReceive() override;
+    CRTCPSendReceive(const CRTCPSendReceive&) = delete;
+    CRTCPSendReceive& operator=(const CRTCPSendReceive&) = delete;
 
     // IUDPPortUser
     void DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data,
@@ -40,6 +54,67 @@ public:
     uint16_t GetLastSequenceNumber() const;
     void SetUser(IRTCPSendReceiveUser* user);
     CUDPPort& GetPort();
+
+    // RFC 3550 A.1 source statistics of the RTP stream.
+    struct SequenceState {
+        uint16_t maxSeq = 0;      // highest sequence number seen
+        uint32_t cycles = 0;      // wrap count, in units of 65536
+        uint32_t badSeq = 0;      // the number that would confirm a big jump
+        uint32_t probation = 0;
+        uint32_t received = 0;
+    };
+
+    // Milliseconds as the report's delay field: 1/65536 s units, truncated.
+    static uint32_t DelayUnits(uint32_t elapsedMs);
+
+    // For tests and diagnostics.
+    uint32_t GetOwnSsrc() const { return m_ownSsrc; }
+    bool IsPeerKnown() const { return m_peerKnown.load(); }
+    // Used only on the thread that calls RtpSequenceSeen.
+    SequenceState GetSequenceState() const { return m_sequence; }
+    uint32_t GetExtendedHighestSequence() const { return m_extendedHighest.load(); }
+
+private:
+    void SendBye();
+    void StopReportThread();
+    size_t BuildReceiverReport(uint8_t* report);
+    void InitSequence(uint16_t sequenceNumber);
+    void UpdateSequence(uint16_t sequenceNumber);
+
+    TickSource m_tickClock;
+    std::atomic<IRTCPSendReceiveUser*> m_user{nullptr};
+    std::atomic<uint16_t> m_lastSequenceNumber{0};
+    // Guards the peer data and the building and sending of reports.
+    CRecursiveLock m_lock;
+    std::atomic<int32_t> m_reportInterval{10000};
+    Ipv4Endpoint m_peerAddress;
+    uint8_t m_peerVersionBits = 0;
+    CEvent m_packetEvent;
+    CEvent m_stopEvent;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_peerKnown{false};
+    bool m_sequenceStarted = false;
+    uint32_t m_ownSsrc = 0;
+    uint32_t m_peerSsrc = 0;
+    uint32_t m_lastReportTimestamp = 0;
+    SequenceState m_sequence;
+    // The report thread reads the extended highest number the RTP thread
+    // keeps, so it is published separately.
+    std::atomic<uint32_t> m_extendedHighest{0};
+    uint32_t m_packetArrival = 0;
+    std::atomic<bool> m_portOpen{false};
+    std::atomic<uint32_t> m_cameraAddress{0};
+
+    // The report thread: owned here, started and stopped by the owner's
+    // thread; m_reportDone lets a stop wait with a limit.
+    std::mutex m_threadLock;
+    std::thread m_reportThread;
+    std::atomic<std::thread::id> m_reportThreadId{};
+    CManualEvent m_reportDone;
+
+    // Last: destroyed first, it is closed in the destructor before any of
+    // the members its thread uses go away.
+    CUDPPort m_port;
 };
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "transport/CUDPSocket.h"
 #include "transport/Ipv4Endpoint.h"
 
 namespace kestrel {
@@ -46,19 +47,38 @@ public:
     // Readiness wait before ReceiveTimeout; {0, 0} means wait without limit.
     void SetWaitTimeout(uint32_t seconds, uint32_t microseconds);
 
-    // Implementation members are private to transport/CUDPPort.cpp's needs.
+    // For tests: the kernel receive buffer size asked for at the last Open,
+    // what the kernel granted (Linux doubles it; -1 while closed), and the
+    // size of the buffer the receive thread last read into (0 before any).
+    uint32_t GetKernelBufferRequest() const { return m_kernelBufferRequest.load(); }
+    int GetKernelReceiveBufferSize();
+    uint32_t GetActiveBufferSize() const { return m_activeBufferSize.load(); }
+
 private:
-    void ReceiveLoop(uint16_t port);
+    void ReceiveLoop(uint32_t generation);
+    bool StillRunning(uint32_t generation) const;
+    int WaitTimeoutMs() const;
+    void ReapThreads(std::unique_lock<std::recursive_mutex>& guard);
 
     std::recursive_mutex m_lock;
     std::atomic<IUDPPortUser*> m_user{nullptr};
-    std::atomic<int> m_socket{-1};
-    uint16_t m_port = 0;
+    CUDPSocket m_socket;
+    std::atomic<uint16_t> m_port{0};
+    // Close on the receive thread cannot join it; the next Open or the
+    // destructor does. A second slot covers Open called on that thread too.
     std::thread m_thread;
+    std::thread m_retiredThread;
+    bool m_closing = false;
     std::atomic<uint32_t> m_receiveBufferSize{65536};
-    std::atomic<uint32_t> m_waitSeconds{5};
-    std::atomic<uint32_t> m_waitMicroseconds{0};
+    // Seconds in the high half, microseconds in the low half: one load
+    // gives a consistent pair.
+    std::atomic<uint64_t> m_waitTimeout{uint64_t{5} << 32};
     std::atomic<bool> m_running{false};
+    // Each Open's thread serves only its own generation, so a thread whose
+    // port was closed and reopened from its own callback ends.
+    std::atomic<uint32_t> m_generation{0};
+    std::atomic<uint32_t> m_kernelBufferRequest{0};
+    std::atomic<uint32_t> m_activeBufferSize{0};
 };
 
 }  // namespace kestrel

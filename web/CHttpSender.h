@@ -1,6 +1,11 @@
 #pragma once
+#include <curl/curl.h>
+
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "web/CBaseHttpSender.h"
@@ -18,7 +23,7 @@ constexpr uint32_t ErrorInvalidServerResponse = 12152;
 constexpr uint32_t ErrorTlsFailure = 12175;
 
 // The sender on libcurl. One working thread at a time; Cancel from any
-// thread. (The implementation adds its private members.)
+// thread, also while the destructor runs, but not after it has returned.
 class CHttpSender : public CBaseHttpSender {
 public:
     explicit CHttpSender(const kestrel::DEVICE_INFO& device);
@@ -36,6 +41,81 @@ public:
     uint32_t LastError() const;
     uint32_t LearnedScheme() const;
     uint32_t Secure() const;
+
+private:
+    // How a request in flight ended: ok, or the error and whether the
+    // request had been written completely by then.
+    struct Outcome {
+        bool ok = false;
+        uint32_t error = 0;
+        bool whileSending = false;
+    };
+
+    bool SendCopy(const HttpRequest& request);
+    int Attempt(HttpRequest& copy);
+    bool MakeConnection();
+    bool PrepareRequest(const HttpRequest& copy);
+    Outcome RunRequest(bool sendOnly);
+    uint32_t ReadChunk(uint8_t* dst, size_t maxBytes, size_t& got);
+    uint32_t FillPending();
+    void CollectDone();
+    void CloseRequest();
+    bool RequestUsable();
+    bool HeadIsFinal() const;
+    void ReadHeadResults();
+    uint32_t FirstOfferedScheme() const;
+    void ResetResponseState();
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+    static size_t OnRead(char* data, size_t size, size_t count, void* self);
+    static int OnSeek(void* self, curl_off_t offset, int origin);
+    static int OnPrereq(void* self, char* remoteIp, char* localIp, int remotePort, int localPort);
+
+    // Client: the easy handle carries every request, the multi handle its
+    // connections (reused between requests) and lets Cancel wake a wait.
+    CURL* m_easy = nullptr;
+    CURLM* m_multi = nullptr;
+    std::mutex m_multiLock;  // keeps m_multi alive while Cancel wakes it
+    std::mutex m_workLock;   // held by the working thread's operations
+
+    // Connection: "host:port" for URLs, made by the first attempt.
+    bool m_connected = false;
+    std::string m_hostPort;
+
+    // The request in progress or the last one; open while the easy handle
+    // sits in the multi handle.
+    bool m_requestOpen = false;
+    bool m_sendOnly = false;
+    struct curl_slist* m_headerList = nullptr;
+    std::string m_url;
+    std::string m_target;
+    std::vector<uint8_t> m_upload;
+    size_t m_uploadPos = 0;
+    size_t m_uploadDeclared = 0;
+    bool m_follow = false;          // libcurl follows redirects itself
+    bool m_authMayRepeat = false;   // libcurl may answer a 401 itself
+    bool m_discarding = false;      // body bytes of a request being closed
+    unsigned m_prereqCount = 0;
+    bool m_done = false;
+    CURLcode m_doneCode = CURLE_OK;
+    uint32_t m_headStatus = 0;
+    bool m_headDone = false;
+    bool m_bodyStarted = false;
+    bool m_headHasLocation = false;
+    std::vector<std::string> m_headLines;
+    size_t m_headBytes = 0;
+    bool m_paused = false;
+    std::vector<uint8_t> m_pending;  // at most one delivery of body bytes
+    size_t m_pendingPos = 0;
+    std::array<uint8_t, 8192> m_readBuffer{};
+
+    uint32_t m_statusCode = 0;
+    uint32_t m_contentLength = 0;
+    uint32_t m_lastError = 0;
+    uint32_t m_learnedScheme = 0;
+    uint32_t m_secure = 0;
+    std::atomic<bool> m_cancelled{false};
 };
 
 }  // namespace Web

@@ -1,0 +1,318 @@
+#include "transport/CRTCPSendReceive.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "runtime/TickClock.h"
+#include "transport/CUDPSocket.h"
+#include "transport/IRTCPSendReceiveUser.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint8_t kSenderReport = 200;
+constexpr uint8_t kReceiverReport = 201;
+constexpr uint8_t kBye = 203;
+constexpr size_t kReceiverReportSize = 32;
+constexpr size_t kByeSize = 8;
+constexpr int32_t kMinReportInterval = 1000;
+constexpr uint32_t kStopWaitMs = 2000;
+constexpr uint32_t kReportWaitSeconds = 8;
+
+constexpr uint32_t kSeqMod = 1u << 16;
+constexpr uint16_t kMaxDropout = 3000;
+constexpr uint16_t kMaxMisorder = 100;
+constexpr uint32_t kMinSequential = 2;
+
+uint32_t ReadBigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+void WriteBigEndian32(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value >> 24);
+    p[1] = static_cast<uint8_t>(value >> 16);
+    p[2] = static_cast<uint8_t>(value >> 8);
+    p[3] = static_cast<uint8_t>(value);
+}
+
+std::array<uint32_t, 4> RandomGuid() {
+    try {
+        std::random_device device;
+        return {device(), device(), device(), device()};
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace
+
+CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(TickSource{}, GuidSource{}) {}
+
+CRTCPSendReceive::CRTCPSendReceive(TickSource tickClock, GuidSource guidSource)
+    : m_tickClock(tickClock ? std::move(tickClock) : TickSource(&GetTickCountMs)) {
+    std::array<uint32_t, 4> guid = guidSource ? guidSource() : RandomGuid();
+    if (guid == std::array<uint32_t, 4>{}) {
+        std::srand(static_cast<unsigned>(std::time(nullptr)));
+        guid[0] = static_cast<uint32_t>(std::rand());
+    }
+    // Only the first field is used; it goes out most significant byte first.
+    m_ownSsrc = guid[0];
+    m_port.SetUser(this);
+}
+
+CRTCPSendReceive::~CRTCPSendReceive() {
+    StopReports();
+    m_portOpen.store(false);
+    m_port.Close();
+}
+
+bool CRTCPSendReceive::Open(uint16_t port) {
+    if (m_portOpen.load()) return false;
+    if (m_port.Open(port) != UdpSuccess) return false;
+    m_portOpen.store(true);
+    StartReports();
+    return true;
+}
+
+void CRTCPSendReceive::Close() {
+    m_portOpen.store(false);
+    SendBye();
+    m_port.Close();
+}
+
+bool CRTCPSendReceive::IsOpen() const { return m_portOpen.load(); }
+
+void CRTCPSendReceive::SetRemoteAddress(const std::string& dottedAddress) {
+    uint32_t address = 0;
+    if (!dottedAddress.empty() && !CUDPSocket::ParseDottedAddress(dottedAddress, address)) {
+        // As the platform's conversion does: "none", which no camera sends from.
+        address = 0xFFFFFFFFu;
+    }
+    m_cameraAddress.store(address);
+}
+
+void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) {
+    if (milliseconds > kMinReportInterval) m_reportInterval.store(milliseconds);
+}
+
+int32_t CRTCPSendReceive::GetReportInterval() const { return m_reportInterval.load(); }
+
+uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(); }
+
+void CRTCPSendReceive::SetUser(IRTCPSendReceiveUser* user) { m_user.store(user); }
+
+CUDPPort& CRTCPSendReceive::GetPort() { return m_port; }
+
+void CRTCPSendReceive::ReceiveTimeout() {
+    if (IRTCPSendReceiveUser* user = m_user.load()) user->RtcpTimeout();
+}
+
+void CRTCPSendReceive::PortClosed(CUDPPort* /*port*/) {
+    if (IRTCPSendReceiveUser* user = m_user.load()) user->RtcpSocketClosed(this);
+}
+
+// Every RTCP packet starts with (RFC 3550 6.4):
+//
+//  0                   1                   2                   3
+//  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+// |V=2|P|    RC   |      PT       |        length (words - 1)      |  0
+// |                         SSRC of sender                        |  4
+// a sender report (PT 200) goes on with its NTP time stamp:
+// |                     NTP time stamp, high                      |  8
+// |                     NTP time stamp, low                       | 12
+// Bytes 10-13 (the middle 32 bits of the NTP stamp) are what the next
+// receiver report echoes as LSR.
+void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from, const uint8_t* data,
+                                    size_t length) {
+    if (from.address != m_cameraAddress.load() || length == 0 || data == nullptr) return;
+    CLockGuard guard(m_lock);
+    if (!m_peerKnown.load()) {
+        m_peerAddress = from;
+        if (length >= 2 && data[1] == kSenderReport && m_portOpen.load()) m_peerKnown.store(true);
+    }
+    m_peerVersionBits = data[0] & 0xC0;
+    // Fields a short datagram does not carry keep their last values.
+    if (length >= 8) m_peerSsrc = ReadBigEndian32(data + 4);
+    if (length >= 14) m_lastReportTimestamp = ReadBigEndian32(data + 10);
+    m_packetArrival = m_tickClock();
+    m_packetEvent.Set();
+}
+
+bool CRTCPSendReceive::StartReports() {
+    // The report thread cannot replace itself.
+    if (m_reportThreadId.load() == std::this_thread::get_id()) return false;
+    std::lock_guard<std::mutex> guard(m_threadLock);
+    StopReportThread();
+    m_port.SetWaitTimeout(kReportWaitSeconds, 0);
+    m_stopEvent.Reset();
+    m_packetEvent.Reset();
+    m_reportDone.Reset();
+    m_running.store(true);
+    try {
+        m_reportThread = std::thread([this] {
+            CUDPSocket::NameCurrentThread("rtcp reports");
+            ReportLoop();
+            m_reportDone.Set();
+        });
+        m_reportThreadId.store(m_reportThread.get_id());
+    } catch (...) {
+        m_running.store(false);
+    }
+    return m_running.load();
+}
+
+void CRTCPSendReceive::StopReports() {
+    if (m_reportThreadId.load() == std::this_thread::get_id()) {
+        // On the report thread itself: ask and return; the thread is
+        // joined by the next start or the destructor.
+        m_running.store(false);
+        m_stopEvent.Set();
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_threadLock);
+    StopReportThread();
+}
+
+void CRTCPSendReceive::StopReportThread() {
+    if (!m_reportThread.joinable()) return;
+    m_running.store(false);
+    m_stopEvent.Set();
+    if (!m_reportDone.Wait(kStopWaitMs)) {
+        // Late, yet never killed: a thread stopped inside the lock would
+        // leave it held. There is no owner to tell, so wait on; every wait
+        // of the loop ends at the stop event.
+        m_reportDone.Wait(kInfinite);
+    }
+    m_reportThread.join();
+    m_reportThreadId.store(std::thread::id{});
+}
+
+void CRTCPSendReceive::ReportLoop() {
+    while (m_running.load()) {
+        const auto interval = static_cast<uint32_t>(m_reportInterval.load());
+        const int woken = WaitForEither(&m_stopEvent, &m_packetEvent, interval);
+        if (woken == 0) {
+            m_running.store(false);
+            break;
+        }
+        // A packet from the camera, or a quiet interval.
+        {
+            CLockGuard guard(m_lock);
+            if (m_peerKnown.load() && m_portOpen.load()) {
+                uint8_t report[kReceiverReportSize];
+                BuildReceiverReport(report);
+                if (m_port.SendTo(report, sizeof report, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
+            }
+        }
+        m_packetEvent.Reset();
+    }
+}
+
+// Receiver report with one report block (RFC 3550 6.4.2):
+//
+//  0                   1                   2                   3
+//  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+// |V=2|P|  RC=1   |   PT=RR=201   |          length = 7           |  0
+// |                     SSRC of packet sender (own)               |  4
+// |                     SSRC of source (camera)                   |  8
+// | fraction lost |       cumulative number of packets lost       | 12  zero
+// |           extended highest sequence number received           | 16
+// |                      interarrival jitter                      | 20  zero
+// |                         last SR (LSR)                         | 24
+// |                   delay since last SR (DLSR)                  | 28
+size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
+    report[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
+    report[1] = kReceiverReport;
+    report[2] = 0;
+    report[3] = 7;
+    WriteBigEndian32(report + 4, m_ownSsrc);
+    WriteBigEndian32(report + 8, m_peerSsrc);
+    WriteBigEndian32(report + 12, 0);
+    WriteBigEndian32(report + 16, m_extendedHighest.load());
+    WriteBigEndian32(report + 20, 0);
+    WriteBigEndian32(report + 24, m_lastReportTimestamp);
+    uint32_t delay = 0;
+    if (m_packetArrival != 0) delay = DelayUnits(m_tickClock() - m_packetArrival);
+    WriteBigEndian32(report + 28, delay);
+    return kReceiverReportSize;
+}
+
+uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
+    // x 65.536 as x 65536 / 1000 in integers: exact before truncation, and
+    // past 18 hours it wraps like the 32-bit field rather than overflowing.
+    return static_cast<uint32_t>(uint64_t{elapsedMs} * 65536u / 1000u);
+}
+
+// BYE for our own source: |V=2|P| SC=1 | PT=BYE=203 | length = 1 | own SSRC |
+void CRTCPSendReceive::SendBye() {
+    if (!m_peerKnown.load()) return;
+    CLockGuard guard(m_lock);
+    uint8_t bye[kByeSize];
+    bye[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
+    bye[1] = kBye;
+    bye[2] = 0;
+    bye[3] = 1;
+    WriteBigEndian32(bye + 4, m_ownSsrc);
+    if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
+        // Lets the datagram leave before the socket is shut down.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } else {
+        m_peerKnown.store(false);
+    }
+}
+
+// RFC 3550 A.1 init_seq and update_seq.
+void CRTCPSendReceive::InitSequence(uint16_t sequenceNumber) {
+    m_sequence.maxSeq = sequenceNumber;
+    m_sequence.badSeq = kSeqMod + 1;  // matches no sequence number
+    m_sequence.cycles = 0;
+    m_sequence.received = 0;
+}
+
+void CRTCPSendReceive::UpdateSequence(uint16_t sequenceNumber) {
+    SequenceState& s = m_sequence;
+    const auto delta = static_cast<uint16_t>(sequenceNumber - s.maxSeq);
+    if (s.probation != 0) {
+        // In the RFC's int arithmetic: 65535 + 1 is never in sequence.
+        if (uint32_t{sequenceNumber} == uint32_t{s.maxSeq} + 1) {
+            --s.probation;
+            s.maxSeq = sequenceNumber;
+            if (s.probation == 0) {
+                InitSequence(sequenceNumber);
+                ++s.received;
+            }
+        } else {
+            s.probation = kMinSequential - 1;
+            s.maxSeq = sequenceNumber;
+        }
+        return;
+    }
+    if (delta < kMaxDropout) {
+        if (sequenceNumber < s.maxSeq) s.cycles += kSeqMod;
+        s.maxSeq = sequenceNumber;
+    } else if (delta <= kSeqMod - kMaxMisorder) {
+        if (uint32_t{sequenceNumber} == s.badSeq) {
+            InitSequence(sequenceNumber);
+        } else {
+            s.badSeq = (uint32_t{sequenceNumber} + 1) & (kSeqMod - 1);
+            return;
+        }
+    }
+    // else: a duplicate or a reordered packet.
+    ++s.received;
+}
+
+void CRTCPSendReceive::RtpSequenceSeen(uint16_t sequenceNumber) {
+    if (!m_sequenceStarted) {
+        InitSequence(sequenceNumber);
+        m_sequenceStarted = true;
+    }
+    m_lastSequenceNumber.store(sequenceNumber);
+    UpdateSequence(sequenceNumber);
+    m_extendedHighest.store(m_sequence.cycles + m_sequence.maxSeq);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,803 @@
+#include "web/CHttpSender.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "web/HttpText.h"
+
+namespace Web {
+namespace {
+
+constexpr uint32_t ErrorIncorrectHandleState = 12019;
+constexpr uint32_t ErrorHeaderNotFound = 12150;
+constexpr size_t kBodyLimit = 0x100000;
+constexpr size_t kHeadLineLimit = 256;
+constexpr size_t kHeadByteLimit = 65536;
+
+using Clock = std::chrono::steady_clock;
+
+std::once_flag g_curlStarted;
+
+uint32_t MapCurlError(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OK:
+        return 0;
+    case CURLE_OPERATION_TIMEDOUT:
+        return ErrorTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return ErrorNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return ErrorCannotConnect;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+        return ErrorTlsFailure;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return ErrorConnectionReset;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:  // a reply that is not HTTP/1.x at all
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return ErrorInvalidServerResponse;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return ErrorCancelled;
+    default:
+        return ErrorGeneric;
+    }
+}
+
+long CurlAuthOfScheme(uint32_t scheme)
+{
+    switch (scheme) {
+    case SchemeBasic:
+        return static_cast<long>(CURLAUTH_BASIC);
+    case SchemeNtlm:
+        return static_cast<long>(CURLAUTH_NTLM);
+    case SchemeDigest:
+        return static_cast<long>(CURLAUTH_DIGEST);
+    case SchemeNegotiate:
+        return static_cast<long>(CURLAUTH_NEGOTIATE);
+    default:
+        return 0;  // Passport: libcurl has no such scheme
+    }
+}
+
+// Milliseconds to wait until `deadline`, at least 1 so a wait never spins.
+int WaitMs(Clock::time_point now, Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return static_cast<int>(std::clamp<long long>(left, 1, 1000));
+}
+
+bool HeaderIs(const std::string& line, const char* lowerName)
+{
+    const size_t n = std::strlen(lowerName);
+    if (line.size() <= n || line[n] != ':') {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        char c = line[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != lowerName[i]) return false;
+    }
+    return true;
+}
+
+const uint8_t* ValueOf(const std::string& line, size_t& size)
+{
+    const size_t colon = line.find(':');
+    size = line.size() - colon - 1;
+    return reinterpret_cast<const uint8_t*>(line.data()) + colon + 1;
+}
+
+}  // namespace
+
+CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(device)
+{
+    m_secure = m_device.port == 443 ? 1 : 0;
+    std::call_once(g_curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    m_easy = curl_easy_init();
+    m_multi = curl_multi_init();
+    if (m_easy == nullptr || m_multi == nullptr) {
+        // Every Send fails from now on.
+        if (m_multi != nullptr) curl_multi_cleanup(m_multi);
+        if (m_easy != nullptr) curl_easy_cleanup(m_easy);
+        m_multi = nullptr;
+        m_easy = nullptr;
+        return;
+    }
+    m_pending.reserve(CURL_MAX_WRITE_SIZE);
+
+    // Options of the client; a refused one only loses that option.
+    CURL* e = m_easy;
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Kestrel::HttpSender");
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_device.requestTimeLimitMs));
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CHttpSender::OnHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpSender::OnWrite);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, &CHttpSender::OnRead);
+    curl_easy_setopt(e, CURLOPT_READDATA, this);
+    curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &CHttpSender::OnSeek);
+    curl_easy_setopt(e, CURLOPT_SEEKDATA, this);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CHttpSender::OnPrereq);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
+}
+
+CHttpSender::~CHttpSender()
+{
+    {
+        std::lock_guard<std::mutex> work(m_workLock);
+        CloseRequest();
+    }
+    if (m_headerList != nullptr) {
+        curl_slist_free_all(m_headerList);
+        m_headerList = nullptr;
+    }
+    {
+        // Closing the multi handle closes the cached connections.
+        std::lock_guard<std::mutex> guard(m_multiLock);
+        if (m_multi != nullptr) {
+            curl_multi_cleanup(m_multi);
+            m_multi = nullptr;
+        }
+    }
+    if (m_easy != nullptr) {
+        curl_easy_cleanup(m_easy);
+        m_easy = nullptr;
+    }
+}
+
+uint32_t CHttpSender::StatusCode() const { return m_statusCode; }
+uint32_t CHttpSender::ContentLength() const { return m_contentLength; }
+uint32_t CHttpSender::LastError() const { return m_lastError; }
+uint32_t CHttpSender::LearnedScheme() const { return m_learnedScheme; }
+uint32_t CHttpSender::Secure() const { return m_secure; }
+
+bool CHttpSender::Send(const HttpRequest& request)
+{
+    std::lock_guard<std::mutex> work(m_workLock);
+    m_cancelled.store(false);
+    return SendCopy(request);
+}
+
+// The body of Send; the 401 learning step re-enters here, so that a Cancel
+// arriving meanwhile is not cleared and still ends the request.
+bool CHttpSender::SendCopy(const HttpRequest& request)
+{
+    HttpRequest copy(request);
+    copy.secure = m_secure;
+    int result = Attempt(copy);
+    if (result == 0 && !m_cancelled.load()) {
+        copy.secure = copy.secure == 0 ? 1 : 0;
+        result = Attempt(copy);
+    }
+    if (result == 1) {
+        m_secure = copy.secure;
+        return true;
+    }
+    return false;
+}
+
+void CHttpSender::Cancel()
+{
+    m_cancelled.store(true);
+    // Under m_multiLock the destructor cannot free the handles meanwhile.
+    std::lock_guard<std::mutex> guard(m_multiLock);
+    if (m_multi == nullptr) {
+        return;
+    }
+    curl_multi_wakeup(m_multi);
+    // When no operation runs, release the request here; otherwise the
+    // working thread sees the flag as soon as its wait wakes up.
+    if (m_workLock.try_lock()) {
+        CloseRequest();
+        m_workLock.unlock();
+    }
+}
+
+int CHttpSender::Attempt(HttpRequest& copy)
+{
+    CloseRequest();
+    m_statusCode = 0;
+    m_contentLength = 0;
+    m_lastError = 0;
+
+    if (!m_connected && !MakeConnection()) {
+        return -1;
+    }
+    if (copy.verb.empty() || copy.path.empty()) {
+        return -1;
+    }
+    if (!PrepareRequest(copy)) {
+        return -1;
+    }
+    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+        return -1;
+    }
+    m_requestOpen = true;
+
+    const bool sendOnly =
+        copy.body.size() < copy.totalLength || (copy.flags & HttpRequest::FlagSendOnly) != 0;
+    m_sendOnly = sendOnly;
+    const Outcome outcome = RunRequest(sendOnly);
+    if (!outcome.ok) {
+        m_lastError = outcome.error;
+        CloseRequest();
+        if (outcome.whileSending) {
+            return outcome.error == ErrorTimeout ? -1 : 0;
+        }
+        return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
+    }
+    if (sendOnly) {
+        return 1;
+    }
+
+    ReadHeadResults();
+    if (m_statusCode == 401 && m_learnedScheme == 0) {
+        const uint32_t used = SchemeOfAuthValue(copy.authScheme);
+        const uint32_t offered = FirstOfferedScheme();
+        if (offered != 0) {
+            m_learnedScheme = offered;
+        }
+        CloseRequest();
+        if (offered != 0 && offered != used) {
+            return SendCopy(copy) ? 1 : 0;
+        }
+    }
+    return 1;
+}
+
+bool CHttpSender::MakeConnection()
+{
+    if (m_easy == nullptr || m_multi == nullptr) {
+        return false;
+    }
+    const std::string& address = m_device.address;
+    if (address.empty()) {
+        return false;
+    }
+    for (const char c : address) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b == 0x7F || std::strchr("/?#@\\", c) != nullptr) {
+            return false;
+        }
+    }
+    std::string host = address;
+    if (host.find(':') != std::string::npos && host.front() != '[') {
+        host = "[" + host + "]";
+    }
+    std::string hostPort = host + ":" + std::to_string(m_device.port);
+    CURLU* url = curl_url();
+    if (url == nullptr) {
+        throw std::bad_alloc();
+    }
+    const std::string probe = "http://" + hostPort + "/";
+    const CURLUcode rc = curl_url_set(url, CURLUPART_URL, probe.c_str(), 0);
+    curl_url_cleanup(url);
+    if (rc != CURLUE_OK) {
+        return false;
+    }
+    m_hostPort = std::move(hostPort);
+    m_connected = true;
+    return true;
+}
+
+bool CHttpSender::PrepareRequest(const HttpRequest& copy)
+{
+    if (!IsHttpToken(copy.verb)) {
+        return false;
+    }
+    CURL* e = m_easy;
+    bool ok = true;
+    auto set = [&](CURLoption option, auto value) {
+        if (curl_easy_setopt(e, option, value) != CURLE_OK) ok = false;
+    };
+    const bool secure = copy.secure == 1;
+    m_follow = (copy.flags & HttpRequest::FlagNoRedirects) == 0;
+
+    // The request line carries the target exactly as built. The URL holds
+    // it too, because Digest signs the URL's path and query; a target that
+    // libcurl cannot parse as a URL still goes out, unsigned by Digest.
+    m_target = BuildRequestTarget(copy.path, (copy.flags & HttpRequest::FlagUnescapedQuery) != 0);
+    m_url = (secure ? "https://" : "http://") + m_hostPort + m_target;
+    CURLU* parsed = curl_url();
+    if (parsed == nullptr) {
+        throw std::bad_alloc();
+    }
+    const bool parses = curl_url_set(parsed, CURLUPART_URL, m_url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
+    curl_url_cleanup(parsed);
+    if (!parses) {
+        if (m_follow) {
+            return false;
+        }
+        m_url.resize(m_url.size() - m_target.size());
+        m_url += '/';
+    }
+    set(CURLOPT_URL, m_url.c_str());
+    set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : m_target.c_str());
+    set(CURLOPT_FOLLOWLOCATION, m_follow ? 1L : 0L);
+
+    m_upload.assign(copy.body.begin(), copy.body.end());
+    m_uploadPos = 0;
+    m_uploadDeclared = std::max<size_t>(copy.body.size(), copy.totalLength);
+    const bool hasBody = m_uploadDeclared > 0;
+    if (hasBody) {
+        set(CURLOPT_NOBODY, 0L);
+        set(CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+        set(CURLOPT_POST, 1L);
+        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_uploadDeclared));
+        set(CURLOPT_CUSTOMREQUEST, copy.verb == "POST" ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+    } else {
+        const bool head = copy.verb == "HEAD";
+        set(CURLOPT_HTTPGET, 1L);
+        set(CURLOPT_NOBODY, head ? 1L : 0L);
+        set(CURLOPT_CUSTOMREQUEST,
+            (head || copy.verb == "GET") ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+    }
+
+    m_authMayRepeat = false;
+    if (!m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone) {
+        const uint32_t scheme = m_learnedScheme != 0 ? m_learnedScheme : SchemeOfAuthValue(copy.authScheme);
+        const long auth = CurlAuthOfScheme(scheme);
+        if (auth == 0) {
+            return false;  // credentials refused
+        }
+        set(CURLOPT_USERNAME, m_device.userName.c_str());
+        set(CURLOPT_PASSWORD, m_device.password.c_str());
+        set(CURLOPT_HTTPAUTH, auth);
+        m_authMayRepeat = auth != static_cast<long>(CURLAUTH_BASIC);
+    } else {
+        set(CURLOPT_USERNAME, static_cast<const char*>(nullptr));
+        set(CURLOPT_PASSWORD, static_cast<const char*>(nullptr));
+        set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+
+    const bool ignoreCert = secure && (copy.flags & HttpRequest::FlagIgnoreCertErrors) != 0;
+    set(CURLOPT_SSL_VERIFYPEER, ignoreCert ? 0L : 1L);
+    set(CURLOPT_SSL_VERIFYHOST, ignoreCert ? 0L : 2L);
+
+    // Caller's lines replace each other by name, then what libcurl would add
+    // on its own is either replaced by them or switched off.
+    std::vector<std::string> lines;
+    lines.reserve(copy.headers.size() + 5);
+    for (const std::string& raw : copy.headers) {
+        std::string line;
+        if (!NormalizeHeaderLine(raw, line)) {
+            return false;
+        }
+        const std::string name = HeaderName(line);
+        auto same = std::find_if(lines.begin(), lines.end(),
+                                 [&](const std::string& l) { return HeaderName(l) == name; });
+        if (same != lines.end()) {
+            *same = std::move(line);
+        } else {
+            lines.push_back(std::move(line));
+        }
+    }
+    auto addDefault = [&](const char* name, const char* line) {
+        for (const std::string& l : lines) {
+            if (HeaderName(l) == name) return;
+        }
+        lines.emplace_back(line);
+    };
+    addDefault("accept", "Accept:");
+    addDefault("expect", "Expect:");
+    if (hasBody) {
+        addDefault("content-type", "Content-Type:");
+    }
+    // Always to the camera itself, never from a cache on the way.
+    addDefault("pragma", "Pragma: no-cache");
+    addDefault("cache-control", "Cache-Control: no-cache");
+
+    if (m_headerList != nullptr) {
+        curl_slist_free_all(m_headerList);
+        m_headerList = nullptr;
+    }
+    for (const std::string& line : lines) {
+        curl_slist* grown = curl_slist_append(m_headerList, line.c_str());
+        if (grown == nullptr) {
+            throw std::bad_alloc();
+        }
+        m_headerList = grown;
+    }
+    set(CURLOPT_HTTPHEADER, m_headerList);
+    return ok;
+}
+
+CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
+{
+    const uint32_t limitMs = m_device.requestTimeLimitMs;
+    const bool timed = limitMs != 0;
+    const auto limit = std::chrono::milliseconds(limitMs);
+    auto deadline = Clock::now() + limit;
+    bool sending = true;
+    unsigned prereqSeen = 0;
+    curl_off_t lastUploaded = -1;
+    for (;;) {
+        if (m_cancelled.load()) {
+            return {false, ErrorCancelled, sending};
+        }
+        int running = 0;
+        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+            return {false, ErrorGeneric, sending};
+        }
+        CollectDone();
+        const auto now = Clock::now();
+
+        // A new connection or a request libcurl repeats (authentication)
+        // is written again: sending starts over.
+        if (m_prereqCount != prereqSeen) {
+            prereqSeen = m_prereqCount;
+            sending = true;
+            lastUploaded = -1;
+            deadline = now + limit;
+        }
+        if (sending && prereqSeen != 0) {
+            curl_off_t uploaded = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+            if (uploaded != lastUploaded) {
+                lastUploaded = uploaded;
+                deadline = now + limit;
+            }
+            if (uploaded >= 0 && static_cast<uint64_t>(uploaded) >= m_upload.size()) {
+                sending = false;
+            }
+        }
+
+        if (!sending && sendOnly) {
+            return {true, 0, false};
+        }
+        if (HeadIsFinal()) {
+            return {true, 0, false};
+        }
+        if (m_done) {
+            if (m_doneCode != CURLE_OK) {
+                return {false, MapCurlError(m_doneCode), sending};
+            }
+            return {false, ErrorInvalidServerResponse, false};
+        }
+        if (timed && now >= deadline) {
+            return {false, ErrorTimeout, sending};
+        }
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, deadline) : 1000, nullptr);
+    }
+}
+
+bool CHttpSender::HeadIsFinal() const
+{
+    if (!m_headDone) {
+        return false;
+    }
+    if (m_bodyStarted || m_done) {
+        return true;
+    }
+    // libcurl answers these itself on the same transfer and hides their body;
+    // only body bytes or the end of the transfer show that it did not.
+    if (m_headStatus == 401 && m_authMayRepeat) {
+        return false;
+    }
+    if (m_follow && m_headHasLocation && m_headStatus >= 300 && m_headStatus < 400) {
+        return false;
+    }
+    return true;
+}
+
+void CHttpSender::ReadHeadResults()
+{
+    m_statusCode = m_headStatus;
+    if (m_statusCode == 204) {
+        return;
+    }
+    for (const std::string& line : m_headLines) {
+        if (HeaderIs(line, "content-length")) {
+            size_t size = 0;
+            const uint8_t* value = ValueOf(line, size);
+            uint32_t length = 0;
+            if (ParseDecimalU32(value, size, length)) {
+                m_contentLength = length;
+                return;
+            }
+            break;
+        }
+    }
+    m_lastError = ErrorHeaderNotFound;
+}
+
+uint32_t CHttpSender::FirstOfferedScheme() const
+{
+    for (const std::string& line : m_headLines) {
+        if (HeaderIs(line, "www-authenticate")) {
+            size_t size = 0;
+            const uint8_t* value = ValueOf(line, size);
+            const uint32_t scheme = FirstAuthScheme(value, size);
+            if (scheme != 0) {
+                return scheme;
+            }
+        }
+    }
+    return 0;
+}
+
+void CHttpSender::CollectDone()
+{
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy) {
+            m_done = true;
+            m_doneCode = message->data.result;
+        }
+    }
+}
+
+void CHttpSender::CloseRequest()
+{
+    if (m_requestOpen) {
+        // Resume a paused transfer first so that no pause outlives it; what
+        // it still delivers is dropped.
+        m_discarding = true;
+        curl_easy_pause(m_easy, CURLPAUSE_CONT);
+        // A body read to its end is often one step short of a finished
+        // transfer; finishing it (without waiting) keeps the connection.
+        for (int step = 0; step < 2 && m_headDone && !m_sendOnly && !m_done; ++step) {
+            int running = 0;
+            if (curl_multi_perform(m_multi, &running) != CURLM_OK) break;
+            CollectDone();
+        }
+        curl_multi_remove_handle(m_multi, m_easy);
+        m_discarding = false;
+        m_requestOpen = false;
+    }
+    ResetResponseState();
+}
+
+void CHttpSender::ResetResponseState()
+{
+    m_sendOnly = false;
+    m_prereqCount = 0;
+    m_done = false;
+    m_doneCode = CURLE_OK;
+    m_headStatus = 0;
+    m_headDone = false;
+    m_bodyStarted = false;
+    m_headHasLocation = false;
+    m_headLines.clear();
+    m_headBytes = 0;
+    m_paused = false;
+    m_pending.clear();
+    m_pendingPos = 0;
+}
+
+bool CHttpSender::RequestUsable()
+{
+    if (m_cancelled.load()) {
+        CloseRequest();
+    }
+    return m_requestOpen;
+}
+
+uint32_t CHttpSender::FillPending()
+{
+    if (!m_headDone) {
+        return ErrorIncorrectHandleState;  // the response was never awaited
+    }
+    const uint32_t limitMs = m_device.requestTimeLimitMs;
+    const bool timed = limitMs != 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        if (m_pendingPos < m_pending.size()) {
+            return 0;
+        }
+        if (m_cancelled.load()) {
+            return ErrorCancelled;
+        }
+        if (m_paused) {
+            m_paused = false;
+            if (curl_easy_pause(m_easy, CURLPAUSE_CONT) != CURLE_OK) {
+                return ErrorGeneric;
+            }
+            continue;
+        }
+        if (m_done) {
+            return MapCurlError(m_doneCode);
+        }
+        int running = 0;
+        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+            return ErrorGeneric;
+        }
+        CollectDone();
+        if (m_pendingPos < m_pending.size() || m_done || m_paused) {
+            continue;
+        }
+        const auto now = Clock::now();
+        if (timed && now >= deadline) {
+            return ErrorTimeout;
+        }
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, deadline) : 1000, nullptr);
+    }
+}
+
+uint32_t CHttpSender::ReadChunk(uint8_t* dst, size_t maxBytes, size_t& got)
+{
+    got = 0;
+    const uint32_t error = FillPending();
+    if (error != 0) {
+        return error;
+    }
+    const size_t n = std::min(maxBytes, m_pending.size() - m_pendingPos);
+    if (n > 0) {
+        std::memcpy(dst, m_pending.data() + m_pendingPos, n);
+        m_pendingPos += n;
+    }
+    got = n;
+    return 0;
+}
+
+uint32_t CHttpSender::QueryDataAvailable()
+{
+    std::lock_guard<std::mutex> work(m_workLock);
+    if (!RequestUsable() || FillPending() != 0) {
+        return 0;
+    }
+    return static_cast<uint32_t>(m_pending.size() - m_pendingPos);
+}
+
+uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
+{
+    std::lock_guard<std::mutex> work(m_workLock);
+    out.clear();
+    size_t remaining = m_contentLength != 0 ? m_contentLength : kBodyLimit;
+    bool delivered = true;
+    while (RequestUsable() && delivered && remaining > 0) {
+        size_t got = 0;
+        const uint32_t error = ReadChunk(m_readBuffer.data(), std::min(remaining, m_readBuffer.size()), got);
+        if (error != 0) {
+            // Only bytes that arrived are kept; a cut-off body stays short.
+            m_lastError = error;
+            break;
+        }
+        out.insert(out.end(), m_readBuffer.begin(), m_readBuffer.begin() + static_cast<std::ptrdiff_t>(got));
+        remaining -= std::min(got, remaining);
+        delivered = got > 0;
+    }
+    return static_cast<uint32_t>(out.size());
+}
+
+uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, bool clear)
+{
+    std::lock_guard<std::mutex> work(m_workLock);
+    if (clear) {
+        out.clear();
+    }
+    if (!RequestUsable() || maxBytes == 0) {
+        return 0;
+    }
+    size_t got = 0;
+    const uint32_t error =
+        ReadChunk(m_readBuffer.data(), std::min<size_t>(maxBytes, m_readBuffer.size()), got);
+    if (error != 0) {
+        m_lastError = error;
+        return 0;
+    }
+    out.insert(out.end(), m_readBuffer.begin(), m_readBuffer.begin() + static_cast<std::ptrdiff_t>(got));
+    return static_cast<uint32_t>(got);
+}
+
+size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self)
+{
+    auto* sender = static_cast<CHttpSender*>(self);
+    const size_t n = size * count;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    const uint32_t status = ParseStatusLine(bytes, n);
+    if (status != 0) {
+        // A new response head; an earlier one was interim or answered by libcurl.
+        sender->m_headStatus = status;
+        sender->m_headDone = false;
+        sender->m_headHasLocation = false;
+        sender->m_headLines.clear();
+        sender->m_headBytes = 0;
+        return n;
+    }
+    if (n == 0 || bytes[0] == '\r' || bytes[0] == '\n') {
+        if (sender->m_headStatus >= 200) {
+            sender->m_headDone = true;
+        }
+        return n;
+    }
+    if (sender->m_headDone) {
+        return n;  // trailers
+    }
+    size_t len = n;
+    while (len > 0 && (bytes[len - 1] == '\r' || bytes[len - 1] == '\n')) --len;
+    if (sender->m_headLines.size() < kHeadLineLimit && sender->m_headBytes + len <= kHeadByteLimit) {
+        sender->m_headLines.emplace_back(data, len);
+        sender->m_headBytes += len;
+        if (HeaderIs(sender->m_headLines.back(), "location")) {
+            sender->m_headHasLocation = true;
+        }
+    }
+    return n;
+}
+
+size_t CHttpSender::OnWrite(char* data, size_t size, size_t count, void* self)
+{
+    auto* sender = static_cast<CHttpSender*>(self);
+    const size_t n = size * count;
+    if (sender->m_discarding) {
+        return n;
+    }
+    sender->m_bodyStarted = true;
+    if (sender->m_pendingPos < sender->m_pending.size()) {
+        // One delivery is buffered; libcurl keeps this one until resumed.
+        sender->m_paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    sender->m_pending.assign(data, data + n);
+    sender->m_pendingPos = 0;
+    return n;
+}
+
+size_t CHttpSender::OnRead(char* data, size_t size, size_t count, void* self)
+{
+    auto* sender = static_cast<CHttpSender*>(self);
+    const size_t room = size * count;
+    const size_t left = sender->m_upload.size() - sender->m_uploadPos;
+    if (left > 0) {
+        const size_t n = std::min(room, left);
+        std::memcpy(data, sender->m_upload.data() + sender->m_uploadPos, n);
+        sender->m_uploadPos += n;
+        return n;
+    }
+    if (sender->m_uploadDeclared > sender->m_upload.size()) {
+        return CURL_READFUNC_PAUSE;  // the rest is the caller's, never ours
+    }
+    return 0;
+}
+
+int CHttpSender::OnSeek(void* self, curl_off_t offset, int origin)
+{
+    auto* sender = static_cast<CHttpSender*>(self);
+    if (origin != SEEK_SET || offset < 0 || static_cast<uint64_t>(offset) > sender->m_upload.size()) {
+        return CURL_SEEKFUNC_CANTSEEK;
+    }
+    sender->m_uploadPos = static_cast<size_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
+int CHttpSender::OnPrereq(void* self, char*, char*, int, int)
+{
+    ++static_cast<CHttpSender*>(self)->m_prereqCount;
+    return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace Web
