@@ -1,0 +1,123 @@
+#include "tools/camsim/CRtcpCodec.h"
+
+#include <chrono>
+
+namespace camsim {
+namespace {
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+}  // namespace
+
+size_t CRtcpCodec::BuildSenderReport(uint8_t* out, size_t capacity, uint32_t ssrc, uint64_t ntp, uint32_t rtpTime,
+                                     uint32_t packets, uint32_t octets, std::string_view cname) {
+    if (cname.size() > 255) cname = cname.substr(0, 255);
+    // SDES chunk: SSRC, item type and length, text, then at least one zero
+    // byte ending the item list, padded to a 32-bit boundary.
+    const size_t chunk = (4 + 2 + cname.size() + 1 + 3) & ~size_t{3};
+    const size_t total = 28 + 4 + chunk;
+    if (out == nullptr || capacity < total) return 0;
+    out[0] = 0x80;
+    out[1] = 200;
+    Put16(out + 2, 6);
+    Put32(out + 4, ssrc);
+    Put32(out + 8, static_cast<uint32_t>(ntp >> 32));
+    Put32(out + 12, static_cast<uint32_t>(ntp));
+    Put32(out + 16, rtpTime);
+    Put32(out + 20, packets);
+    Put32(out + 24, octets);
+    uint8_t* s = out + 28;
+    s[0] = 0x81;
+    s[1] = 202;
+    Put16(s + 2, static_cast<uint32_t>((4 + chunk) / 4 - 1));
+    Put32(s + 4, ssrc);
+    s[8] = 1;  // CNAME
+    s[9] = static_cast<uint8_t>(cname.size());
+    size_t i = 10;
+    for (char c : cname) s[i++] = static_cast<uint8_t>(c);
+    while (i < 4 + chunk) s[i++] = 0;
+    return total;
+}
+
+CRtcpCodec::Parsed CRtcpCodec::Parse(const uint8_t* data, size_t size) {
+    Parsed r;
+    if (data == nullptr || size == 0) {
+        r.malformed = true;
+        return r;
+    }
+    size_t at = 0;
+    while (at < size) {
+        // Common header: V(2) P(1) count(5) | PT(8) | length in words - 1 (16)
+        if (size - at < 4) {
+            r.malformed = true;
+            break;
+        }
+        const uint8_t* p = data + at;
+        if ((p[0] >> 6) != 2) {
+            r.malformed = true;
+            break;
+        }
+        const unsigned count = p[0] & 0x1F;
+        const unsigned type = p[1];
+        const size_t bytes = (static_cast<size_t>((p[2] << 8) | p[3]) + 1) * 4;
+        if (bytes > size - at) {
+            r.malformed = true;
+            break;
+        }
+        if (type == 201) {
+            // RR: reporter SSRC, then count blocks of 24 bytes:
+            // SSRC | fraction(8) cumulative lost(24) | ext. highest seq |
+            // jitter | LSR | DLSR
+            if (bytes < 8 + 24 * size_t{count}) {
+                r.malformed = true;
+                break;
+            }
+            ReceiverReport rr;
+            rr.reporterSsrc = Get32(p + 4);
+            if (count > 0) {
+                const uint8_t* b = p + 8;
+                rr.hasBlock = true;
+                rr.sourceSsrc = Get32(b);
+                rr.fractionLost = b[4];
+                uint32_t lost = (uint32_t{b[5]} << 16) | (uint32_t{b[6]} << 8) | b[7];
+                rr.cumulativeLost = (lost & 0x800000) ? static_cast<int32_t>(lost) - 0x1000000 : static_cast<int32_t>(lost);
+                rr.extendedHighestSeq = Get32(b + 8);
+                rr.jitter = Get32(b + 12);
+                rr.lsr = Get32(b + 16);
+                rr.dlsr = Get32(b + 20);
+            }
+            ++r.receiverReports;
+            r.lastReport = rr;
+        } else if (type == 203) {
+            // BYE: count SSRCs follow the header.
+            if (bytes < 4 + 4 * size_t{count}) {
+                r.malformed = true;
+                break;
+            }
+            ++r.byes;
+        } else {
+            ++r.others;
+        }
+        at += bytes;
+    }
+    return r;
+}
+
+uint64_t CRtcpCodec::NtpNow() {
+    using namespace std::chrono;
+    const auto ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    const uint64_t secs = static_cast<uint64_t>(ns / 1000000000) + 2208988800ull;
+    const uint64_t frac = (static_cast<uint64_t>(ns % 1000000000) << 32) / 1000000000ull;
+    return (secs << 32) | frac;
+}
+
+}  // namespace camsim
