@@ -6,6 +6,8 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 60 s, every target
 #   FUZZ_PARALLEL=2 scripts/fuzz.sh 600       two targets at a time
 #   FUZZ_BUILD=dir                            build directory (build-fuzz)
+#   FUZZ_RUNS=10000000                        stop a target after this many
+#                                             executions (or at the time limit)
 #
 # The configure line it uses, for building by hand:
 #   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -26,6 +28,7 @@ SECONDS_PER_TARGET=${1:-60}
 shift || true
 BUILD=${FUZZ_BUILD:-build-fuzz}
 PARALLEL=${FUZZ_PARALLEL:-1}
+RUNS=${FUZZ_RUNS:--1}
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -55,7 +58,7 @@ run_one() {
   mkdir -p "$work" "$art" "$(dirname "$log")" "$seeds"
   dict=()
   for d in fuzz/"$area"/*.dict; do [ -f "$d" ] && dict=(-dict="$d"); done
-  "$bin" "$work" "$seeds" "${dict[@]}" -max_total_time="$SECONDS_PER_TARGET" \
+  "$bin" "$work" "$seeds" "${dict[@]}" -max_total_time="$SECONDS_PER_TARGET" -runs="$RUNS" \
     -timeout=20 -rss_limit_mb=3072 -print_final_stats=1 -artifact_prefix="$art/" >"$log" 2>&1
   local rc=$?
   local execs cov crashes
