@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "channels/CChannelThreadMark.h"
 #include "channels/ICameraChannel.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/ICaptureIOApi.h"
@@ -83,7 +84,10 @@ CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
       m_fourccs{kFourCCJpeg},
       m_creationValue(creationValue) {}
 
-CIPCapture::~CIPCapture() { StopAllChannels(); }
+CIPCapture::~CIPCapture() {
+    StopAllChannels();
+    FinishRetiredChannels();
+}
 
 void CIPCapture::StopAllChannels() {
     std::vector<ICameraChannel*> taken;
@@ -95,6 +99,35 @@ void CIPCapture::StopAllChannels() {
         }
     }
     for (ICameraChannel* channel : taken) {
+        if (CChannelThreadMark::Current() == channel) {
+            RetireChannel(channel);
+            continue;
+        }
+        try {
+            channel->Stop();
+        } catch (...) {
+        }
+        delete channel;
+    }
+}
+
+void CIPCapture::RetireChannel(ICameraChannel* channel) {
+    try {
+        channel->Stop();  // on its own thread this only asks
+    } catch (...) {
+    }
+    std::lock_guard<std::mutex> lock(m_retiredMutex);
+    m_retired.push_back(channel);
+}
+
+void CIPCapture::FinishRetiredChannels() {
+    if (CChannelThreadMark::Current() != nullptr) return;
+    std::vector<ICameraChannel*> retired;
+    {
+        std::lock_guard<std::mutex> lock(m_retiredMutex);
+        retired.swap(m_retired);
+    }
+    for (ICameraChannel* channel : retired) {
         try {
             channel->Stop();
         } catch (...) {
@@ -321,6 +354,7 @@ int CIPCapture::Open(const char*) {
 int CIPCapture::Close() {
     return Guarded([&] {
         CLockGuard openGuard(m_openLock);
+        FinishRetiredChannels();
         try {
             DeleteDigitalIO();
         } catch (...) {
@@ -352,6 +386,7 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
 
 int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) {
     return Guarded([&]() -> int {
+        FinishRetiredChannels();
         if (!m_opened.load()) return 0;
         if (kind < 1 || kind > 4) return 0;
         const size_t i = static_cast<size_t>(kind - 1);
@@ -385,9 +420,14 @@ int CIPCapture::StopChannel(uint32_t channel) {
                 m_channels[channel] = nullptr;
             }
         }
+        FinishRetiredChannels();
         if (taken == nullptr) return 0;
-        taken->Stop();
-        delete taken;
+        if (CChannelThreadMark::Current() == taken) {
+            RetireChannel(taken);
+        } else {
+            taken->Stop();
+            delete taken;
+        }
         if (CCaptureAPIUser* user = m_captureUser.load()) {
             try {
                 user->VideoStopped(channel);

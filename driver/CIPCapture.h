@@ -96,6 +96,12 @@ protected:
     // Stops and destroys every channel without calling a virtual of this
     // object; derived destructors run Close first, this catches the rest.
     void StopAllChannels();
+    // A channel stopped from a callback on its own thread cannot be waited
+    // for there: it is asked to stop, parked here, and finished (stopped
+    // and destroyed) by the next call from a thread of no channel, or by
+    // the destructor.
+    void RetireChannel(ICameraChannel* channel);
+    void FinishRetiredChannels();
 
     ICaptureIOApi* m_digitalIO = nullptr;
 
@@ -119,6 +125,8 @@ private:
     bool m_canChangeResolutionInAlarm = false;
     CRecursiveLock m_channelLock;
     std::vector<ICameraChannel*> m_channels;
+    std::mutex m_retiredMutex;
+    std::vector<ICameraChannel*> m_retired;  // under m_retiredMutex
     CRecursiveLock m_capabilityLock;
     int32_t m_fourccCursor = -1;
     int32_t m_intervalCursor = -1;
