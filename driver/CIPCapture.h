@@ -87,7 +87,8 @@ public:
     void SetHostVersion(const HostVersion& version) { m_hostVersion = version; }
     bool IsOpened() const { return m_opened.load(); }
     int32_t GetCreationValue() const { return m_creationValue; }
-    const DriverConfiguration& GetConfiguration() const { return m_config; }
+    // A copy: Open may replace the configuration while another host thread reads it.
+    DriverConfiguration GetConfiguration() const;
 
 protected:
     // The record a new channel starts with; defaultKeepAliveMs applies when
@@ -103,7 +104,7 @@ protected:
     void RetireChannel(ICameraChannel* channel);
     void FinishRetiredChannels();
 
-    ICaptureIOApi* m_digitalIO = nullptr;
+    std::atomic<ICaptureIOApi*> m_digitalIO{nullptr};
 
 private:
     // Any 0/1 result the host sees comes through here: nothing escapes.
@@ -120,7 +121,9 @@ private:
     CRecursiveLock m_openLock;
     std::atomic<bool> m_opened{false};
     const std::string m_manufacturer;
+    mutable std::mutex m_configMutex;  // Open writes it while host threads read it
     DriverConfiguration m_config;
+    std::atomic<uint32_t> m_cameraCount{1};
     bool m_canChangeFrameRateInAlarm = false;
     bool m_canChangeResolutionInAlarm = false;
     CRecursiveLock m_channelLock;
