@@ -230,11 +230,15 @@ TEST_F(SonyChannel, FailedRequestsAreLoggedOnceOverRetries) {
         ASSERT_FALSE(messages.empty());
         // Once per distinct text: with other programs on the port range the
         // stream request may name another port in the next pass.
-        if (!c.portInText) EXPECT_EQ(messages.size(), 1u) << Dump(messages);
+        if (!c.portInText) {
+            EXPECT_EQ(messages.size(), 1u) << Dump(messages);
+        }
         for (size_t i = 0; i < messages.size(); ++i) {
             EXPECT_EQ(messages[i].level, 1);
             EXPECT_EQ(messages[i].text.rfind(c.message, 0), 0u) << messages[i].text;
-            if (i > 0) EXPECT_NE(messages[i].text, messages[i - 1].text) << Dump(messages);
+            if (i > 0) {
+                EXPECT_NE(messages[i].text, messages[i - 1].text) << Dump(messages);
+            }
         }
         EXPECT_LE(messages.size(), camera.Count(failing)) << Dump(messages);
     }
