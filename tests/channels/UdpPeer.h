@@ -5,9 +5,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <optional>
+#include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace channeltest {
@@ -61,6 +68,37 @@ public:
 private:
     int m_fd = -1;
 };
+
+// True when a UDP socket of this process is bound to `port`. Other
+// programs on the machine may take a port this process released, so
+// "the port is free again" is asked this way, not by binding it.
+inline bool ProcessHoldsUdpPort(uint16_t port) {
+    std::set<std::string> inodes;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (dirent* entry = ::readdir(dir)) {
+            char target[64] = {};
+            const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+            if (n <= 0) continue;
+            const std::string link(target, static_cast<size_t>(n));
+            if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
+        }
+        ::closedir(dir);
+    }
+    // sl local_address rem_address st tx:rx tr:tm retrnsmt uid timeout inode
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const size_t colon = local.find(':');
+        if (colon == std::string::npos) continue;
+        if (std::stoul(local.substr(colon + 1), nullptr, 16) == port && inodes.count(inode) != 0) return true;
+    }
+    return false;
+}
 
 // Sends pictures as the camera does: RTP (version 2, payload type 26),
 // one picture per run of packets, the marker on the last.
