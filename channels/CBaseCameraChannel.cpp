@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "channels/CChannelThreadMark.h"
 #include "driver/DEVICE_INFO.h"
 #include "driver/IDriver.h"
 #include "host/CCaptureAPIUser.h"
@@ -40,6 +41,14 @@ bool CBaseCameraChannel::Start(uint32_t intervalMs, int32_t width, int32_t heigh
 }
 
 void CBaseCameraChannel::Stop() {
+    if (CChannelThreadMark::Current() == this) {
+        // From a host callback on one of this channel's own threads: they
+        // cannot be waited for here. Stop delivering and let the threads
+        // end; the driver calls Stop again from another thread to finish.
+        m_stopEvent.Set();
+        SetState(StateStopped);
+        return;
+    }
     std::lock_guard<std::mutex> control(m_controlMutex);
     StopChannelThread();
     SetState(StateStopped);
@@ -139,6 +148,7 @@ bool CBaseCameraChannel::IsThreadRunning() const {
 }
 
 void CBaseCameraChannel::ThreadMain() {
+    CChannelThreadMark mark(this);
     try {
         ChannelLoop();
     } catch (...) {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "channels/CChannelThreadMark.h"
 #include "channels/JpegFrame.h"
 #include "channels/SonyCameraCommands.h"
 #include "driver/DEVICE_INFO.h"
@@ -57,9 +58,15 @@ void CSonyMJPEGChannelRTP::ReceiveTimeout() {}
 
 void CSonyMJPEGChannelRTP::RtcpTimeout() {}
 
-void CSonyMJPEGChannelRTP::ReceiverClosed(CRTPReceiver* /*receiver*/) { SocketClosed(ClosedSocket::Video); }
+void CSonyMJPEGChannelRTP::ReceiverClosed(CRTPReceiver* /*receiver*/) {
+    CChannelThreadMark mark(this);
+    SocketClosed(ClosedSocket::Video);
+}
 
-void CSonyMJPEGChannelRTP::RtcpSocketClosed(CRTCPSendReceive* /*rtcp*/) { SocketClosed(ClosedSocket::Rtcp); }
+void CSonyMJPEGChannelRTP::RtcpSocketClosed(CRTCPSendReceive* /*rtcp*/) {
+    CChannelThreadMark mark(this);
+    SocketClosed(ClosedSocket::Rtcp);
+}
 
 // ---- messages ----
 
@@ -224,6 +231,8 @@ void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
 
 void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4Endpoint& /*from*/,
                                           const RtpPacket& packet) {
+    // The host may stop this channel from the frame callback below.
+    CChannelThreadMark mark(this);
     if (GetState() != StateRunning) return;
 
     const uint16_t previous = m_rtcp.GetLastSequenceNumber();
