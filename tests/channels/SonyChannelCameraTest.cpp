@@ -369,12 +369,20 @@ TEST_F(SonyChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
     EXPECT_EQ(channel->GetState(), StateStopped);
 
     // Free one pair near the end of the range.
-    const size_t index = held.size() - 3;
+    size_t index = held.size();
+    while (index > 0 && !(held[index - 1]->Bound() && UdpPeer::IsFree(static_cast<uint16_t>(3556 + 2 * index - 1)))) {
+        --index;
+    }
+    ASSERT_GT(index, 0u);
+    --index;
     const uint16_t freed = static_cast<uint16_t>(3556 + 2 * index);
-    ASSERT_TRUE(held[index]->Bound());
     held[index].reset();
-    ASSERT_TRUE(UdpPeer::IsFree(static_cast<uint16_t>(freed + 1)));
-    ASSERT_TRUE(WaitRunning());
+    if (!WaitRunning()) {
+        if (!ProcessHoldsUdpPort(freed) && !UdpPeer::IsFree(freed)) {
+            GTEST_SKIP() << "another program took the freed port " << freed;
+        }
+        FAIL() << "the channel did not take the freed port " << freed;
+    }
     // Normally the freed pair; another program on the range may free one too.
     const uint16_t port = camera.StreamPort();
     EXPECT_EQ(port % 2, 0);
