@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "channels/CChannelThreadMark.h"
 #include "channels/ICameraChannel.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/ICaptureIOApi.h"
@@ -83,7 +84,10 @@ CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
       m_fourccs{kFourCCJpeg},
       m_creationValue(creationValue) {}
 
-CIPCapture::~CIPCapture() { StopAllChannels(); }
+CIPCapture::~CIPCapture() {
+    StopAllChannels();
+    FinishRetiredChannels();
+}
 
 void CIPCapture::StopAllChannels() {
     std::vector<ICameraChannel*> taken;
@@ -95,6 +99,35 @@ void CIPCapture::StopAllChannels() {
         }
     }
     for (ICameraChannel* channel : taken) {
+        if (CChannelThreadMark::Current() == channel) {
+            RetireChannel(channel);
+            continue;
+        }
+        try {
+            channel->Stop();
+        } catch (...) {
+        }
+        delete channel;
+    }
+}
+
+void CIPCapture::RetireChannel(ICameraChannel* channel) {
+    try {
+        channel->Stop();  // on its own thread this only asks
+    } catch (...) {
+    }
+    std::lock_guard<std::mutex> lock(m_retiredMutex);
+    m_retired.push_back(channel);
+}
+
+void CIPCapture::FinishRetiredChannels() {
+    if (CChannelThreadMark::Current() != nullptr) return;
+    std::vector<ICameraChannel*> retired;
+    {
+        std::lock_guard<std::mutex> lock(m_retiredMutex);
+        retired.swap(m_retired);
+    }
+    for (ICameraChannel* channel : retired) {
         try {
             channel->Stop();
         } catch (...) {
@@ -146,11 +179,16 @@ CCaptureAPIUser* CIPCapture::GetCaptureUser() { return m_captureUser.load(); }
 
 int32_t CIPCapture::GetVideoStandard() { return m_videoStandard.load(); }
 
-uint32_t CIPCapture::GetCameraCount() { return m_config.cameraCount; }
+uint32_t CIPCapture::GetCameraCount() { return m_cameraCount.load(); }
+
+DriverConfiguration CIPCapture::GetConfiguration() const {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    return m_config;
+}
 
 std::vector<uint32_t> CIPCapture::GetFrameIntervals(int32_t) {
     std::vector<uint32_t> intervals;
-    const int32_t max = m_config.maxFrameRate;
+    const int32_t max = GetConfiguration().maxFrameRate;
     if (max <= 0) return intervals;
     static constexpr struct { int32_t above; uint32_t interval; } kThresholds[] = {
         {29, 33}, {24, 40}, {19, 50}, {14, 66}, {11, 83}, {9, 100}, {8, 111},
@@ -200,6 +238,7 @@ int CIPCapture::SetFourCC(uint32_t fourcc) {
 int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) {
     if (kind < 1 || kind > 4 || width == nullptr || height == nullptr) return 0;
     const size_t i = static_cast<size_t>(kind - 1);
+    std::lock_guard<std::mutex> lock(m_configMutex);
     if (!m_config.supported[i]) return 0;
     *width = m_config.width[i];
     *height = m_config.height[i];
@@ -224,6 +263,7 @@ int CIPCapture::GetNextFourCC(uint32_t* fourcc) {
 
 int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) {
     if (camera > GetCameraCount() || rate == nullptr) return 0;
+    std::lock_guard<std::mutex> lock(m_configMutex);
     *rate = m_config.maxFrameRate;
     return 1;
 }
@@ -274,7 +314,16 @@ int CIPCapture::Open(const char*) {
             Close();
             return 0;
         }
-        if (!ReadDriverConfiguration(m_config, m_manufacturer, serverType + ".xml")) {
+        // Read into a copy, kept whatever the result: values from an earlier
+        // file stay, as they would in place.
+        DriverConfiguration config = GetConfiguration();
+        const bool read = ReadDriverConfiguration(config, m_manufacturer, serverType + ".xml");
+        {
+            std::lock_guard<std::mutex> lock(m_configMutex);
+            m_config = config;
+        }
+        m_cameraCount.store(config.cameraCount);
+        if (!read) {
             DebugMessage(1, "kestrel::CIPCapture::Open: Unable to read configuration from %s.xml file",
                          serverType.c_str());
             Close();
@@ -282,10 +331,10 @@ int CIPCapture::Open(const char*) {
         }
         {
             CLockGuard guard(m_channelLock);
-            m_channels.resize(m_config.cameraCount, nullptr);
+            m_channels.resize(config.cameraCount, nullptr);
         }
-        if (m_config.configuredInputCount > 0) m_inputCount.store(m_config.configuredInputCount);
-        if (m_config.configuredOutputCount > 0) m_outputCount.store(m_config.configuredOutputCount);
+        if (config.configuredInputCount > 0) m_inputCount.store(config.configuredInputCount);
+        if (config.configuredOutputCount > 0) m_outputCount.store(config.configuredOutputCount);
         const std::vector<uint32_t> intervals = GetFrameIntervals(m_videoStandard.load());
         if (!intervals.empty()) {
             CLockGuard guard(m_capabilityLock);
@@ -293,7 +342,7 @@ int CIPCapture::Open(const char*) {
             m_intervalCursor = -1;
             if (m_resolutions.empty()) {
                 for (int32_t kind = 1; kind <= 4; ++kind) {
-                    if (m_config.supported[kind - 1]) m_resolutions.push_back(kind);
+                    if (config.supported[kind - 1]) m_resolutions.push_back(kind);
                 }
             }
         }
@@ -321,6 +370,7 @@ int CIPCapture::Open(const char*) {
 int CIPCapture::Close() {
     return Guarded([&] {
         CLockGuard openGuard(m_openLock);
+        FinishRetiredChannels();
         try {
             DeleteDigitalIO();
         } catch (...) {
@@ -334,15 +384,16 @@ int CIPCapture::Close() {
 VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaultKeepAliveMs) {
     VideoChannelParams params;
     params.channelIndex = static_cast<int32_t>(index);
-    const int32_t keepAliveSeconds = ReadAtoi(m_config.rtpKeepAlive);
+    const DriverConfiguration config = GetConfiguration();
+    const int32_t keepAliveSeconds = ReadAtoi(config.rtpKeepAlive);
     params.keepAliveMs = keepAliveSeconds > 0 && keepAliveSeconds <= INT32_MAX / 1000 ? keepAliveSeconds * 1000
                          : keepAliveSeconds > 0                                    ? INT32_MAX
                                                                                    : defaultKeepAliveMs;
     params.videoStandard = m_videoStandard.load();
-    if (strcasecmp(m_config.videoMode.c_str(), "PAL") == 0) params.videoStandard = 0;
-    if (strcasecmp(m_config.videoMode.c_str(), "NTSC") == 0) params.videoStandard = 1;
-    params.qualityMin = ReadAtoi(m_config.qualityMin);
-    params.qualityMax = ReadAtoi(m_config.qualityMax);
+    if (strcasecmp(config.videoMode.c_str(), "PAL") == 0) params.videoStandard = 0;
+    if (strcasecmp(config.videoMode.c_str(), "NTSC") == 0) params.videoStandard = 1;
+    params.qualityMin = ReadAtoi(config.qualityMin);
+    params.qualityMax = ReadAtoi(config.qualityMax);
     if (params.qualityMin == 0 && params.qualityMax == 0) {
         params.qualityMin = 1;
         params.qualityMax = 10;
@@ -352,15 +403,23 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
 
 int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) {
     return Guarded([&]() -> int {
+        FinishRetiredChannels();
         if (!m_opened.load()) return 0;
         if (kind < 1 || kind > 4) return 0;
         const size_t i = static_cast<size_t>(kind - 1);
-        if (!m_config.supported[i]) {
+        int32_t width = 0;
+        int32_t height = 0;
+        bool supported = false;
+        {
+            std::lock_guard<std::mutex> lock(m_configMutex);
+            supported = m_config.supported[i];
+            width = m_config.width[i];
+            height = m_config.height[i];
+        }
+        if (!supported) {
             DebugMessage(1, "%s", kStartChannelMessages[i]);
             return 0;
         }
-        const int32_t width = m_config.width[i];
-        const int32_t height = m_config.height[i];
         if (width <= 0 || height <= 0) return 0;
         CLockGuard guard(m_channelLock);
         if (channel >= m_channels.size()) return 0;
@@ -385,9 +444,14 @@ int CIPCapture::StopChannel(uint32_t channel) {
                 m_channels[channel] = nullptr;
             }
         }
+        FinishRetiredChannels();
         if (taken == nullptr) return 0;
-        taken->Stop();
-        delete taken;
+        if (CChannelThreadMark::Current() == taken) {
+            RetireChannel(taken);
+        } else {
+            taken->Stop();
+            delete taken;
+        }
         if (CCaptureAPIUser* user = m_captureUser.load()) {
             try {
                 user->VideoStopped(channel);
@@ -437,8 +501,8 @@ int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) {
     return Guarded([&]() -> int {
         if (std::strcmp(name, "ICaptureIOApi") == 0) {
             // Pointers are 8 bytes here: any other size would be written past.
-            if (size != static_cast<int32_t>(sizeof(void*)) || m_digitalIO == nullptr) return 0;
-            ICaptureIOApi* io = m_digitalIO;
+            ICaptureIOApi* io = m_digitalIO.load();
+            if (size != static_cast<int32_t>(sizeof(void*)) || io == nullptr) return 0;
             std::memcpy(buffer, &io, sizeof(io));
             return 1;
         }
@@ -467,8 +531,14 @@ int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) {
         if (size != 4) return 0;
         static constexpr const char* kMaxFps[4] = {"MAXFPS_RES0", "MAXFPS_RES1", "MAXFPS_RES2", "MAXFPS_RES3"};
         for (size_t i = 0; i < 4; ++i) {
-            if (std::strcmp(name, kMaxFps[i]) == 0 && m_config.maxFpsRes[i] > 0) {
-                WriteInt32(buffer, m_config.maxFpsRes[i]);
+            if (std::strcmp(name, kMaxFps[i]) != 0) continue;
+            int32_t value = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_configMutex);
+                value = m_config.maxFpsRes[i];
+            }
+            if (value > 0) {
+                WriteInt32(buffer, value);
                 return 1;
             }
         }

@@ -87,7 +87,8 @@ public:
     void SetHostVersion(const HostVersion& version) { m_hostVersion = version; }
     bool IsOpened() const { return m_opened.load(); }
     int32_t GetCreationValue() const { return m_creationValue; }
-    const DriverConfiguration& GetConfiguration() const { return m_config; }
+    // A copy: Open may replace the configuration while another host thread reads it.
+    DriverConfiguration GetConfiguration() const;
 
 protected:
     // The record a new channel starts with; defaultKeepAliveMs applies when
@@ -96,8 +97,14 @@ protected:
     // Stops and destroys every channel without calling a virtual of this
     // object; derived destructors run Close first, this catches the rest.
     void StopAllChannels();
+    // A channel stopped from a callback on its own thread cannot be waited
+    // for there: it is asked to stop, parked here, and finished (stopped
+    // and destroyed) by the next call from a thread of no channel, or by
+    // the destructor.
+    void RetireChannel(ICameraChannel* channel);
+    void FinishRetiredChannels();
 
-    ICaptureIOApi* m_digitalIO = nullptr;
+    std::atomic<ICaptureIOApi*> m_digitalIO{nullptr};
 
 private:
     // Any 0/1 result the host sees comes through here: nothing escapes.
@@ -114,11 +121,15 @@ private:
     CRecursiveLock m_openLock;
     std::atomic<bool> m_opened{false};
     const std::string m_manufacturer;
+    mutable std::mutex m_configMutex;  // Open writes it while host threads read it
     DriverConfiguration m_config;
+    std::atomic<uint32_t> m_cameraCount{1};
     bool m_canChangeFrameRateInAlarm = false;
     bool m_canChangeResolutionInAlarm = false;
     CRecursiveLock m_channelLock;
     std::vector<ICameraChannel*> m_channels;
+    std::mutex m_retiredMutex;
+    std::vector<ICameraChannel*> m_retired;  // under m_retiredMutex
     CRecursiveLock m_capabilityLock;
     int32_t m_fourccCursor = -1;
     int32_t m_intervalCursor = -1;

@@ -5,6 +5,7 @@
 
 #include "channels/ICameraChannel.h"
 #include "driver/CIPCapture.h"
+#include "driver/CSonyIPCapture.h"
 
 namespace drivertest {
 
@@ -48,11 +49,16 @@ public:
         return digitalIOResult;
     }
     void DeleteDigitalIO() override { log.push_back("DeleteDigitalIO"); }
+    std::vector<uint32_t> GetFrameIntervals(int32_t standard) override {
+        return sonyIntervals ? kestrel::SonyFrameIntervals(GetConfiguration().maxFrameRate, standard)
+                             : kestrel::CIPCapture::GetFrameIntervals(standard);
+    }
 
     std::vector<std::string> log;
     kestrel::VideoChannelParams lastParams;
     bool startResult = true;
     bool digitalIOResult = true;
+    bool sonyIntervals = true;  // false: the generic object's thresholds
 };
 
 }  // namespace drivertest

@@ -261,6 +261,7 @@ bool CCamera::StartStream(const std::string& destination, uint16_t rtpPort, cons
     p.ring = ring;
     p.faults = m_faults;
     p.log = m_config.log;
+    p.pictureSent = m_config.pictureSent;
     auto stream = std::make_shared<CRtpStream>(std::move(p));
     if (!stream->Open(error)) return false;
     StopStream("replaced");

@@ -368,6 +368,7 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
         }
         sent += static_cast<size_t>(r);
     }
+    if (m_params.pictureSent) m_params.pictureSent(static_cast<uint32_t>(m_stats.pictures), Clock::now());
     ++m_stats.pictures;
 }
 

@@ -40,6 +40,7 @@ public:
         std::shared_ptr<const CPictureRing> ring;
         std::shared_ptr<CFaultState> faults;
         LogSink log;
+        PictureSentHook pictureSent;
     };
 
     explicit CRtpStream(Params params);

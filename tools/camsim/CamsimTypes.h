@@ -1,5 +1,6 @@
 #pragma once
 // Records shared by the camera simulator's public API.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,12 @@ enum class AuthMode { None, Basic, Digest };
 // notable event. Called from the simulator's threads, possibly several at
 // once; it must not call back into the simulator.
 using LogSink = std::function<void(const std::string& line)>;
+
+// Called on the sending thread right after a picture's last datagram went to
+// the kernel, with the picture's frame number and that moment, so that a
+// receiver can measure its delivery delay. Must be quick and must not call
+// back into the simulator.
+using PictureSentHook = std::function<void(uint32_t frameNumber, std::chrono::steady_clock::time_point sent)>;
 
 struct CameraConfig {
     std::string name;                      // shown in log lines; default "camN"/"cam"
@@ -46,6 +53,7 @@ struct CameraConfig {
     unsigned httpThreads = 4;              // connections served at once
     uint32_t ioTimeoutMs = 5000;           // per read/write on an HTTP connection
     LogSink log;
+    PictureSentHook pictureSent;           // empty: none
 };
 
 // One HTTP request as it arrived, in arrival order.

@@ -1,0 +1,17 @@
+#include "channels/CChannelThreadMark.h"
+
+namespace kestrel {
+
+namespace {
+thread_local const ICameraChannel* t_channel = nullptr;
+}  // namespace
+
+CChannelThreadMark::CChannelThreadMark(const ICameraChannel* channel) : m_previous(t_channel) {
+    t_channel = channel;
+}
+
+CChannelThreadMark::~CChannelThreadMark() { t_channel = m_previous; }
+
+const ICameraChannel* CChannelThreadMark::Current() { return t_channel; }
+
+}  // namespace kestrel

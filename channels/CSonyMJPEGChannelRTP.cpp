@@ -1,0 +1,322 @@
+#include "channels/CSonyMJPEGChannelRTP.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "channels/CChannelThreadMark.h"
+#include "channels/JpegFrame.h"
+#include "channels/SonyCameraCommands.h"
+#include "driver/DEVICE_INFO.h"
+#include "driver/IDriver.h"
+#include "driver/VideoChannelParams.h"
+#include "host/IFrameAllocator.h"
+#include "host/IFrameBuffer.h"
+#include "runtime/DebugLevel.h"
+#include "runtime/FormatString.h"
+#include "web/HttpRequest.h"
+
+namespace kestrel {
+
+namespace {
+
+DEVICE_INFO CopyDeviceRecord(IDriver* driver) {
+    const DEVICE_INFO* device = driver != nullptr ? driver->GetDeviceInfo() : nullptr;
+    return device != nullptr ? *device : DEVICE_INFO();
+}
+
+// Room for the longest picture plus one more datagram, so that a steady
+// stream never grows the assembly buffer.
+constexpr size_t kPictureReserve = CSonyMJPEGChannelRTP::kMaxPictureBytes + 65536;
+
+constexpr uint32_t kStatusOk = 200;
+constexpr uint32_t kStatusNoContent = 204;
+constexpr uint32_t kStatusUnauthorized = 401;
+constexpr uint32_t kStatusNotFound = 404;
+
+constexpr uint32_t kPrivacyZoneCount = 7;
+
+}  // namespace
+
+CSonyMJPEGChannelRTP::CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params)
+    : CBaseRTPChannel(driver, static_cast<uint32_t>(params.channelIndex), static_cast<uint32_t>(params.keepAliveMs)),
+      m_sender(CopyDeviceRecord(driver)),
+      m_videoMode(params.videoStandard),
+      m_qualityMin(static_cast<uint32_t>(params.qualityMin)),
+      m_qualityMax(static_cast<uint32_t>(params.qualityMax)) {
+    m_picture.reserve(kPictureReserve);
+}
+
+CSonyMJPEGChannelRTP::~CSonyMJPEGChannelRTP() { Stop(); }
+
+void CSonyMJPEGChannelRTP::AbortPending() { m_sender.Cancel(); }
+
+void CSonyMJPEGChannelRTP::OnIdle() {}
+
+void CSonyMJPEGChannelRTP::KeepAlive() {}
+
+void CSonyMJPEGChannelRTP::ReceiveTimeout() {}
+
+void CSonyMJPEGChannelRTP::RtcpTimeout() {}
+
+void CSonyMJPEGChannelRTP::ReceiverClosed(CRTPReceiver* /*receiver*/) {
+    CChannelThreadMark mark(this);
+    SocketClosed(ClosedSocket::Video);
+}
+
+void CSonyMJPEGChannelRTP::RtcpSocketClosed(CRTCPSendReceive* /*rtcp*/) {
+    CChannelThreadMark mark(this);
+    SocketClosed(ClosedSocket::Rtcp);
+}
+
+// ---- messages ----
+
+void CSonyMJPEGChannelRTP::DebugMessage(int level, const char* format, ...) {
+    std::string text;
+    bool failed = false;
+    va_list args;
+    va_start(args, format);
+    try {
+        text = FormatStringV(format, args);
+    } catch (...) {
+        failed = true;
+    }
+    va_end(args);
+    if (failed) {
+        if (m_driver != nullptr) {
+            m_driver->DebugMessage(LevelWarning, "Unhandled exception in method %s",
+                                   "kestrel::CSonyMJPEGChannelRTP::DebugMessage");
+        }
+        text.clear();
+    }
+    if (text.empty() || m_driver == nullptr) return;
+    CLockGuard guard(m_messageLock);
+    if (text == m_lastMessage) return;
+    m_lastMessage = text;
+    m_driver->DebugMessage(level, "%s", text.c_str());
+}
+
+void CSonyMJPEGChannelRTP::ClearLastMessage() {
+    CLockGuard guard(m_messageLock);
+    m_lastMessage.clear();
+}
+
+// ---- camera requests ----
+
+bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char* caller) {
+    bool result = false;
+    if (!m_stopEvent.IsSet() && !path.empty()) {
+        const Web::HttpRequest request("GET", path);
+        bool sent = false;
+        try {
+            sent = m_sender.Send(request);
+        } catch (...) {
+            // Counts as a request that could not be sent.
+            sent = false;
+        }
+        const std::string device = m_driver != nullptr ? m_driver->GetDeviceAddress() : std::string();
+        if (!sent) {
+            DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request. Device is inaccessible (%u)", caller,
+                         device.c_str(), path.c_str(), m_sender.LastError());
+        } else {
+            const uint32_t status = m_sender.StatusCode();
+            if (status == kStatusOk || status == kStatusNoContent) {
+                result = true;
+            } else if (status == kStatusUnauthorized) {
+                DebugMessage(LevelError, "%s: Device %s is unable to process \"%s\" request: credentials are invalid",
+                             caller, device.c_str(), path.c_str());
+            } else if (status == kStatusNotFound) {
+                DebugMessage(LevelError, "%s: The \"%s\" URL was not found on device %s", caller, path.c_str(),
+                             device.c_str());
+            } else {
+                DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request. HTTP status code is %u", caller,
+                             device.c_str(), path.c_str(), status);
+            }
+        }
+    }
+    // Also closes the finished request.
+    m_sender.Cancel();
+    return result;
+}
+
+uint32_t CSonyMJPEGChannelRTP::ComputeCameraQuality() {
+    return kestrel::ComputeCameraQuality(m_quality.load(std::memory_order_relaxed), m_qualityMin, m_qualityMax);
+}
+
+bool CSonyMJPEGChannelRTP::SetCameraVideoMode() {
+    return SendCameraRequest(VideoOutModePath(m_videoMode), "kestrel::CSonyMJPEGChannelRTP::SetCameraVideoMode");
+}
+
+bool CSonyMJPEGChannelRTP::UpdateCameraParameters() {
+    return SendCameraRequest(CameraParametersPath(m_keepAliveMs),
+                             "kestrel::CSonyMJPEGChannelRTP::UpdateCameraParameters");
+}
+
+bool CSonyMJPEGChannelRTP::DisablePrivaceZones() {
+    for (uint32_t zone = 1; zone <= kPrivacyZoneCount; ++zone) {
+        // A stop ends the loop as a success; the next step's stop test
+        // fails the sequence.
+        if (m_stopEvent.IsSet()) break;
+        if (!SendCameraRequest(PrivacyZonePath(zone), "kestrel::CSonyMJPEGChannelRTP::DisablePrivaceZones")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CSonyMJPEGChannelRTP::StartJPEGStream() {
+    static const char* const kCaller = "kestrel::CSonyMJPEGChannelRTP::StartJPEGStream";
+    const uint32_t frameRate = JpegFrameRate(m_frameInterval.load(std::memory_order_relaxed));
+    if (!SendCameraRequest(JpegCodecPath(frameRate, ComputeCameraQuality()), kCaller)) return false;
+    // The first picture may arrive cut; start at the next picture boundary.
+    m_discard.store(true);
+    if (!SendCameraRequest(UnicastStreamPath(m_receiver.GetPort().GetPort()), kCaller)) return false;
+    ClearLastMessage();
+    return true;
+}
+
+bool CSonyMJPEGChannelRTP::StartStream() {
+    if (!SetCameraVideoMode()) return false;
+    if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
+    if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;
+    if (m_stopEvent.IsSet() || !StartJPEGStream()) return false;
+    return true;
+}
+
+// ---- ports ----
+
+bool CSonyMJPEGChannelRTP::OpenPorts() {
+    for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
+        if (m_stopEvent.IsSet()) return false;
+        if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) != UdpSuccess) continue;
+        if (m_rtcp.Open(static_cast<uint16_t>(port + 1))) {
+            m_receiver.SetUser(this);
+            m_rtcp.SetRemoteAddress(GetDeviceAddressOnly());
+            m_rtcp.SetReportInterval(static_cast<int32_t>(m_keepAliveMs / 2));
+            m_rtcp.SetUser(this);
+            m_rtcp.StartReports();
+            return true;
+        }
+        m_rtcp.Close();
+        m_receiver.GetPort().Close();
+    }
+    return false;
+}
+
+void CSonyMJPEGChannelRTP::ClosePorts() {
+    if (m_rtcp.IsOpen()) {
+        m_rtcp.SetUser(nullptr);
+        m_rtcp.StopReports();
+        m_rtcp.Close();
+    }
+    m_receiver.SetUser(nullptr);
+    m_receiver.GetPort().Close();
+}
+
+void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
+    const std::string device = m_driver != nullptr ? m_driver->GetDeviceAddress() : std::string();
+    const std::string text =
+        (which == ClosedSocket::Video
+             ? std::string("kestrel::CSonyMJPEGChannelRTP::SocketClosed: socket for receiving video from camera ")
+             : std::string("kestrel::CSonyMJPEGChannelRTP::SocketClosed: RTCP socket for camera ")) +
+        device + " is closed";
+    // A closing during a stop is not reported; of two sockets failing
+    // together only the first reports.
+    if (!SetStateIf(StateRunning, StateSignalLost)) return;
+    SetCameraState(false);
+    NotifyVideoStopped();
+    if (!text.empty()) DebugMessage(LevelError, "%s", text.c_str());
+}
+
+// ---- frame assembly ----
+
+void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4Endpoint& /*from*/,
+                                          const RtpPacket& packet) {
+    // The host may stop this channel from the frame callback below.
+    CChannelThreadMark mark(this);
+    if (GetState() != StateRunning) return;
+
+    const uint16_t previous = m_rtcp.GetLastSequenceNumber();
+    m_rtcp.RtpSequenceSeen(packet.sequenceNumber);
+    // No 16-bit wrap: the packet after 65535 is expected as 65536, so the
+    // wrap to 0 counts as a gap.
+    if (previous != 0 && static_cast<uint32_t>(packet.sequenceNumber) != static_cast<uint32_t>(previous) + 1) {
+        m_discard.store(true);
+        m_picture.clear();
+        return;
+    }
+    if (m_discard.load()) {
+        // Whatever was held belongs to a picture being thrown away.
+        m_picture.clear();
+        if (packet.marker != 0) m_discard.store(false);
+        return;
+    }
+    if (m_picture.size() > kMaxPictureBytes) {
+        m_picture.clear();
+        m_discard.store(true);
+        return;
+    }
+    if (packet.payloadLength == 0 || packet.payload == nullptr) return;
+    m_picture.insert(m_picture.end(), packet.payload, packet.payload + packet.payloadLength);
+    if (packet.marker != 0) {
+        FrameReceived(m_picture);
+        m_picture.clear();
+    }
+}
+
+void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
+    if (picture.empty()) return;
+    if (!FindJpegFrameHeader(picture.data(), picture.size())) return;
+    if (m_driver == nullptr) return;
+    IFrameAllocator* allocator = m_driver->GetFrameAllocator();
+    if (allocator == nullptr) return;
+
+    const auto size = static_cast<uint32_t>(picture.size());
+    IFrameBuffer* frame = nullptr;
+    try {
+        const std::string driverName = m_driver->GetDriverName();
+        frame = allocator->AllocateFrame(kFourCCJpeg, size, driverName.c_str());
+    } catch (...) {
+        frame = nullptr;
+    }
+    if (frame == nullptr) return;
+
+    bool filled = false;
+    try {
+        const int32_t width = m_width.load(std::memory_order_relaxed);
+        const int32_t height = m_height.load(std::memory_order_relaxed);
+        frame->SetWidth(width);
+        frame->SetHeight(height);
+        frame->SetResolution(ResolutionKind(width, height));
+        frame->SetDataSize(size);
+        frame->SetFrameFourCC(kFourCCJpeg);
+        frame->BeginFrame();
+        uint8_t* area = frame->GetData(size);
+        if (area != nullptr) {
+            std::memcpy(area, picture.data(), picture.size());
+            filled = true;
+        }
+    } catch (...) {
+        filled = false;
+    }
+
+    // A host that gave no writable area gets nothing to take: the picture
+    // is dropped like one without a frame buffer.
+    if (filled) {
+        if (DeliverFrame(frame)) {
+            m_frameTimer.Update();
+            ReportOnlineIfRunning();
+        } else {
+            const std::string device = m_driver->GetDeviceAddress();
+            DebugMessage(LevelError, "kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera %s",
+                         device.c_str());
+            m_discard.store(true);
+        }
+    }
+
+    try {
+        allocator->ReleaseFrame(frame);
+    } catch (...) {
+    }
+}
+
+}  // namespace kestrel

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrel {
+
+// The FourCC of every delivered picture: the bytes J, P, E, G in memory order.
+constexpr uint32_t kFourCCJpeg = 0x4745504Au;
+
+// True when the JPEG marker walk from the start of the data meets a frame
+// header (SOFn) whose height and width lie inside the data, before any
+// start of scan. Skips whole segments by their lengths.
+bool FindJpegFrameHeader(const uint8_t* data, size_t size);
+
+// The size class written into each frame: 1 QCIF, 2 CIF, 3 2CIF, 4 4CIF.
+int32_t ResolutionKind(int32_t width, int32_t height);
+
+}  // namespace kestrel

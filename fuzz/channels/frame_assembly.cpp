@@ -1,0 +1,201 @@
+// Frame assembly from RTP packets to the host: one input cut into packets
+// of the fuzzer's sizes, sequence numbers and marker bits, delivered through
+// a fake driver to the recording test host, whose answer the fuzzer picks
+// picture by picture. Every delivered picture must be a contiguous, in-order
+// run of payloads that ends in a marker packet, and the delivered pictures
+// must be exactly those the assembly rules let through. Every frame buffer
+// borrowed is given back.
+//
+// Input: width (2), height (2), then packets:
+//   flags  bit 0 marker, bit 1 sequence number follows (else previous + 1),
+//          bits 2 and 7 both: payload repeated 64 times (reaches the size
+//          limit cheaply),
+//          bits 3-4 host answer to a picture this packet completes
+//          (0, 3 accept, 1 refuse, 2 throw), bit 5 the allocator has no
+//          frame, bit 6 the channel is not running for this packet
+//   [sequence number (2)], payload length (2), payload bytes
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "channels/CSonyMJPEGChannelRTP.h"
+#include "channels/JpegFrame.h"
+#include "driver/VideoChannelParams.h"
+#include "fuzz/FuzzInput.h"
+#include "fuzz/channels/JpegWalk.h"
+#include "tests/channels/FakeDriver.h"
+#include "tests/host/TestCaptureUser.h"
+#include "tests/host/TestFrameAllocator.h"
+
+namespace {
+
+using kestrel::RtpPacket;
+
+constexpr size_t kMaxPicture = 0xC0000;
+constexpr size_t kMaxPackets = 512;
+
+// The channel with its run state and size set directly: packets go in
+// without a thread, a camera or sockets.
+class AssemblyChannel : public kestrel::CSonyMJPEGChannelRTP {
+public:
+    AssemblyChannel(kestrel::IDriver* driver, const kestrel::VideoChannelParams& params)
+        : CSonyMJPEGChannelRTP(driver, params) {}
+    void Run(int32_t width, int32_t height) {
+        m_width = width;
+        m_height = height;
+        SetState(kestrel::StateRunning);
+    }
+    void Pause() { SetState(kestrel::StateSignalLost); }
+    void Resume() { SetState(kestrel::StateRunning); }
+};
+
+struct Fed {
+    uint16_t seq;
+    bool marker;
+    std::vector<uint8_t> payload;
+};
+
+// The assembly rules, kept apart from the channel's code.
+struct Model {
+    uint16_t last = 0;
+    bool discard = true;
+    std::vector<uint8_t> buffer;
+    std::vector<std::vector<uint8_t>> delivered;
+
+    void Packet(const Fed& p, testhost::TestCaptureUser::FrameAnswer answer, bool noFrame) {
+        const uint16_t previous = last;
+        last = p.seq;
+        if (previous != 0 && uint32_t{p.seq} != uint32_t{previous} + 1) {
+            discard = true;
+            buffer.clear();
+            return;
+        }
+        if (discard) {
+            buffer.clear();
+            if (p.marker) discard = false;
+            return;
+        }
+        if (buffer.size() > kMaxPicture) {
+            buffer.clear();
+            discard = true;
+            return;
+        }
+        if (p.payload.empty()) return;
+        buffer.insert(buffer.end(), p.payload.begin(), p.payload.end());
+        if (!p.marker) return;
+        if (fuzzchannels::ReferenceJpegWalk(buffer.data(), buffer.size()) && !noFrame) {
+            if (answer == testhost::TestCaptureUser::FrameAnswer::Accept) {
+                delivered.push_back(buffer);
+            } else {
+                discard = true;
+            }
+        }
+        buffer.clear();
+    }
+};
+
+// Whether `picture` is the payloads of packets first..k joined, k being a
+// marker packet and the numbers between them consecutive.
+bool IsRunOfPayloads(const std::vector<uint8_t>& picture, const std::vector<Fed>& fed, size_t first) {
+    size_t at = 0;
+    for (size_t k = first; k < fed.size(); ++k) {
+        if (k > first && uint32_t{fed[k].seq} != uint32_t{fed[k - 1].seq} + 1) return false;
+        const auto& p = fed[k].payload;
+        if (p.size() > picture.size() - at || !std::equal(p.begin(), p.end(), picture.begin() + static_cast<long>(at))) {
+            return false;
+        }
+        at += p.size();
+        // A marker packet without payload neither ends nor completes one.
+        if (fed[k].marker && !p.empty()) return at == picture.size();
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzsupport::FuzzInput in(data, size);
+    const auto width = static_cast<int32_t>(in.U16());
+    const auto height = static_cast<int32_t>(in.U16());
+
+    channeltest::FakeDriver driver;
+    testhost::TestFrameAllocator allocator;
+    testhost::TestCaptureUser user;
+    driver.allocator = &allocator;
+    driver.captureUser = &user;
+    kestrel::VideoChannelParams params;
+    params.channelIndex = 0;
+    params.keepAliveMs = 60000;
+    auto channel = std::make_unique<AssemblyChannel>(&driver, params);
+    channel->Run(width, height);
+
+    Model model;
+    std::vector<Fed> fed;        // packets the running channel saw, in order
+    uint16_t seq = 0;
+    for (size_t count = 0; !in.Empty() && count < kMaxPackets; ++count) {
+        const uint8_t flags = in.U8();
+        if (flags & 2) {
+            seq = in.U16();
+        } else {
+            seq = static_cast<uint16_t>(seq + 1);
+        }
+        size_t got = 0;
+        const uint8_t* bytes = in.Bytes(in.U16(), got);
+        Fed p{seq, (flags & 1) != 0, std::vector<uint8_t>(bytes, bytes + got)};
+        if ((flags & 0x84) == 0x84 && got != 0) {
+            for (int r = 1; r < 64; ++r) p.payload.insert(p.payload.end(), bytes, bytes + got);
+        }
+        using Answer = testhost::TestCaptureUser::FrameAnswer;
+        const Answer answer = ((flags >> 3) & 3) == 1 ? Answer::Refuse
+                              : ((flags >> 3) & 3) == 2 ? Answer::Throw
+                                                        : Answer::Accept;
+        user.answer = answer;
+        allocator.returnNull = (flags & 32) != 0;
+        const bool running = (flags & 64) == 0;
+        if (!running) channel->Pause();
+
+        RtpPacket packet;
+        packet.sequenceNumber = p.seq;
+        packet.marker = p.marker ? 1 : 0;
+        packet.payloadType = 26;
+        packet.payloadLength = static_cast<uint32_t>(p.payload.size());
+        packet.payload = p.payload.empty() ? nullptr : p.payload.data();
+        channel->PacketReceived(nullptr, kestrel::Ipv4Endpoint{0x7F000001, 5004}, packet);
+
+        if (!running) {
+            channel->Resume();
+            continue;  // not even counted
+        }
+        model.Packet(p, answer, (flags & 32) != 0);
+        fed.push_back(std::move(p));
+    }
+    channel.reset();
+
+    const std::vector<testhost::ReceivedFrame> frames = user.Frames();
+    FUZZ_CHECK(frames.size() == model.delivered.size());
+    size_t searchFrom = 0;
+    for (size_t f = 0; f < frames.size(); ++f) {
+        const testhost::ReceivedFrame& frame = frames[f];
+        FUZZ_CHECK(frame.data == model.delivered[f]);
+        FUZZ_CHECK(frame.fourcc == kestrel::kFourCCJpeg && frame.width == width && frame.height == height);
+        FUZZ_CHECK(frame.resolution == kestrel::ResolutionKind(width, height));
+        // The same, said by the shape of the stream: a run of payloads from
+        // some packet on, after the previous picture, up to a marker.
+        bool found = false;
+        for (size_t first = searchFrom; first < fed.size() && !found; ++first) {
+            if (IsRunOfPayloads(frame.data, fed, first)) {
+                found = true;
+                size_t end = first;
+                while (!fed[end].marker || fed[end].payload.empty()) ++end;
+                searchFrom = end + 1;
+            }
+        }
+        FUZZ_CHECK(found);
+    }
+    FUZZ_CHECK(allocator.Outstanding() == 0);
+    FUZZ_CHECK(allocator.allocated.load() == allocator.released.load());
+    return 0;
+}

@@ -1,0 +1,68 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+
+#include "host/ICaptureIOApi.h"
+#include "io/TOutputHandler.h"
+#include "io/TTickThread.h"
+#include "runtime/CRecursiveLock.h"
+
+namespace kestrel {
+
+class IDriver;
+
+// The camera-independent half of digital I/O: an input thread that polls
+// the camera and reports changes, an output thread that drains the queue of
+// output requests. States: 0 undetermined, 1 off, 2 on.
+//
+// A derived class must call StopIO in its own destructor: both threads call
+// its operations.
+class CIOBase : public ICaptureIOApi {
+public:
+    explicit CIOBase(IDriver* driver);
+    ~CIOBase() override;
+    CIOBase(const CIOBase&) = delete;
+    CIOBase& operator=(const CIOBase&) = delete;
+
+    bool SetIOUser(ICaptureIOApiUser* user) override;                        // slot 1
+    bool StartIO() override;                                                 // slot 2
+    bool StopIO() override;                                                  // slot 3
+    uint32_t GetInputCount() override;                                       // slot 4
+    uint32_t GetOutputCount() override;                                      // slot 5
+    bool RequestOutputState(uint32_t index, int32_t state) override;         // slot 6
+
+    virtual bool SetOutputState(uint32_t index, int32_t state) = 0;          // slot 7
+    virtual bool GetInputStates(uint32_t count) = 0;                         // slot 8
+    virtual void OnStartIO() = 0;                                            // slot 9
+    virtual void OnStopIO() = 0;                                             // slot 10
+    virtual void ProcessOutputState(uint32_t index, int32_t state);          // slot 11
+
+protected:
+    void ResetStates();
+    void GetInputStatesWrapper();
+    void UpdateInputState(uint32_t index, int32_t state);
+    void SetOutputStateWrapper(uint32_t index, int32_t state);
+
+    bool InputStopRequested() { return m_inputThread.GetStopEvent().IsSet(); }
+    bool OutputStopRequested() { return m_outputThread.GetStopEvent().IsSet(); }
+
+    IDriver* const m_driver;
+    TTickThread<CIOBase> m_inputThread;
+    TOutputHandler<CIOBase> m_outputThread;
+    std::atomic<ICaptureIOApiUser*> m_user{nullptr};
+    CRecursiveLock m_stateLock;
+    std::map<uint32_t, int32_t> m_inputStates;
+    std::map<uint32_t, int32_t> m_outputStates;
+    std::atomic<bool> m_inputFailureReportable{true};
+    std::atomic<bool> m_outputFailureReportable{true};
+
+private:
+    // Cancels camera requests again until both threads have ended or the
+    // limit has passed: a cancel that lands just before a thread starts its
+    // next request would otherwise leave that request to its time-out.
+    void CancelUntilStopped(uint32_t timeoutMs);
+    void NotifyReset();
+};
+
+}  // namespace kestrel

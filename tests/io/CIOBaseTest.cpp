@@ -1,0 +1,244 @@
+// The camera-independent digital I/O logic, driven through a fake camera.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/CIOBase.h"
+#include "tests/host/TestIOUser.h"
+#include "tests/io/TestDriver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Entries = std::vector<std::string>;
+
+// Records what reaches the camera ("Set <index> <state>"); inputs read from
+// a table the test changes.
+class FakeCamera : public kestrel::CIOBase {
+public:
+    explicit FakeCamera(kestrel::IDriver* driver) : CIOBase(driver) { m_inputThread.SetPeriod(10); }
+    ~FakeCamera() override { StopIO(); }
+
+    bool SetOutputState(uint32_t index, int32_t state) override {
+        // Decided before the call is logged: the test changes the answer as
+        // soon as it sees the call.
+        const bool ok = !failOutputs.load();
+        camera.Add("Set " + std::to_string(index) + " " + std::to_string(state));
+        if (throwOnIndex.load() == static_cast<int>(index)) throw std::runtime_error("camera exploded");
+        return ok;
+    }
+    bool GetInputStates(uint32_t count) override {
+        if (blockUntilCancels.load() > 0) {
+            while (stopCalls.load() < blockUntilCancels.load()) std::this_thread::sleep_for(1ms);
+            return true;
+        }
+        if (failInputs.load()) {
+            failedTicks.fetch_add(1);
+            return false;
+        }
+        std::vector<int32_t> states;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            states = m_inputs;
+        }
+        for (uint32_t i = 0; i < count; ++i) UpdateInputState(i, i < states.size() ? states[i] : 0);
+        goodTicks.fetch_add(1);
+        return true;
+    }
+    void OnStartIO() override { camera.Add("Start"); }
+    void OnStopIO() override { stopCalls.fetch_add(1); }
+
+    void SetInputs(std::vector<int32_t> states) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_inputs = std::move(states);
+    }
+    bool InputThreadRunning() { return m_inputThread.IsRunning(); }
+    bool OutputThreadRunning() { return m_outputThread.IsRunning(); }
+
+    testhost::CallLog camera;
+    std::atomic<bool> failInputs{false};
+    std::atomic<bool> failOutputs{false};
+    std::atomic<int> throwOnIndex{-1};
+    std::atomic<int> blockUntilCancels{0};
+    std::atomic<int> stopCalls{0};
+    std::atomic<int> failedTicks{0};
+    std::atomic<int> goodTicks{0};
+
+private:
+    std::mutex m_mutex;
+    std::vector<int32_t> m_inputs;
+};
+
+const char* const kInputFailure =
+    "1 kestrel::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.1:80";
+const char* const kOutputFailure =
+    "1 kestrel::CIOBase::SetOutputStateWrapper: Unable to change output state for device 127.0.0.1:80 (output index 0)";
+
+// The output thread handles items in order: once the marker request has
+// reached the camera, everything queued before it has been handled.
+void Drain(FakeCamera& io, uint32_t markerIndex, int32_t markerState, size_t markerCount) {
+    ASSERT_TRUE(io.RequestOutputState(markerIndex, markerState));
+    ASSERT_TRUE(io.camera.WaitFor("Set " + std::to_string(markerIndex) + " " + std::to_string(markerState), markerCount));
+}
+
+TEST(CIOBase, WithoutInputsAndOutputsStartsNoThread) {
+    struct Row {
+        int32_t inputs, outputs;
+    } rows[] = {
+        {0, 0},
+        {-1, -5},  // a broken model file counts as none
+    };
+    for (const Row& row : rows) {
+        iotest::TestDriver driver(row.inputs, row.outputs);
+        FakeCamera io(&driver);
+        EXPECT_EQ(io.GetInputCount(), 0u);
+        EXPECT_EQ(io.GetOutputCount(), 0u);
+        EXPECT_TRUE(io.StartIO());
+        EXPECT_FALSE(io.InputThreadRunning());
+        EXPECT_FALSE(io.OutputThreadRunning());
+        EXPECT_TRUE(io.StopIO());
+        EXPECT_EQ(io.camera.Entries(), Entries({"Start"}));
+        EXPECT_EQ(driver.messages.Entries(), Entries());
+    }
+}
+
+TEST(CIOBase, OutputsOnlySwitchEveryOutputOffOnceAndSendOnlyChanges) {
+    iotest::TestDriver driver(0, 2);
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.StartIO());
+    EXPECT_FALSE(io.InputThreadRunning());
+    ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
+
+    EXPECT_TRUE(io.RequestOutputState(0, 1));   // already off: nothing sent
+    EXPECT_TRUE(io.RequestOutputState(2, 2));   // beyond the count: queued, then ignored
+    EXPECT_TRUE(io.RequestOutputState(0, 2));
+    Drain(io, 0, 1, 2);
+
+    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Set 1 1", "Set 0 2", "Set 0 1"}));
+    EXPECT_TRUE(io.StopIO());
+    EXPECT_EQ(driver.messages.Entries(), Entries());
+}
+
+TEST(CIOBase, RequestBeforeFirstStartRunsAheadOfTheStartUpOffs) {
+    iotest::TestDriver driver(0, 2);
+    FakeCamera io(&driver);
+    EXPECT_TRUE(io.RequestOutputState(1, 2));
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
+    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 1 2", "Set 0 1", "Set 1 1"}));
+}
+
+TEST(CIOBase, RequestAfterStopIsRefusedUntilTheNextStart) {
+    iotest::TestDriver driver(0, 1);
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(io.camera.WaitFor("Set 0 1"));
+    ASSERT_TRUE(io.StopIO());
+    EXPECT_FALSE(io.RequestOutputState(0, 2));
+
+    // A new run starts from reset states and switches the output off again.
+    ASSERT_TRUE(io.StartIO());
+    Drain(io, 0, 2, 1);
+    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Start", "Set 0 1", "Set 0 2"}));
+}
+
+TEST(CIOBase, StartingTwiceReportsBothThreads) {
+    iotest::TestDriver driver(1, 1);
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.StartIO());
+    EXPECT_FALSE(io.StartIO());
+    EXPECT_EQ(driver.messages.Entries(),
+              Entries({"1 kestrel::CIOBase::StartIO: Starting of Digital Output thread (Halyard: 127.0.0.1:80) failed!",
+                       "1 kestrel::CIOBase::StartIO: Starting of Digital Input thread (Halyard: 127.0.0.1:80) failed!"}));
+}
+
+TEST(CIOBase, FailingCameraResetsOnEveryTickAndLogsOncePerRun) {
+    iotest::TestDriver driver(3, 0);
+    testhost::TestIOUser user;
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.SetIOUser(&user));
+    io.SetInputs({2, 1, 0});
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(user.calls.WaitFor("Input 1 1"));
+
+    io.failInputs = true;
+    ASSERT_TRUE(user.calls.WaitFor("Reset", 3));
+    io.failInputs = false;
+    ASSERT_TRUE(user.calls.WaitFor("Input 1 1", 2));
+    // The reset itself is not reported input by input, and an input that
+    // stays undetermined is never reported.
+    EXPECT_EQ(user.calls.Count("Input 0 2"), 2u);
+    EXPECT_EQ(user.calls.Count("Input 2"), 0u);
+    for (const std::string& call : user.calls.Entries()) EXPECT_NE(call.substr(call.size() - 2), " 0") << call;
+    EXPECT_EQ(driver.messages.Count(kInputFailure), 1u);
+
+    // A new run of failures after a success is logged again.
+    io.failInputs = true;
+    ASSERT_TRUE(driver.messages.WaitFor(kInputFailure, 2));
+    ASSERT_TRUE(io.StopIO());
+    EXPECT_EQ(user.resets.load(), io.failedTicks.load());
+    EXPECT_EQ(driver.messages.Entries(), Entries({kInputFailure, kInputFailure}));
+}
+
+TEST(CIOBase, FailedOutputChangeResetsAndIsRetriedThroughTheReset) {
+    iotest::TestDriver driver(0, 1);
+    testhost::TestIOUser user;
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.SetIOUser(&user));
+    io.failOutputs = true;
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(user.calls.WaitFor("Reset"));
+    Drain(io, 0, 2, 1);               // fails again: reset, no second message
+    ASSERT_TRUE(user.calls.WaitFor("Reset", 2));
+    EXPECT_EQ(driver.messages.Entries(), Entries({kOutputFailure}));
+
+    io.failOutputs = false;
+    Drain(io, 0, 2, 2);               // the reset made 2 a change again
+    io.failOutputs = true;
+    Drain(io, 0, 1, 2);
+    ASSERT_TRUE(driver.messages.WaitFor(kOutputFailure, 2));
+    ASSERT_TRUE(io.StopIO());
+    EXPECT_EQ(driver.messages.Entries(), Entries({kOutputFailure, kOutputFailure}));
+}
+
+TEST(CIOBase, ExceptionFromAnItemDoesNotEndTheOutputThread) {
+    iotest::TestDriver driver(0, 2);
+    FakeCamera io(&driver);
+    io.throwOnIndex = 0;
+    ASSERT_TRUE(io.StartIO());
+    ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
+    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Set 1 1"}));
+}
+
+TEST(CIOBase, NullUserIsRefusedAndThePreviousOneKept) {
+    iotest::TestDriver driver(1, 0);
+    testhost::TestIOUser first;
+    FakeCamera io(&driver);
+    ASSERT_TRUE(io.SetIOUser(&first));
+    EXPECT_FALSE(io.SetIOUser(nullptr));
+    io.SetInputs({2});
+    ASSERT_TRUE(io.StartIO());
+    EXPECT_TRUE(first.calls.WaitFor("Input 0 2"));
+}
+
+TEST(CIOBase, StopCancelsAgainWhenTheFirstCancelIsMissed) {
+    // The camera request ignores the first cancel, as one that starts just
+    // after it would.
+    iotest::TestDriver driver(1, 0);
+    FakeCamera io(&driver);
+    io.blockUntilCancels = 2;
+    ASSERT_TRUE(io.StartIO());
+    std::this_thread::sleep_for(50ms);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(io.StopIO());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(driver.messages.Entries(), Entries());
+}
+
+}  // namespace
