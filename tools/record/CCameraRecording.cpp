@@ -5,7 +5,7 @@
 
 #include "host/CDebugInfoIf.h"
 #include "host/IFrameBuffer.h"
-#include "tools/record/CJpegInspector.h"
+#include "tools/record/CJpegHeaderReader.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CSimulatorStamp.h"
 
@@ -47,7 +47,7 @@ bool CCameraRecording::TakeFrame(IFrameBuffer* frame) {
     if (data == nullptr) return false;
 
     JpegInfo info;
-    CJpegInspector::Inspect(data, size, info);
+    CJpegHeaderReader::Inspect(data, size, info);
     uint64_t stamp = 0;
     const bool stamped = CSimulatorStamp::Read(info.comment, info.commentSize, stamp);
 

@@ -22,7 +22,7 @@ struct JpegInfo {
 //   FF DA ...                      start of scan: the walk ends here
 //
 // Lengths are checked against the data; a truncated segment ends the walk.
-class CJpegInspector {
+class CJpegHeaderReader {
 public:
     // True when a frame header with a non-zero size was found.
     static bool Inspect(const uint8_t* data, size_t size, JpegInfo& info);

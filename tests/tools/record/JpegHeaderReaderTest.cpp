@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/record/CJpegInspector.h"
+#include "tools/record/CJpegHeaderReader.h"
 #include "tools/record/CSimulatorStamp.h"
 
-using kestrel::record::CJpegInspector;
+using kestrel::record::CJpegHeaderReader;
 using kestrel::record::CSimulatorStamp;
 using kestrel::record::JpegInfo;
 
@@ -33,9 +33,9 @@ const std::vector<uint8_t> kHeaders = {
 
 }  // namespace
 
-TEST(JpegInspector, ReadsSizeAndCommentOfACompletePicture) {
+TEST(JpegHeaderReader, ReadsSizeAndCommentOfACompletePicture) {
     JpegInfo info;
-    ASSERT_TRUE(CJpegInspector::Inspect(kHeaders.data(), kHeaders.size(), info));
+    ASSERT_TRUE(CJpegHeaderReader::Inspect(kHeaders.data(), kHeaders.size(), info));
     EXPECT_EQ(info.width, 352);
     EXPECT_EQ(info.height, 288);
     ASSERT_NE(info.comment, nullptr);
@@ -48,11 +48,11 @@ TEST(JpegInspector, ReadsSizeAndCommentOfACompletePicture) {
 
 // Every cut of the headers: no read past the data, and a size only when the
 // whole frame header is inside.
-TEST(JpegInspector, EveryTruncationIsSafe) {
+TEST(JpegHeaderReader, EveryTruncationIsSafe) {
     for (size_t cut = 0; cut <= kHeaders.size(); ++cut) {
         std::vector<uint8_t> part(kHeaders.begin(), kHeaders.begin() + static_cast<long>(cut));
         JpegInfo info;
-        const bool found = CJpegInspector::Inspect(part.data(), part.size(), info);
+        const bool found = CJpegHeaderReader::Inspect(part.data(), part.size(), info);
         EXPECT_EQ(found, cut >= 55) << "cut at " << cut;
         if (info.comment != nullptr) {
             EXPECT_GE(cut, 36u) << "comment reported before its end at cut " << cut;
@@ -61,7 +61,7 @@ TEST(JpegInspector, EveryTruncationIsSafe) {
     }
 }
 
-TEST(JpegInspector, DamagedHeaders) {
+TEST(JpegHeaderReader, DamagedHeaders) {
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -106,11 +106,11 @@ TEST(JpegInspector, DamagedHeaders) {
     };
     for (const auto& c : cases) {
         JpegInfo info;
-        EXPECT_EQ(CJpegInspector::Inspect(c.bytes.data(), c.bytes.size(), info), c.found) << c.name;
+        EXPECT_EQ(CJpegHeaderReader::Inspect(c.bytes.data(), c.bytes.size(), info), c.found) << c.name;
         EXPECT_EQ(info.width, c.width) << c.name;
     }
     JpegInfo info;
-    EXPECT_FALSE(CJpegInspector::Inspect(nullptr, 10, info));
+    EXPECT_FALSE(CJpegHeaderReader::Inspect(nullptr, 10, info));
 }
 
 TEST(SimulatorStamp, OnlyTheSimulatorsCommentCounts) {

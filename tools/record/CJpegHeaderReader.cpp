@@ -1,4 +1,4 @@
-#include "tools/record/CJpegInspector.h"
+#include "tools/record/CJpegHeaderReader.h"
 
 namespace kestrel::record {
 
@@ -12,7 +12,7 @@ uint32_t Read16(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 8) | 
 
 }  // namespace
 
-bool CJpegInspector::Inspect(const uint8_t* data, size_t size, JpegInfo& info) {
+bool CJpegHeaderReader::Inspect(const uint8_t* data, size_t size, JpegInfo& info) {
     info = JpegInfo{};
     if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
     size_t i = 2;
