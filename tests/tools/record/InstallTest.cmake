@@ -43,7 +43,9 @@ run(WHAT "building the find_package host" COMMAND ${CMAKE_COMMAND} --build ${WOR
 run(WHAT "the find_package host" COMMAND ${WORK_DIR}/consumer/consumer)
 message(STATUS "find_package host: ${RUN_OUTPUT}")
 
-# pkg-config, with dlopen; the Libs line must link too.
+# pkg-config, with dlopen; the Libs line must link too. A prefix outside
+# the loader's path needs an rpath (g++ drops the unused -lHalyard by
+# --as-needed, clang keeps it).
 get_filename_component(pcdir ${pcfile} DIRECTORY)
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
 run(WHAT "pkg-config --cflags --libs" COMMAND pkg-config --cflags --libs halyard)
@@ -54,7 +56,7 @@ string(STRIP "${RUN_OUTPUT}" libdir)
 separate_arguments(flaglist UNIX_COMMAND "${flags}")
 run(WHAT "building the pkg-config host" COMMAND ${CXX} -std=c++20 -Wall -Wextra -Werror ${flaglist}
     ${CONSUMER_DIR}/main.cpp -DHALYARD_DLOPEN="${libdir}/libHalyard.so" ${pcflags} -ldl
-    -o ${WORK_DIR}/consumer-pkgconfig)
+    -Wl,-rpath,${libdir} -o ${WORK_DIR}/consumer-pkgconfig)
 run(WHAT "the pkg-config host" COMMAND ${WORK_DIR}/consumer-pkgconfig)
 message(STATUS "pkg-config host: ${RUN_OUTPUT}")
 
