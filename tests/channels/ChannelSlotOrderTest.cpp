@@ -1,8 +1,7 @@
-// The channel classes keep their virtual operations in a fixed order. With
-// the Itanium C++ ABI a pointer to a virtual member function holds 1 + its
-// byte offset in the vtable, and the virtual destructor takes two entries,
-// so slot n >= 1 sits at entry n + 1.
+// The channel classes keep their virtual operations in a fixed order.
 #include <gtest/gtest.h>
+
+#include "tests/host/VirtualSlot.h"
 
 #include <cstddef>
 #include <cstring>
@@ -14,16 +13,7 @@ namespace {
 
 using namespace kestrel;
 
-template <typename M>
-long SlotOf(M member) {
-    static_assert(sizeof(M) == 2 * sizeof(void*));
-    ptrdiff_t raw = 0;
-    std::memcpy(&raw, &member, sizeof(raw));
-    if ((raw & 1) == 0) return -1;  // not virtual
-    return static_cast<long>((raw - 1) / static_cast<ptrdiff_t>(sizeof(void*))) - 1;
-}
 
-#define EXPECT_SLOT(member, slot) EXPECT_EQ(SlotOf(&member), (slot)) << #member
 
 TEST(ChannelSlotOrder, PrimaryTable) {
     EXPECT_SLOT(CBaseCameraChannel::Start, 1);
