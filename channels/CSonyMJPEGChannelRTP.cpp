@@ -235,11 +235,14 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
     CChannelThreadMark mark(this);
     if (GetState() != StateRunning) return;
 
+    const bool hasPrevious = m_rtcp.IsSequenceStarted();
     const uint16_t previous = m_rtcp.GetLastSequenceNumber();
     m_rtcp.RtpSequenceSeen(packet.sequenceNumber);
-    // No 16-bit wrap: the packet after 65535 is expected as 65536, so the
-    // wrap to 0 counts as a gap.
-    if (previous != 0 && static_cast<uint32_t>(packet.sequenceNumber) != static_cast<uint32_t>(previous) + 1) {
+    // 16-bit arithmetic: 0 follows 65535 without a gap (otherwise a whole
+    // picture is lost at every wrap), and a real 0 is still tested against
+    // the next packet (otherwise a loss right after it would go unseen and a
+    // broken picture would reach the host).
+    if (hasPrevious && packet.sequenceNumber != static_cast<uint16_t>(previous + 1)) {
         m_discard.store(true);
         m_picture.clear();
         return;

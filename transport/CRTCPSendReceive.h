@@ -52,6 +52,10 @@ public:
     int32_t GetReportInterval() const;
     void RtpSequenceSeen(uint16_t sequenceNumber);
     uint16_t GetLastSequenceNumber() const;
+    // Whether any packet was accounted, so that a real sequence number 0 is
+    // told apart from "none yet". Only for the thread that calls
+    // RtpSequenceSeen.
+    bool IsSequenceStarted() const { return m_sequenceStarted; }
     void SetUser(IRTCPSendReceiveUser* user);
     CUDPPort& GetPort();
 

@@ -61,14 +61,17 @@ struct Fed {
 // The assembly rules, kept apart from the channel's code.
 struct Model {
     uint16_t last = 0;
+    bool started = false;
     bool discard = true;
     std::vector<uint8_t> buffer;
     std::vector<std::vector<uint8_t>> delivered;
 
     void Packet(const Fed& p, testhost::TestCaptureUser::FrameAnswer answer, bool noFrame) {
+        const bool hadPrevious = started;
         const uint16_t previous = last;
         last = p.seq;
-        if (previous != 0 && uint32_t{p.seq} != uint32_t{previous} + 1) {
+        started = true;
+        if (hadPrevious && p.seq != static_cast<uint16_t>(previous + 1)) {
             discard = true;
             buffer.clear();
             return;

@@ -169,8 +169,9 @@ TEST_F(FrameAssembly, SequenceGaps) {
         // 13 is a gap: the picture is gone, packets are dropped through the
         // next marker (14, 15), and 16, 17 make the next picture.
         {"10, 11, 13", 9, {10, 11, 13}, 14, 0},
-        // No 16-bit wrap: 0 after 65535 is a gap as well.
-        {"65535 then 0", 65533, {65534, 65535, 0}, 1, 0},
+        // A real 0 is tested like any number: 2 after it is a gap.
+        {"65535, 0, 2", 65534, {65535, 0, 2}, 3, 0},
+        {"65534 then 0", 65533, {65534, 0}, 1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,10 +193,21 @@ TEST_F(FrameAssembly, SequenceGaps) {
     }
 }
 
-TEST_F(FrameAssembly, PreviousNumberZeroDisablesTheSequenceTest) {
-    Feed(0, true, {0x00});  // previous is "none": accepted, ends discarding
+TEST_F(FrameAssembly, SequenceWrapLosesNothing) {
+    // The picture spans 65534, 65535, 0, 1 and the next one follows the wrap.
+    Prime(65533);
+    const auto a = MakePicture(1200, 6);
+    const auto b = MakePicture(700, 9);
+    FeedPicture(FeedPicture(65534, a, 4), b, 2);
+    EXPECT_EQ(FramesData(), (std::vector<std::vector<uint8_t>>{a, b}));
+}
+
+TEST_F(FrameAssembly, OnlyTheVeryFirstPacketIsUntested) {
+    Feed(0, true, {0x00});  // nothing before it: accepted, ends discarding
     const auto picture = MakePicture(700, 6);
-    FeedPicture(7, picture, 2);  // 7 after 0 is no gap: 0 means none
+    FeedPicture(7, picture, 2);  // 7 after 0 is a gap
+    EXPECT_EQ(user.FrameCount(), 0u);
+    FeedPicture(9, picture, 2);
     EXPECT_EQ(FramesData(), std::vector<std::vector<uint8_t>>{picture});
 }
 

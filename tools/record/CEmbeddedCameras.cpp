@@ -21,9 +21,6 @@ CEmbeddedCameras::~CEmbeddedCameras() { Stop(); }
 bool CEmbeddedCameras::Start(unsigned count, const std::string& user, const std::string& password, CLogQueue* log,
                              std::vector<CameraTarget>& targets, std::string& error) {
     camsim::CameraConfig config;
-    // Streams start low, so that the RTP sequence number wraps only after
-    // some minutes: the driver loses the picture that spans a wrap.
-    config.firstSequence = 1;
     if (!user.empty()) {
         config.auth = camsim::AuthMode::Basic;
         config.user = user;

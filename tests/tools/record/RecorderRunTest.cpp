@@ -480,11 +480,10 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     const int fps = kSanitized ? 5 : 25;
     camsim::CCameraFarm farm(2);
     std::string error;
-    // The driver drops the picture that spans a wrap of the 16-bit RTP
-    // sequence number (65535 -> 0 counts as a gap); streams that start at 1
-    // do not wrap within this run, so every loss here is the recorder's.
+    // Every stream wraps its 16-bit RTP sequence number early in the run: a
+    // wrap must cost no picture.
     camsim::CameraConfig config;
-    config.firstSequence = 1;
+    config.firstSequence = 65400;
     ASSERT_TRUE(farm.Start(config, count, 0, &error)) << error;
     recordtest::TempDir dir;
     const std::string out = dir.Path() + "/rec";
