@@ -54,20 +54,17 @@ void CBaseCameraChannel::Stop() {
     SetState(StateStopped);
 }
 
-CameraState CBaseCameraChannel::GetState() {
-    CLockGuard guard(m_stateLock);
-    return m_state;
-}
+CameraState CBaseCameraChannel::GetState() { return m_state.load(std::memory_order_acquire); }
 
 void CBaseCameraChannel::SetState(CameraState state) {
     CLockGuard guard(m_stateLock);
-    m_state = state;
+    m_state.store(state, std::memory_order_release);
 }
 
 bool CBaseCameraChannel::SetStateIf(CameraState expected, CameraState state) {
     CLockGuard guard(m_stateLock);
-    if (m_state != expected) return false;
-    m_state = state;
+    if (m_state.load(std::memory_order_relaxed) != expected) return false;
+    m_state.store(state, std::memory_order_release);
     return true;
 }
 
@@ -121,7 +118,7 @@ void CBaseCameraChannel::ReportOnlineIfRunning() {
     // Under the state lock: whoever leaves StateRunning does so before it
     // reports offline, so the online report either comes first or not at all.
     CLockGuard guard(m_stateLock);
-    if (m_state == StateRunning) SetCameraState(true);
+    if (m_state.load(std::memory_order_relaxed) == StateRunning) SetCameraState(true);
 }
 
 bool CBaseCameraChannel::DeliverFrame(IFrameBuffer* frame) {

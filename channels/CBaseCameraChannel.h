@@ -81,7 +81,8 @@ private:
     bool IsThreadRunning() const;
 
     CRecursiveLock m_stateLock;
-    CameraState m_state = StateStopped;                 // under m_stateLock
+    // Changed under m_stateLock; read without it on every packet.
+    std::atomic<CameraState> m_state{StateStopped};
     std::optional<SocketLayerGuard> m_socketLayer;      // caller of Start/Stop only
     std::atomic<bool> m_online{false};
 

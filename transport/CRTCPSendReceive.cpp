@@ -100,7 +100,7 @@ void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) {
 
 int32_t CRTCPSendReceive::GetReportInterval() const { return m_reportInterval.load(); }
 
-uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(); }
+uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(std::memory_order_relaxed); }
 
 void CRTCPSendReceive::SetUser(IRTCPSendReceiveUser* user) { m_user.store(user); }
 
@@ -310,9 +310,9 @@ void CRTCPSendReceive::RtpSequenceSeen(uint16_t sequenceNumber) {
         InitSequence(sequenceNumber);
         m_sequenceStarted = true;
     }
-    m_lastSequenceNumber.store(sequenceNumber);
+    m_lastSequenceNumber.store(sequenceNumber, std::memory_order_relaxed);
     UpdateSequence(sequenceNumber);
-    m_extendedHighest.store(m_sequence.cycles + m_sequence.maxSeq);
+    m_extendedHighest.store(m_sequence.cycles + m_sequence.maxSeq, std::memory_order_relaxed);
 }
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 // and the process figures the tests compare before and after.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <chrono>
@@ -36,6 +37,7 @@ struct ProcFigures {
     int fds = 0;
     int threads = 0;
     long rssKiB = 0;
+    long heapKiB = -1;  // bytes handed out by malloc; -1 unknown
 };
 
 inline ProcFigures ReadProcFigures() {
@@ -53,6 +55,18 @@ inline ProcFigures ReadProcFigures() {
         if (line.rfind("Threads:", 0) == 0) f.threads = std::stoi(line.substr(8));
         if (line.rfind("VmRSS:", 0) == 0) f.rssKiB = std::stol(line.substr(6));
     }
+    return f;
+}
+
+// The same, after handing the allocator's free memory back to the system:
+// glibc keeps freed memory in per-thread arenas, so threads that come and go
+// raise the resident size without anything being held. The heap figure is
+// what is really held.
+inline ProcFigures ReadLiveFigures() {
+    ::malloc_trim(0);
+    ProcFigures f = ReadProcFigures();
+    const struct mallinfo2 info = ::mallinfo2();
+    f.heapKiB = static_cast<long>((info.uordblks + info.hblkhd) / 1024);
     return f;
 }
 
