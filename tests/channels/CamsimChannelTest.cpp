@@ -126,37 +126,21 @@ TEST_F(CamsimChannel, StartSendsTheRequestsInOrderOnAPortPair) {
     }
 }
 
-TEST_F(CamsimChannel, PicturesArriveWholeAndAcrossTheSequenceWrap) {
+TEST_F(CamsimChannel, PicturesArriveWholeAcrossTheWrapAndDamageCostsOnlyPictures) {
     camsim::CameraConfig config;
     config.firstSequence = 65500;  // wraps within the first pictures
     StartCamera(config);
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(user.WaitForFrames(20));
-    channel->Stop();
-    const auto numbers = CheckedFrameNumbers();
-    ASSERT_GE(numbers.size(), 20u);
+    auto numbers = CheckedFrameNumbers();
     EXPECT_GE(numbers.front(), 1u) << "the first picture of the stream is never delivered";
-    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers.front() + i) << "none lost";
+    for (size_t i = 0; i < 20; ++i) EXPECT_EQ(numbers[i], numbers.front() + i) << "none lost";
     EXPECT_LT(camera->GetStreamStats().nextSequence, 65500) << "the numbering wrapped";
     const auto frame = user.Frames().front();
     EXPECT_EQ(frame.fourcc, 0x4745504Au);
-    EXPECT_EQ(frame.width, 704);
-    EXPECT_EQ(frame.height, 480);
+    EXPECT_EQ(frame.width * 1000 + frame.height, 704480);
     EXPECT_EQ(frame.resolution, 4);
-    EXPECT_EQ(driver.Count(kOnline, 3), 1u);
-    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
-              1u);
-    EXPECT_EQ(driver.Messages().size(), 2u) << driver.Dump();
-    EXPECT_EQ(allocator.Outstanding(), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return camera->GetStreamStats().byes == 1; })) << "RTCP said goodbye";
-}
-
-TEST_F(CamsimChannel, DamagedPicturesAreNeverDelivered) {
-    StartCamera();
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(user.WaitForFrames(3));
     // Lost, repeated and swapped packets, a jump in the numbering, a datagram
     // longer than the port's first buffer and a picture over the size limit:
     // each costs pictures, none gives a damaged one.
@@ -170,9 +154,14 @@ TEST_F(CamsimChannel, DamagedPicturesAreNeverDelivered) {
     ASSERT_TRUE(camera->SendOversizedPicture());
     ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 10));
     channel->Stop();
-    CheckedFrameNumbers();
-    EXPECT_GT(camera->GetStreamStats().pictures, user.FrameCount()) << "some pictures were lost on purpose";
-    EXPECT_EQ(driver.Count("is online"), 1u) << driver.Dump();
+    numbers = CheckedFrameNumbers();
+    EXPECT_LT(numbers.size(), numbers.back() + 1 - numbers.front()) << "some pictures were lost on purpose";
+    EXPECT_EQ(driver.Count(kOnline, 3), 1u);
+    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
+              1u);
+    EXPECT_EQ(driver.Messages().size(), 2u) << driver.Dump();
+    EXPECT_EQ(allocator.Outstanding(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return camera->GetStreamStats().byes == 1; })) << "RTCP said goodbye";
 }
 
 TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {

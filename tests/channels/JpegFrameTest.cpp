@@ -93,9 +93,4 @@ TEST(ComputeCameraQuality, MapsPercentOntoTheRange) {
     }
 }
 
-TEST(JpegFrameRate, WholeFramesPerSecond) {
-    const uint32_t cases[][2] = {{40, 25}, {33, 30}, {66, 15}, {1000, 1}, {0, 1}, {2000, 0}};
-    for (const auto& c : cases) EXPECT_EQ(JpegFrameRate(c[0]), c[1]) << c[0];
-}
-
 }  // namespace
