@@ -244,6 +244,7 @@ TEST_F(CamsimChannel, FailedRequestsAreLoggedOnceOverRetries) {
             EXPECT_EQ(m[i].level, 1);
             EXPECT_EQ(m[i].text.rfind(text, 0), 0u) << m[i].text;
             EXPECT_TRUE(i == 0 || m[i].text != m[i - 1].text) << driver.Dump();
+            EXPECT_EQ(m[i].text.find("wrong"), std::string::npos) << "a password is never logged";
         }
         driver.device.userName = driver.device.password = "";
     }
