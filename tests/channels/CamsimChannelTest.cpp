@@ -1,14 +1,15 @@
-// The channel against the camera simulator on loopback, end to end: HTTP
-// set-up, RTP pictures checked against the simulator's stamps, RTCP.
+// The channel against the camera simulator on loopback: HTTP set-up, RTP
+// pictures checked against the simulator's stamps, RTCP, local ports.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
 
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "driver/VideoChannelParams.h"
-#include "tests/channels/FakeDriver.h"
+#include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"
 #include "tools/camsim/CCamera.h"
@@ -17,34 +18,27 @@
 namespace {
 
 using namespace kestrel;
-using channeltest::FakeDriver;
+using namespace channeltest;
 using namespace std::chrono_literals;
 
-template <typename Predicate>
-bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+constexpr uint16_t kFirstPort = 3556, kLastPort = 4554;
+const std::string kOnline = "kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online";
+const std::string kSignalLost = "kestrel::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1";
 
 class CamsimChannel : public ::testing::Test {
 protected:
     void StartCamera(camsim::CameraConfig config = {}) {
-        config.name = "cam";
+        if (camera) camera->Stop();
         camera = std::make_unique<camsim::CCamera>(std::move(config));
         std::string error;
         ASSERT_TRUE(camera->Start(&error)) << error;
-        driver.device.address = "127.0.0.1";
         driver.device.port = camera->Port();
         driver.allocator = &allocator;
         driver.captureUser = &user;
     }
     void Make(int32_t videoMode = 0, int32_t keepAliveMs = 60000, int32_t qualityMin = 1, int32_t qualityMax = 10) {
+        channel.reset();
         VideoChannelParams params;
-        params.channelIndex = 0;
         params.keepAliveMs = keepAliveMs;
         params.videoStandard = videoMode;
         params.qualityMin = qualityMin;
@@ -55,15 +49,18 @@ protected:
         channel.reset();
         if (camera) camera->Stop();
     }
-    std::string Dump() {
-        std::string out;
-        for (const auto& m : driver.Messages()) out += "\n  " + std::to_string(m.level) + " " + m.text;
-        out += "\n  requests:";
-        for (const auto& r : camera->Requests()) out += "\n  " + r.target + " -> " + std::to_string(r.status);
-        return out;
-    }
     bool WaitRunning() {
         return WaitUntil([&] { return channel->GetState() == StateRunning; });
+    }
+    size_t RequestsWith(const std::string& pattern) {
+        size_t n = 0;
+        for (const auto& t : camera->RequestTargets()) n += t.find(pattern) != std::string::npos;
+        return n;
+    }
+    uint16_t StreamPort() {
+        const auto targets = camera->RequestTargets();
+        const size_t at = targets.empty() ? std::string::npos : targets.back().find("UdpPort=");
+        return at == std::string::npos ? 0 : static_cast<uint16_t>(std::stoul(targets.back().substr(at + 8)));
     }
     // Every delivered picture is one the simulator sent, byte for byte;
     // returns their frame numbers.
@@ -73,8 +70,8 @@ protected:
             camsim::PictureStampInfo info;
             const auto result = camsim::CPictureStamp::Verify(f.data.data(), f.data.size(), &info);
             EXPECT_EQ(result, camsim::StampResult::Ok) << camsim::CPictureStamp::ResultText(result);
-            numbers.push_back(info.frameNumber);
             EXPECT_FALSE(info.padded) << "an oversized picture was delivered";
+            numbers.push_back(info.frameNumber);
         }
         return numbers;
     }
@@ -86,96 +83,85 @@ protected:
     std::unique_ptr<CSonyMJPEGChannelRTP> channel;
 };
 
-TEST_F(CamsimChannel, CameraTakesTheSettings) {
+TEST_F(CamsimChannel, StartSendsTheRequestsInOrderOnAPortPair) {
     struct Case {
         const char* name;
         int32_t videoMode;
         uint32_t interval;
-        int32_t quality;
-        int32_t qualityMin, qualityMax;
-        const char* mode;
-        uint32_t rate;
-        uint32_t cameraQuality;
+        int32_t quality, qualityMin, qualityMax, keepAlive;
+        std::string mode, rate, cameraQuality;
     };
     const Case cases[] = {
-        {"PAL, 25 fps, 60% of 1..10", 0, 40, 60, 1, 10, "PAL", 25, 6},
-        {"NTSC, 1 fps, 60% of 10..1", 1, 1000, 60, 10, 1, "NTSC", 1, 5},
-        {"IP, interval 0", 2, 0, 100, 1, 10, "IP", 1, 10},
+        {"PAL, 40 ms, 60% of 1..10", 0, 40, 60, 1, 10, 60000, "PAL", "25", "6"},
+        {"NTSC, 1000 ms, 60% of 10..1", 1, 1000, 60, 10, 1, 30000, "NTSC", "1", "5"},
+        {"other mode, interval 0, 100%", 2, 0, 100, 1, 10, 60000, "IP", "1", "10"},
+        {"PAL, 2000 ms, 0% of 20..80", 0, 2000, 0, 20, 80, 5000, "PAL", "0", "20"},
     };
     StartCamera();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        channel.reset();
         camera->ClearRequests();
-        Make(c.videoMode, 60000, c.qualityMin, c.qualityMax);
+        Make(c.videoMode, c.keepAlive, c.qualityMin, c.qualityMax);
         ASSERT_TRUE(channel->Start(c.interval, 704, 480, c.quality));
         ASSERT_TRUE(WaitRunning());
-        const auto targets = camera->RequestTargets(true);
-        ASSERT_EQ(targets.size(), 11u);
+        const uint16_t port = StreamPort();
+        EXPECT_EQ(port % 2, 0);
+        EXPECT_GE(port, kFirstPort);
+        EXPECT_LE(port, kLastPort);
+        EXPECT_TRUE(ProcessHoldsUdpPort(port) && ProcessHoldsUdpPort(uint16_t(port + 1))) << "RTP and RTCP held";
+        std::vector<std::string> expected = {
+            "/command/system.cgi?VideoOutMode=" + c.mode,
+            "/command/camera.cgi?Color=color&Multicast=off&RtpExpire=" + std::to_string(c.keepAlive) + "&LightFunnel=off"};
+        for (int zone = 1; zone <= 7; ++zone) {
+            expected.push_back("/command/camera.cgi?PrivacyDispEach=" + std::to_string(zone) + ",off");
+        }
+        expected.push_back("/command/camera.cgi?ImageCodec=jpeg&JpBandwidth=0.0&JpFrameRate=" + c.rate +
+                           "&JpQuality=" + c.cameraQuality);
         // The sender puts the leading slash the stream path lacks.
-        EXPECT_NE(targets.back().find("mjpeg?UdpMode=unicast&UdpPort="), std::string::npos) << targets.back();
-        const auto settings = camera->Settings();
-        EXPECT_EQ(settings.videoOutMode, c.mode);
-        EXPECT_EQ(settings.color, "color");
-        EXPECT_EQ(settings.multicast, "off");
-        EXPECT_EQ(settings.rtpExpireMs.value_or(0), 60000u);
-        EXPECT_EQ(settings.lightFunnel, "off");
-        ASSERT_EQ(settings.privacyZones.size(), 7u);
-        for (const auto& zone : settings.privacyZones) EXPECT_EQ(zone.second, "off") << zone.first;
-        EXPECT_EQ(settings.imageCodec, "jpeg");
-        EXPECT_EQ(settings.jpBandwidth, "0.0");
-        EXPECT_EQ(settings.jpFrameRate.value_or(99), c.rate);
-        EXPECT_EQ(settings.jpQuality.value_or(99), c.cameraQuality);
-        EXPECT_TRUE(camera->StreamActive());
+        expected.push_back("/mjpeg?UdpMode=unicast&UdpPort=" + std::to_string(port));
+        EXPECT_EQ(camera->RequestTargets(true), expected);
+        channel->Stop();
+        EXPECT_EQ(channel->GetState(), StateStopped);
+        EXPECT_FALSE(ProcessHoldsUdpPort(port) || ProcessHoldsUdpPort(uint16_t(port + 1))) << "both released";
     }
-    channel->Stop();
-    EXPECT_TRUE(driver.Count("SendFrameCallback failed") == 0);
 }
 
-TEST_F(CamsimChannel, PicturesArriveByteIdentical) {
-    StartCamera();
+TEST_F(CamsimChannel, PicturesArriveWholeAcrossTheWrapAndDamageCostsOnlyPictures) {
+    camsim::CameraConfig config;
+    config.firstSequence = 65500;  // wraps within the first pictures
+    StartCamera(config);
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(user.WaitForFrames(20));
-    channel->Stop();
-    const auto numbers = CheckedFrameNumbers();
-    ASSERT_GE(numbers.size(), 20u);
+    auto numbers = CheckedFrameNumbers();
     EXPECT_GE(numbers.front(), 1u) << "the first picture of the stream is never delivered";
-    for (size_t i = 1; i < numbers.size(); ++i) EXPECT_GT(numbers[i], numbers[i - 1]);
-    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online", 3), 1u);
-    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
-              1u);
-    EXPECT_EQ(driver.Messages().size(), 2u);
-    EXPECT_EQ(allocator.Outstanding(), 0u);
-    EXPECT_TRUE(WaitUntil([&] { return camera->GetStreamStats().byes == 1; })) << "RTCP said goodbye";
-}
-
-TEST_F(CamsimChannel, DamagedPicturesAreNeverDelivered) {
-    StartCamera();
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(user.WaitForFrames(3));
-
-    // Lost, repeated and swapped packets, a jump in the numbering, a
-    // datagram longer than the port's first buffer and a picture over the
-    // size limit: each costs pictures, none gives a damaged one.
+    for (size_t i = 0; i < 20; ++i) EXPECT_EQ(numbers[i], numbers.front() + i) << "none lost";
+    EXPECT_LT(camera->GetStreamStats().nextSequence, 65500) << "the numbering wrapped";
+    const auto frame = user.Frames().front();
+    EXPECT_EQ(frame.fourcc, 0x4745504Au);
+    EXPECT_EQ(frame.width * 1000 + frame.height, 704480);
+    EXPECT_EQ(frame.resolution, 4);
+    // Lost, repeated and swapped packets, a jump in the numbering, a datagram
+    // longer than the port's first buffer and a picture over the size limit:
+    // each costs pictures, none gives a damaged one.
     camsim::RtpFaults faults;
-    faults.dropFraction = 0.02;
-    faults.duplicateFraction = 0.02;
-    faults.reorderFraction = 0.02;
+    faults.dropFraction = faults.duplicateFraction = faults.reorderFraction = 0.02;
     camera->SetRtpFaults(faults);
     std::this_thread::sleep_for(1500ms);
     camera->ResetFaults();
     camera->JumpSequence(1000);
     camera->SendLongDatagram(5000);
     ASSERT_TRUE(camera->SendOversizedPicture());
-    const size_t before = user.FrameCount();
-    ASSERT_TRUE(user.WaitForFrames(before + 10));
+    ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 10));
     channel->Stop();
-    CheckedFrameNumbers();
-    const auto stats = camera->GetStreamStats();
-    EXPECT_GT(stats.pictures, user.FrameCount()) << "some pictures were lost on purpose";
-    EXPECT_EQ(driver.Count("is online"), 1u) << Dump();
+    numbers = CheckedFrameNumbers();
+    EXPECT_LT(numbers.size(), numbers.back() + 1 - numbers.front()) << "some pictures were lost on purpose";
+    EXPECT_EQ(driver.Count(kOnline, 3), 1u);
+    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
+              1u);
+    EXPECT_EQ(driver.Messages().size(), 2u) << driver.Dump();
+    EXPECT_EQ(allocator.Outstanding(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return camera->GetStreamStats().byes == 1; })) << "RTCP said goodbye";
 }
 
 TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {
@@ -185,86 +171,164 @@ TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(user.WaitForFrames(3));
     camera->SetPaused(true);
-    ASSERT_TRUE(driver.WaitFor("kestrel::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return driver.Count(kSignalLost) == 1; }));
     EXPECT_GE(user.videoStopped.load(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return camera->StreamStarts() >= 2; })) << "the channel starts the stream again";
-
+    ASSERT_TRUE(WaitUntil([&] { return camera->StreamStarts() >= 3; })) << "started again, and again";
     camera->SetPaused(false);
-    const size_t before = user.FrameCount();
-    ASSERT_TRUE(user.WaitForFrames(before + 3));
+    ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 3));
     ASSERT_TRUE(WaitRunning());
     channel->Stop();
     CheckedFrameNumbers();
-    EXPECT_EQ(driver.Count("Signal was lost", 1), 1u);
-    EXPECT_EQ(driver.Count("is online", 3), 2u) << Dump();
+    EXPECT_EQ(driver.Count(kSignalLost, 1), 1u) << driver.Dump();
+    EXPECT_EQ(driver.Count(kOnline, 3), 2u) << driver.Dump();
 }
 
-TEST_F(CamsimChannel, RefusedCredentialsAreLoggedOnce) {
-    camsim::CameraConfig config;
-    config.auth = camsim::AuthMode::Digest;
-    config.user = "admin";
-    config.password = "secret";
-    StartCamera(config);
-    driver.device.userName = "admin";
-    driver.device.password = "wrong";
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(camera->WaitForRequest("VideoOutMode", 10000, 0).has_value());
-    // Three passes, about a second apart.
-    std::this_thread::sleep_for(2300ms);
-    size_t refused = 0;
-    for (const auto& r : camera->Requests()) refused += r.status == 401 ? 1 : 0;
-    EXPECT_GE(refused, 3u) << Dump();
-    // Stop between passes (a request cut short by the stop is logged too):
-    // no request for a while means the channel waits for its next pass.
-    for (size_t seen = camera->Requests().size();;) {
-        std::this_thread::sleep_for(400ms);
-        const size_t now = camera->Requests().size();
-        if (now == seen) break;
-        seen = now;
+TEST_F(CamsimChannel, FailedRequestsAreLoggedOnceOverRetries) {
+    const std::string c = "kestrel::CSonyMJPEGChannelRTP::";
+    struct Case {
+        const char* name;
+        const char* pattern;  // the failing request, null: no camera
+        int status;           // 401: the password is refused
+        std::string text;     // the message, or its beginning when it names a local port
+    };
+    const Case cases[] = {
+        {"401", "VideoOutMode", 401,
+         c + "SetCameraVideoMode: Device @ is unable to process \"/command/system.cgi?VideoOutMode=PAL\" request: "
+             "credentials are invalid"},
+        {"404", "PrivacyDispEach=3", 404,
+         c + "DisablePrivaceZones: The \"/command/camera.cgi?PrivacyDispEach=3,off\" URL was not found on device @"},
+        {"500", "ImageCodec", 500,
+         c + "StartJPEGStream: @ is unable to process \"/command/camera.cgi?ImageCodec=jpeg&JpBandwidth=0.0&"
+             "JpFrameRate=25&JpQuality=6\" request. HTTP status code is 500"},
+        // With other programs on the port range, each pass may name another port.
+        {"503", "mjpeg", 503, c + "StartJPEGStream: @ is unable to process \"mjpeg?UdpMode=unicast&UdpPort="},
+        {"no camera", nullptr, 0,
+         c + "SetCameraVideoMode: @ is unable to process \"/command/system.cgi?VideoOutMode=PAL\" request. Device is "
+             "inaccessible (12029)"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        camsim::CameraConfig config;
+        if (row.status == 401) {
+            config.auth = camsim::AuthMode::Digest;
+            config.user = driver.device.userName = "admin";
+            config.password = "secret";
+            driver.device.password = "wrong";
+        }
+        StartCamera(config);
+        std::string text = row.text;
+        text.replace(text.find('@'), 1, "127.0.0.1:" + std::to_string(camera->Port()));
+        if (row.status > 401) camera->AddHttpFault({row.pattern, camsim::HttpFaultAction::Status, row.status, -1});
+        if (row.pattern == nullptr) camera->Stop();  // nobody listens on its port now
+        driver.Clear();
+        Make();
+        ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+        if (row.pattern == nullptr) {
+            std::this_thread::sleep_for(2500ms);
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return RequestsWith(row.pattern) >= 3; })) << "retried about once a second";
+            // Stop between passes: a request cut short by the stop is logged too.
+            for (size_t seen = 0; seen != camera->Requests().size();) {
+                seen = camera->Requests().size();
+                std::this_thread::sleep_for(400ms);
+            }
+        }
+        EXPECT_NE(channel->GetState(), StateRunning);
+        channel->Stop();
+        const auto m = driver.Messages();
+        ASSERT_FALSE(m.empty());
+        if (row.status != 503) {
+            EXPECT_EQ(m.size(), 1u) << driver.Dump();
+        }
+        for (size_t i = 0; i < m.size(); ++i) {
+            EXPECT_EQ(m[i].level, 1);
+            EXPECT_EQ(m[i].text.rfind(text, 0), 0u) << m[i].text;
+            EXPECT_TRUE(i == 0 || m[i].text != m[i - 1].text) << driver.Dump();
+            EXPECT_EQ(m[i].text.find("wrong"), std::string::npos) << "a password is never logged";
+        }
+        driver.device.userName = driver.device.password = "";
     }
-    channel->Stop();
-    const std::string text = "kestrel::CSonyMJPEGChannelRTP::SetCameraVideoMode: Device 127.0.0.1:" +
-                             std::to_string(camera->Port()) +
-                             " is unable to process \"/command/system.cgi?VideoOutMode=PAL\" request: credentials are "
-                             "invalid";
-    EXPECT_EQ(driver.Count(text, 1), 1u);
-    EXPECT_EQ(driver.Messages().size(), 1u);
-
-    // The right password: Digest is learned and the stream starts.
-    channel.reset();
-    driver.device.password = "secret";
-    driver.Clear();
-    camera->ClearRequests();
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(user.WaitForFrames(3)) << Dump();
 }
 
 TEST_F(CamsimChannel, StopEndsAHungRequestPromptly) {
     StartCamera();
-    camsim::HttpFaultRule hang;
-    hang.pattern = "PrivacyDispEach=4";
-    hang.action = camsim::HttpFaultAction::Hang;
-    camera->AddHttpFault(hang);
+    for (const char* hang : {"VideoOutMode", "PrivacyDispEach=5", "mjpeg"}) {
+        SCOPED_TRACE(hang);
+        camera->AddHttpFault({hang, camsim::HttpFaultAction::Hang, 0, -1});
+        const uint64_t from = camera->Requests().size();
+        Make();
+        ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+        ASSERT_TRUE(camera->WaitForRequest(hang, 10000, from).has_value());
+        std::this_thread::sleep_for(100ms);
+        const auto begin = std::chrono::steady_clock::now();
+        channel->Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+        EXPECT_EQ(channel->GetState(), StateStopped);
+        const size_t seen = camera->Requests().size();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(camera->Requests().size(), seen) << "no request after the stop";
+        camera->ClearHttpFaults();
+    }
+}
+
+TEST_F(CamsimChannel, RtpPortWhoseRtcpPartnerIsTakenIsSkipped) {
+    uint16_t first = 0;  // the lowest pair free right now; its RTCP half is held
+    for (uint16_t p = kFirstPort; p <= kLastPort && first == 0; p += 2) {
+        if (HeldUdpPort::IsFree(p) && HeldUdpPort::IsFree(uint16_t(p + 1))) first = p;
+    }
+    ASSERT_NE(first, 0);
+    HeldUdpPort rtcpHolder(uint16_t(first + 1));
+    ASSERT_TRUE(rtcpHolder.Bound());
+    StartCamera();
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(camera->WaitForRequest("PrivacyDispEach=4", 10000, 0).has_value());
-    std::this_thread::sleep_for(100ms);
-    const auto begin = std::chrono::steady_clock::now();
-    channel->Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
-    const auto seen = camera->Requests().size();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(camera->Requests().size(), seen);
-    camera->ClearHttpFaults();
+    ASSERT_TRUE(WaitRunning());
+    EXPECT_GT(StreamPort(), first);
+    EXPECT_FALSE(ProcessHoldsUdpPort(first)) << "the RTP half of the broken pair was closed again";
+}
+
+TEST_F(CamsimChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
+    // Hold every even port; ports other programs hold are taken over as soon
+    // as they free them, while the channel tries a few passes.
+    std::vector<std::unique_ptr<HeldUdpPort>> held;
+    auto portAt = [](size_t i) { return static_cast<uint16_t>(kFirstPort + 2 * i); };
+    for (size_t i = 0; portAt(i) <= kLastPort; ++i) held.push_back(std::make_unique<HeldUdpPort>(portAt(i)));
+    std::atomic<bool> grabbing{true};
+    std::thread grabber([&] {
+        while (grabbing.load()) {
+            for (size_t i = 0; i < held.size(); ++i) {
+                if (!held[i]->Bound()) held[i] = std::make_unique<HeldUdpPort>(portAt(i));
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    StartCamera();
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    std::this_thread::sleep_for(2500ms);
+    grabbing = false;
+    grabber.join();
+    if (RequestsWith("mjpeg") != 0) GTEST_SKIP() << "another program released a port before the test could hold it";
+    EXPECT_EQ(channel->GetState(), StateStopped);
+    // Free a pair near the end of the range.
+    size_t index = held.size();
+    while (index > 0 && !(held[index - 1]->Bound() && HeldUdpPort::IsFree(uint16_t(portAt(index - 1) + 1)))) --index;
+    ASSERT_GT(index, 0u);
+    const uint16_t freed = portAt(--index);
+    held[index].reset();
+    if (!WaitRunning()) {
+        if (!ProcessHoldsUdpPort(freed) && !HeldUdpPort::IsFree(freed)) GTEST_SKIP() << "another program took " << freed;
+        FAIL() << "the channel did not take the freed port " << freed;
+    }
+    EXPECT_TRUE(ProcessHoldsUdpPort(StreamPort()));  // normally the freed pair
+    EXPECT_TRUE(driver.Messages().empty()) << driver.Dump();
 }
 
 TEST_F(CamsimChannel, ReceiverReportsKeepTheStreamPastItsExpiry) {
     camsim::CameraConfig config;
     config.srIntervalMs = 1000;
     StartCamera(config);
-    Make(0, 3000);  // RtpExpire 3000 ms; reports at least every 1500 ms
+    Make(0, 3000);  // RtpExpire 3000 ms: reports at least every 1500 ms
     ASSERT_TRUE(channel->Start(100, 704, 480, 60));
     ASSERT_TRUE(WaitRunning());
     std::this_thread::sleep_for(7s);
@@ -272,10 +336,7 @@ TEST_F(CamsimChannel, ReceiverReportsKeepTheStreamPastItsExpiry) {
     EXPECT_TRUE(stats.active) << "stopped: " << stats.stopReason;
     EXPECT_GE(stats.receiverReports, 3u);
     EXPECT_EQ(camera->StreamStarts(), 1u) << "never restarted";
-    const size_t before = user.FrameCount();
-    EXPECT_TRUE(user.WaitForFrames(before + 3));
-    channel->Stop();
-    CheckedFrameNumbers();
+    EXPECT_TRUE(user.WaitForFrames(user.FrameCount() + 3));
 }
 
 }  // namespace
