@@ -12,14 +12,12 @@
 
 // The thread sanitizer brings its own operator new, which cannot be
 // replaced; the traffic still runs under it, uncounted.
-#if defined(__SANITIZE_THREAD__)
-#define HALYARD_COUNT_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define HALYARD_COUNT_ALLOCATIONS 0
+#ifndef __has_feature
+#define __has_feature(x) 0
 #endif
-#endif
-#ifndef HALYARD_COUNT_ALLOCATIONS
+#if defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer)
+#define HALYARD_COUNT_ALLOCATIONS 0
+#else
 #define HALYARD_COUNT_ALLOCATIONS 1
 #endif
 
@@ -29,12 +27,10 @@ std::atomic<uint64_t> g_allocations{0};
 }  // namespace
 
 #if HALYARD_COUNT_ALLOCATIONS
-
 // The replacements pair malloc with free; GCC cannot see that they match.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-
 void* operator new(std::size_t size) {
     if (t_counting) g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
@@ -65,8 +61,8 @@ struct CountingWindow {
         if (n == kWarmUp + kMeasured) t_counting = false;
     }
     bool WaitFor(int n) const {
-        for (int i = 0; i < 50000 && seen.load() < n; ++i) std::this_thread::sleep_for(std::chrono::microseconds(100));
-        return seen.load() >= n;
+        for (int i = 0; i < 50000 && seen < n; ++i) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        return seen >= n;
     }
 };
 

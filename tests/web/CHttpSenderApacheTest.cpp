@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <openssl/evp.h>
 #include <sys/wait.h>
 
 #include "web/CHttpSender.h"

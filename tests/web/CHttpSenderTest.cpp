@@ -28,7 +28,7 @@ TEST(CHttpSender, StatusCodesAndBodiesFromHttplib) {
     http->Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok"); });
     http->Get("/big", [](const httplib::Request&, httplib::Response& res) { res.set_content(BigText(100000), "x/y"); });
     HttplibServer server(std::move(http));
-    CHttpSender sender(Device(server.Port()));
+    CHttpSender sender(Device(server.port));
     const std::tuple<const char*, uint32_t, std::string> rows[] = {
         {"/ok", 200, "hello"}, {"/missing", 404, "not here"}, {"/nocontent", 204, ""},
         {"/moved", 302, ""},              // redirects are not followed (flag 4 by default)
@@ -266,31 +266,28 @@ TEST(CHttpSender, CancelAndTimeOutEndHungRequestsAndReads) {
     EXPECT_EQ(server.Accepted(), 1);
 }
 
-// For the thread sanitizer: Cancel at any moment of Send, a read or the destructor.
-TEST(CHttpSender, CancelRacesWithSendReadAndDestruction) {
+// For the thread sanitizer: Cancel at any moment of Send or a read.
+TEST(CHttpSender, CancelRacesWithSendAndRead) {
     RawServer server(Always(Response("200 OK", "", BigText(30000))));
-    for (int round = 0; round < 10; ++round) {
-        auto sender = std::make_unique<CHttpSender>(Device(server.Port()));
-        std::atomic<bool> stop{false};
-        std::thread canceller([&] {
-            do {
-                sender->Cancel();
-                std::this_thread::sleep_for(300us);
-            } while (!stop.load() && round % 2 == 0);
-        });
-        for (int i = 0; i < (round % 2 == 0 ? 20 : 1); ++i) {
-            Body body;
-            if (sender->Send(Get("/r"))) {
-                sender->ReadResponse(body);
-            } else {
-                EXPECT_EQ(sender->LastError(), Web::ErrorCancelled);
-            }
-            EXPECT_LE(body.size(), 30000u);
+    CHttpSender sender(Device(server.Port()));
+    std::atomic<bool> stop{false};
+    std::thread canceller([&] {
+        while (!stop.load()) {
+            sender.Cancel();
+            std::this_thread::sleep_for(300us);
         }
-        stop.store(true);
-        if (round % 2 == 1) sender.reset();  // while Cancel may still run
-        canceller.join();
+    });
+    for (int i = 0; i < 100; ++i) {
+        Body body;
+        if (sender.Send(Get("/r"))) {
+            sender.ReadResponse(body);
+        } else {
+            EXPECT_EQ(sender.LastError(), Web::ErrorCancelled);
+        }
+        EXPECT_LE(body.size(), 30000u);
     }
+    stop.store(true);
+    canceller.join();
 }
 
 // Tests cannot bind 443 on 127.0.0.1 in parallel; a random 127.x.y.z keeps them apart.
@@ -308,8 +305,8 @@ public:
 
 TEST(CHttpSenderTls, HttpsOnlyCameraIsReachedByTheFallBackAndRemembered) {
     TlsCamera camera;
-    ASSERT_TRUE(camera.server->Ok());
-    CHttpSender sender(Device(camera.server->Port()));
+    ASSERT_NE(camera.server->port, 0);
+    CHttpSender sender(Device(camera.server->port));
     EXPECT_EQ(sender.Secure(), 0u);
     for (int i = 0; i < 2; ++i) {  // plain HTTP gets no reply: HTTPS follows, then comes first
         ASSERT_TRUE(sender.Send(Get("/ok")));
@@ -324,7 +321,7 @@ TEST(CHttpSenderTls, HttpsOnlyCameraIsReachedByTheFallBackAndRemembered) {
 TEST(CHttpSenderTls, Port443StartsWithHttpsAndIgnoresCertificateErrorsByDefault) {
     const std::string address = RandomLoopbackAddress();
     TlsCamera camera(address, 443);
-    if (!camera.server->Ok()) GTEST_SKIP() << "cannot listen on " << address << ":443";
+    if (camera.server->port == 0) GTEST_SKIP() << "cannot listen on " << address << ":443";
     CHttpSender sender(Device(443, "", "", 3000, address));
     EXPECT_EQ(sender.Secure(), 1u);
     ASSERT_TRUE(sender.Send(Get("/ok")));
@@ -404,18 +401,6 @@ TEST(CHttpSenderAuth, LearningStepOnA401) {
         sender.ReadResponse(body);
         EXPECT_EQ(Text(body), row.requests == 2 ? "denied" : "");
     }
-}
-
-TEST(CHttpSenderAuth, LearnedSchemeIsNeverQueriedAgain) {
-    RawServer server(ChallengeServer);
-    CHttpSender sender(Device(server.Port(), "admin", "pw"));
-    ASSERT_TRUE(sender.Send(Get("/basic")));
-    ASSERT_TRUE(sender.Send(Get("/digest")));  // Digest would differ from Basic now
-    EXPECT_EQ(sender.StatusCode(), 401u);
-    EXPECT_EQ(sender.LearnedScheme(), Web::SchemeBasic);
-    const auto heads = server.Heads();
-    ASSERT_EQ(heads.size(), 2u);
-    EXPECT_EQ(AuthorizationScheme(heads[1]), "Basic");
 }
 
 TEST(CHttpSenderSecrets, PasswordNeverAppearsInOutputOrOnTheWire) {

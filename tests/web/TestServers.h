@@ -2,15 +2,13 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -185,31 +183,23 @@ private:
 };
 
 // An in-process httplib server on loopback (port 0: a free one).
-class HttplibServer {
-public:
-    explicit HttplibServer(std::unique_ptr<httplib::Server> server, const std::string& address = "127.0.0.1",
-                           uint16_t port = 0)
-        : m_server(std::move(server)) {
-        if (port == 0) {
-            m_port = static_cast<uint16_t>(std::max(0, m_server->bind_to_any_port(address.c_str())));
-        } else if (m_server->bind_to_port(address.c_str(), port)) {
-            m_port = port;
-        }
-        if (m_port == 0) return;
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        while (!m_server->is_running()) std::this_thread::sleep_for(1ms);
+struct HttplibServer {
+    explicit HttplibServer(std::unique_ptr<httplib::Server> s, const std::string& address = "127.0.0.1",
+                           uint16_t wanted = 0)
+        : server(std::move(s)) {
+        port = wanted == 0 ? static_cast<uint16_t>(std::max(0, server->bind_to_any_port(address.c_str())))
+                           : (server->bind_to_port(address.c_str(), wanted) ? wanted : 0);
+        if (port == 0) return;
+        thread = std::thread([this] { server->listen_after_bind(); });
+        while (!server->is_running()) std::this_thread::sleep_for(1ms);
     }
     ~HttplibServer() {
-        m_server->stop();
-        if (m_thread.joinable()) m_thread.join();
+        server->stop();
+        if (thread.joinable()) thread.join();
     }
-    bool Ok() const { return m_port != 0; }
-    uint16_t Port() const { return m_port; }
-
-private:
-    std::unique_ptr<httplib::Server> m_server;
-    uint16_t m_port = 0;
-    std::thread m_thread;
+    std::unique_ptr<httplib::Server> server;
+    uint16_t port = 0;
+    std::thread thread;
 };
 
 inline std::string ReadFile(const std::string& path) {
@@ -237,29 +227,9 @@ private:
 
 // A self-signed certificate and its key as PEM files.
 inline bool MakeSelfSignedCertificate(const std::string& certPath, const std::string& keyPath) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    bool ok = key != nullptr && cert != nullptr;
-    if (ok) {
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), -60);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-        X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("camera.invalid"),
-                                   -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        ok = X509_sign(cert, key, EVP_sha256()) > 0;
-    }
-    FILE* c = ok ? std::fopen(certPath.c_str(), "w") : nullptr;
-    FILE* k = ok ? std::fopen(keyPath.c_str(), "w") : nullptr;
-    ok = c != nullptr && k != nullptr && PEM_write_X509(c, cert) == 1 &&
-         PEM_write_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-    if (c != nullptr) std::fclose(c);
-    if (k != nullptr) std::fclose(k);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return ok;
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
+                                "-subj /CN=camera.invalid -keyout " + keyPath + " -out " + certPath + " 2>/dev/null";
+    return std::system(command.c_str()) == 0;
 }
 
 // A port on 127.0.0.1 that was free a moment ago.
