@@ -102,16 +102,8 @@ TEST(CRTCPSendReceive, EachCameraPacketIsAnsweredAtOnceAndCloseSaysBye) {
     EXPECT_EQ(sent.back().from.port, sent.front().from.port);
 }
 
-TEST(CRTCPSendReceive, ReportSent1500msAfterThePacketCarriesDelay98304) {
-    RtcpSession session(1001);
-    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 5, 6)), UdpSuccess);
-    ASSERT_TRUE(session.camera.received.WaitForDatagrams(1));
-    session.clock.now += 1500;
-    // The next report comes from the interval, with the camera silent.
-    ASSERT_TRUE(session.camera.received.WaitForDatagrams(2));
-    EXPECT_EQ(GetBigEndian32(session.camera.received.Datagrams().at(1).bytes, 28), 98304u);
-}
-
+// The report thread's use of it, 1500 ms on the injected clock, is decoded
+// by tshark in RtcpWiresharkTest.
 TEST(CRTCPSendReceive, DelayUnitsAreTruncatedSixtyFourThousandthsOfASecond) {
     const std::pair<uint32_t, uint32_t> rows[] = {
         {0, 0}, {1, 65}, {15, 983}, {1000, 65536}, {1500, 98304}, {65535999, 0xFFFFFFBE},
@@ -176,7 +168,7 @@ TEST(CRTCPSendReceive, ReportIntervalMustExceedOneSecond) {
 }
 
 TEST(CRTCPSendReceive, OwnSsrcIsTheFirstGuidFieldOrRandWhenTheGeneratorFails) {
-    EXPECT_EQ(CRTCPSendReceive(ManualClock().Source(), FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
+    EXPECT_EQ(CRTCPSendReceive({}, FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
     // Only an all-zero GUID is a failure.
     auto firstFieldZero = [] { return std::array<uint32_t, 4>{0, 0, 0, 1}; };
     EXPECT_EQ(CRTCPSendReceive({}, firstFieldZero).GetOwnSsrc(), 0u);
