@@ -29,19 +29,36 @@ struct OpenPort {
     Peer peer;
 };
 
-TEST(CUDPPort, PortZeroOpenTwiceAndATakenPort) {
-    CUDPPort port;
-    ASSERT_EQ(port.Open(0), UdpSuccess);
-    const uint16_t chosen = port.GetPort();
-    EXPECT_NE(chosen, 0);
-    EXPECT_EQ(port.Open(0), UdpAlreadyOpen);
-    EXPECT_EQ(port.GetPort(), chosen);
-    CUDPPort rival;
-    EXPECT_EQ(rival.Open(chosen), UdpBindFailed);
-    EXPECT_EQ(rival.GetPort(), 0);
-    port.Close();
-    EXPECT_EQ(port.GetPort(), 0);
-    EXPECT_EQ(rival.Open(chosen), UdpSuccess);  // freed by Close
+TEST(CUDPPort, OpenCloseAndSendToResults) {
+    RecordingPortUser user;
+    Peer receiver;
+    const auto sendTo = [&](CUDPPort& port, size_t size) {
+        const Bytes bytes(size);
+        return port.SendTo(bytes.data(), size, Ipv4Endpoint{kLoopback, receiver.Port()});
+    };
+    {
+        CUDPPort port;
+        port.SetUser(&user);
+        port.Close();  // never opened: nothing to report
+        EXPECT_EQ(sendTo(port, 10), UdpNotOpen);
+        ASSERT_EQ(port.Open(0), UdpSuccess);  // port 0: the system picks one
+        const uint16_t chosen = port.GetPort();
+        EXPECT_NE(chosen, 0);
+        EXPECT_EQ(port.Open(0), UdpAlreadyOpen);
+        EXPECT_EQ(port.GetPort(), chosen);
+        EXPECT_EQ(sendTo(port, 10), UdpSuccess);
+        EXPECT_EQ(sendTo(port, 70000), UdpTooLarge);
+        EXPECT_EQ(sendTo(port, 0), UdpSendFailed);  // nothing sent
+        CUDPPort rival;
+        EXPECT_EQ(rival.Open(chosen), UdpBindFailed);
+        port.Close();
+        port.Close();
+        EXPECT_EQ(port.GetPort(), 0);
+        EXPECT_EQ(sendTo(port, 10), UdpNotOpen);
+        EXPECT_EQ(user.Read([&] { return user.closedOn; }), std::this_thread::get_id());
+        EXPECT_EQ(rival.Open(chosen), UdpSuccess);  // freed by Close
+    }  // the destructor finds it closed
+    EXPECT_EQ(user.Read([&] { return user.closed; }), 1);  // exactly once
 }
 
 TEST(CUDPPort, KernelBufferIsThirtyTwoDatagramBuffersCappedAt131070) {
@@ -104,45 +121,6 @@ TEST(CUDPPort, WaitTimeoutZeroNeverReportsAndCloseStillWakesIt) {
     unlimited.port.Close();
     EXPECT_EQ(unlimited.user.Read([&] { return unlimited.user.timeouts; }), 0);
     EXPECT_EQ(unlimited.user.Read([&] { return unlimited.user.closed; }), 1);
-}
-
-TEST(CUDPPort, PortClosedExactlyOnceOnTheClosingThread) {
-    RecordingPortUser user;
-    {
-        CUDPPort port;
-        port.SetUser(&user);
-        port.Close();  // never opened: nothing to report
-        ASSERT_EQ(port.Open(0), UdpSuccess);
-        port.Close();
-        port.Close();
-        EXPECT_EQ(user.Read([&] { return user.closedOn; }), std::this_thread::get_id());
-    }  // the destructor finds it closed
-    EXPECT_EQ(user.Read([&] { return user.closed; }), 1);
-}
-
-TEST(CUDPPort, SendToResults) {
-    struct Row {
-        const char* what;
-        bool open;
-        size_t size;
-        UdpResult result;
-    };
-    const Row rows[] = {
-        {"closed port", false, 10, UdpNotOpen},
-        {"ordinary datagram", true, 10, UdpSuccess},
-        {"larger than a UDP datagram can be", true, 70000, UdpTooLarge},
-        {"nothing to send", true, 0, UdpSendFailed},
-    };
-    Peer receiver;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        CUDPPort port;
-        if (row.open) {
-            ASSERT_EQ(port.Open(0), UdpSuccess);
-        }
-        const Bytes bytes(row.size);
-        EXPECT_EQ(port.SendTo(bytes.data(), bytes.size(), Ipv4Endpoint{kLoopback, receiver.Port()}), row.result);
-    }
 }
 
 // Any host on the network can send one; it must not end the video.

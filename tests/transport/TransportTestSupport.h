@@ -18,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kLoopback = 0x7F000001;
 constexpr auto kGenerous = std::chrono::seconds(5);
 
-// Records what a port reports; tests wait on it.
+// Records what a port reports. Wait's condition and Read's function see
+// the fields under the lock.
 class RecordingPortUser : public kestrel::IUDPPortUser {
 public:
     struct Datagram {
@@ -29,17 +30,11 @@ public:
 
     void DataReceived(kestrel::CUDPPort* port, const kestrel::Ipv4Endpoint& from, const uint8_t* data,
                       size_t length) override {
-        Note([&] { datagrams.push_back({from, Bytes(data, data + length)}); });
+        Change([&] { datagrams.push_back({from, Bytes(data, data + length)}); });
         if (onData) onData(port);
     }
-    void ReceiveTimeout() override { Note([&] { ++timeouts; }); }
-    void PortClosed(kestrel::CUDPPort*) override {
-        Note([&] {
-            ++closed;
-            closedOn = std::this_thread::get_id();
-        });
-    }
-    // Waits until `done` holds under the lock; the fields below are read the same way.
+    void ReceiveTimeout() override { Change([&] { ++timeouts; }); }
+    void PortClosed(kestrel::CUDPPort*) override { Change([&] { closed++, closedOn = std::this_thread::get_id(); }); }
     bool Wait(const std::function<bool()>& done, std::chrono::milliseconds limit = kGenerous) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, limit, done);
@@ -61,7 +56,7 @@ public:
 
 private:
     template <typename F>
-    void Note(F change) {
+    void Change(F change) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             change();

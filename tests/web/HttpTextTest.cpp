@@ -8,13 +8,11 @@ namespace {
 
 using namespace Web;
 
-uint32_t Scheme(const std::string& value)
-{
+uint32_t Scheme(const std::string& value) {
     return FirstAuthScheme(reinterpret_cast<const uint8_t*>(value.data()), value.size());
 }
 
-TEST(HttpText, FirstAuthSchemeOfAChallengeList)
-{
+TEST(HttpText, FirstAuthSchemeOfAChallengeList) {
     struct Row {
         const char* value;
         uint32_t scheme;
@@ -42,15 +40,13 @@ TEST(HttpText, FirstAuthSchemeOfAChallengeList)
     }
 }
 
-TEST(HttpText, AuthSchemeValuesMapToBits)
-{
+TEST(HttpText, AuthSchemeValuesMapToBits) {
     const uint32_t expected[] = {SchemeBasic, SchemeNtlm, SchemePassport, SchemeDigest, SchemeNegotiate,
                                  SchemeNegotiate, SchemeNegotiate, SchemeNegotiate};  // bit 4 is tested first
     for (uint32_t value = 0; value < 8; ++value) EXPECT_EQ(SchemeOfAuthValue(value), expected[value]) << value;
 }
 
-TEST(HttpText, StatusLines)
-{
+TEST(HttpText, StatusLines) {
     struct Row {
         std::string line;
         uint32_t code;
@@ -73,8 +69,7 @@ TEST(HttpText, StatusLines)
     }
 }
 
-TEST(HttpText, DecimalValuesThatFit32Bits)
-{
+TEST(HttpText, DecimalValuesThatFit32Bits) {
     struct Row {
         std::string text;
         bool ok;
@@ -101,8 +96,7 @@ TEST(HttpText, DecimalValuesThatFit32Bits)
     }
 }
 
-TEST(HttpText, RequestTargets)
-{
+TEST(HttpText, RequestTargets) {
     struct Row {
         const char* path;
         bool unescapedQuery;
@@ -126,8 +120,7 @@ TEST(HttpText, RequestTargets)
     }
 }
 
-TEST(HttpText, HeaderLines)
-{
+TEST(HttpText, HeaderLines) {
     struct Row {
         const char* line;
         bool ok;
