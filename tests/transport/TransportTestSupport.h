@@ -1,0 +1,110 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "transport/CRTCPSendReceive.h"
+#include "transport/CUDPPort.h"
+#include "transport/IUDPPortUser.h"
+
+namespace transporttest {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr auto kGenerous = std::chrono::seconds(5);
+
+// Records what a port reports. Wait's condition and Read's function see
+// the fields under the lock.
+class RecordingPortUser : public kestrel::IUDPPortUser {
+public:
+    struct Datagram {
+        kestrel::Ipv4Endpoint from;
+        Bytes bytes;
+    };
+    std::function<void(kestrel::CUDPPort*)> onData;  // runs on the receive thread
+
+    void DataReceived(kestrel::CUDPPort* port, const kestrel::Ipv4Endpoint& from, const uint8_t* data,
+                      size_t length) override {
+        Change([&] { datagrams.push_back({from, Bytes(data, data + length)}); });
+        if (onData) onData(port);
+    }
+    void ReceiveTimeout() override { Change([&] { ++timeouts; }); }
+    void PortClosed(kestrel::CUDPPort*) override { Change([&] { closed++, closedOn = std::this_thread::get_id(); }); }
+    bool Wait(const std::function<bool()>& done, std::chrono::milliseconds limit = kGenerous) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, limit, done);
+    }
+    bool WaitForDatagrams(size_t n, std::chrono::milliseconds limit = kGenerous) {
+        return Wait([&] { return datagrams.size() >= n; }, limit);
+    }
+    template <typename F>
+    auto Read(F f) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return f();
+    }
+    std::vector<Datagram> Datagrams() { return Read([&] { return datagrams; }); }
+
+    std::vector<Datagram> datagrams;
+    int timeouts = 0;
+    int closed = 0;
+    std::thread::id closedOn;
+
+private:
+    template <typename F>
+    void Change(F change) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            change();
+        }
+        m_cv.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+};
+
+// The far end on loopback (a camera or a plain sender) with a port of its own.
+class Peer {
+public:
+    Peer() {
+        m_port.SetUser(&received);
+        m_port.Open(0);
+    }
+    kestrel::UdpResult Send(uint16_t to, const Bytes& bytes) {
+        return m_port.SendTo(bytes.data(), bytes.size(), kestrel::Ipv4Endpoint{kLoopback, to});
+    }
+    uint16_t Port() { return m_port.GetPort(); }
+    RecordingPortUser received;
+
+private:
+    kestrel::CUDPPort m_port;
+};
+
+inline void PutBigEndian32(Bytes& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+inline uint32_t GetBigEndian32(const Bytes& in, size_t at) {
+    return (uint32_t{in.at(at)} << 24) | (uint32_t{in.at(at + 1)} << 16) | (uint32_t{in.at(at + 2)} << 8) |
+           uint32_t{in.at(at + 3)};
+}
+
+// A sender report without report blocks, as a camera sends it.
+inline Bytes SenderReport(uint32_t ssrc, uint32_t ntpHigh, uint32_t ntpLow) {
+    Bytes sr = {0x80, 200, 0x00, 0x06};  // V=2 RC=0, SR, 7 words
+    for (uint32_t word : {ssrc, ntpHigh, ntpLow, 90000u, 25u, 50000u}) PutBigEndian32(sr, word);
+    return sr;  // SSRC, NTP high/low, RTP time stamp, packet and octet counts
+}
+
+// A tick clock the test moves by hand.
+struct ManualClock {
+    std::atomic<uint32_t> now{10000};
+    kestrel::CRTCPSendReceive::TickSource Source() {
+        return [this] { return now.load(); };
+    }
+};
+
+}  // namespace transporttest
