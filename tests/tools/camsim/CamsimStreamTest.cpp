@@ -28,6 +28,7 @@ CameraConfig StreamConfig() {
     c.defaultHeight = 144;
     c.ringSize = 5;
     c.srIntervalMs = 300;
+    c.maxPayload = 300;  // about 20 packets per picture
     return c;
 }
 
@@ -62,163 +63,31 @@ std::string Tshark(const std::vector<std::vector<uint8_t>>& datagrams, uint16_t 
 
 }  // namespace
 
-TEST(CamsimStream, PacketLayoutAndWholeStampedPictures) {
-    CameraConfig cfg = StreamConfig();
-    cfg.firstSequence = 65530;  // the sequence wraps inside the test
-    cfg.ssrc = 0x01020304;
-    cfg.maxPayload = 500;
-    CCamera cam(cfg);
-    ASSERT_TRUE(cam.Start());
-    UdpSink sink;
-    RequestStream(cam, sink.RtpPort());
-    std::vector<Datagram> raw;
-    const auto pictures = sink.CollectPictures(6, 5000, &raw);
-    ASSERT_EQ(pictures.size(), 6u);
-    ASSERT_EQ(Seq(raw[0].data), 65530);
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const auto& d = raw[i].data;
-        ASSERT_GT(d.size(), 12u);
-        EXPECT_EQ(d[0], 0x80);  // V=2, no padding, extension or CSRC
-        EXPECT_EQ(d[1] & 0x7F, 26);
-        EXPECT_EQ(Be32(d, 8), 0x01020304u);
-        EXPECT_LE(d.size() - 12, 500u);
-        if (i == 0) continue;
-        EXPECT_EQ(Seq(d), static_cast<uint16_t>(Seq(raw[i - 1].data) + 1));
-        if ((raw[i - 1].data[1] & 0x80) == 0) {
-            EXPECT_EQ(Be32(d, 4), Be32(raw[i - 1].data, 4));  // one timestamp per picture
-        }
-    }
-    for (size_t i = 0, first = 0; i < pictures.size(); ++i) {
-        const JoinedPicture& p = pictures[i];
-        PictureStampInfo info;
-        ASSERT_EQ(CPictureStamp::Verify(p.bytes.data(), p.bytes.size(), &info), StampResult::Ok) << i;
-        first = i ? first : info.frameNumber;
-        EXPECT_EQ(info.frameNumber, first + i);
-        EXPECT_EQ(info.ringIndex, info.frameNumber % 5);
-        if (i > 0) {
-            EXPECT_EQ(p.timestamp - pictures[i - 1].timestamp, 1800u);  // 90 kHz at 50 fps
-        }
-        int w = 0, h = 0;
-        ASSERT_TRUE(Decodes(p.bytes, &w, &h));
-        EXPECT_EQ(w * 1000 + h, 176144);
-    }
-}
-
-TEST(CamsimStream, SenderReportsReceiverReportsAndTsharksReading) {
-    CCamera cam(StreamConfig());
-    ASSERT_TRUE(cam.Start());
-    UdpSink sink;
-    RequestStream(cam, sink.RtpPort());
-    std::vector<Datagram> raw;
-    ASSERT_EQ(sink.CollectPictures(3, 5000, &raw).size(), 3u);
-    const auto sr = sink.ReceiveRtcp(3000);
-    ASSERT_TRUE(sr.has_value());
-    const auto& b = sr->data;
-    ASSERT_GE(b.size(), 28u);
-    EXPECT_EQ(Be32(b, 0) >> 16, 0x80C8u);  // V=2, SR
-    EXPECT_EQ(Be32(b, 0) & 0xFFFF, 6u);
-    const StreamStats s = cam.GetStreamStats();
-    EXPECT_EQ(Be32(b, 4), s.ssrc);
-    EXPECT_EQ(ntohs(sr->from.sin_port), s.rtcpSourcePort);
-    EXPECT_NEAR(Be32(b, 8), static_cast<double>(std::time(nullptr) + 2208988800ll), 5.0);  // NTP seconds
-
-    const uint32_t lsr = Be32(b, 10);  // the middle 32 bits of the NTP time
-    ASSERT_TRUE(sink.SendRtcp(UdpSink::ReceiverReport(0xAABBCCDD, s.ssrc, 70000, lsr, 98304), sr->from));
-    ASSERT_TRUE(WaitUntil([&] { return cam.GetStreamStats().receiverReports >= 1; }));
-    const ReceiverReport r = cam.GetStreamStats().lastReport.value();
-    EXPECT_EQ(std::tie(r.reporterSsrc, r.sourceSsrc, r.extendedHighestSeq, r.lsr, r.dlsr),
-              std::make_tuple(0xAABBCCDDu, s.ssrc, 70000u, lsr, 98304u));
-    const auto next = sink.ReceiveRtcp(3000);  // at the interval, with counts that grow
-    ASSERT_TRUE(next.has_value());
-    EXPECT_GT(Be32(next->data, 20), Be32(b, 20));
-    EXPECT_GT(Be32(next->data, 24), Be32(b, 24));
-
-    if (std::system("command -v tshark >/dev/null && command -v text2pcap >/dev/null") != 0)
-        GTEST_SKIP() << "tshark is not installed";
-    std::vector<std::vector<uint8_t>> rtp;
-    for (const auto& d : raw) rtp.push_back(d.data);
-    const std::string rtpText = Tshark(rtp, sink.RtpPort(), "rtp");
-    const std::string rtcpText = Tshark({b}, static_cast<uint16_t>(sink.RtpPort() + 1), "rtcp");
-    EXPECT_NE(rtpText.find("Payload type: JPEG-compressed video (26)"), std::string::npos) << rtpText.substr(0, 3000);
-    EXPECT_NE(rtcpText.find("Packet type: Sender Report (200)"), std::string::npos) << rtcpText;
-    for (const std::string* text : {&rtpText, &rtcpText})
-        for (const char* bad : {"failed:", "Malformed", "Expert Info (Warn", "Expert Info (Error"})
-            EXPECT_EQ(text->find(bad), std::string::npos) << bad << "\n" << text->substr(0, 3000);
-}
-
-TEST(CamsimStream, ExpiresWithoutReceiverReportsAndLivesWithThem) {
-    CCamera cam(StreamConfig());
-    ASSERT_TRUE(cam.Start());
-    ASSERT_EQ(Get(cam.BaseUrl() + "/command/camera.cgi?RtpExpire=800").status, 200);
-    UdpSink sink;
-    RequestStream(cam, sink.RtpPort());
-    const auto sr = sink.ReceiveRtcp(3000);
-    ASSERT_TRUE(sr.has_value());
-    // Reports every 200 ms keep it going well past the expiry time.
-    for (int i = 0; i < 10; ++i) {
-        sink.SendRtcp(UdpSink::ReceiverReport(7, cam.GetStreamStats().ssrc, 1, 0, 0), sr->from);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    EXPECT_TRUE(cam.StreamActive());
-    EXPECT_GE(cam.GetStreamStats().receiverReports, 5u);
-    ASSERT_TRUE(WaitUntil([&] { return !cam.StreamActive(); }));  // silence
-    EXPECT_EQ(cam.GetStreamStats().stopReason, "expired");
-    sink.Flush();
-    EXPECT_FALSE(sink.ReceiveRtp(300).has_value());
-
-    ASSERT_EQ(Get(cam.BaseUrl() + "/command/camera.cgi?RtpExpire=0").status, 200);  // never expires
-    RequestStream(cam, sink.RtpPort());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_TRUE(cam.StreamActive());
-    EXPECT_EQ(cam.StreamStarts(), 2u);
-}
-
-TEST(CamsimStream, ByeFromThePeerEndsItAndFromElsewhereNot) {
-    CCamera cam(StreamConfig());
-    ASSERT_TRUE(cam.Start());
-    UdpSink sink;
-    // Streaming to 127.0.0.2, RTCP from 127.0.0.1 is foreign.
-    ASSERT_TRUE(cam.StartStream("127.0.0.2", sink.RtpPort()));
-    ASSERT_TRUE(sink.SendRtcp(UdpSink::Bye(1), Loopback(cam.GetStreamStats().rtcpSourcePort)));
-    ASSERT_TRUE(WaitUntil([&] { return cam.GetStreamStats().otherRtcp >= 1; }));
-    EXPECT_TRUE(cam.StreamActive());
-    EXPECT_EQ(cam.GetStreamStats().byes, 0u);
-
-    RequestStream(cam, sink.RtpPort());
-    const auto sr = sink.ReceiveRtcp(3000);
-    ASSERT_TRUE(sr.has_value());
-    ASSERT_TRUE(sink.SendRtcp(UdpSink::Bye(9), sr->from));
-    ASSERT_TRUE(WaitUntil([&] { return !cam.StreamActive(); }));
-    EXPECT_EQ(cam.GetStreamStats().stopReason, "bye");
-    EXPECT_EQ(cam.GetStreamStats().byes, 1u);
-}
-
 namespace {
 
 struct SequenceFacts {
     size_t gaps = 0, repeats = 0, backwards = 0;
-    std::set<uint32_t> ssrcs;
 };
 
 SequenceFacts Look(const std::vector<Datagram>& raw) {
     SequenceFacts f;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        f.ssrcs.insert(Be32(raw[i].data, 8));
-        const uint16_t step = i ? static_cast<uint16_t>(Seq(raw[i].data) - Seq(raw[i - 1].data)) : 1;
+    for (size_t i = 1; i < raw.size(); ++i) {
+        const uint16_t step = static_cast<uint16_t>(Seq(raw[i].data) - Seq(raw[i - 1].data));
         if (step != 1) ++(step == 0 ? f.repeats : step > 0x8000 ? f.backwards : f.gaps);
     }
     return f;
 }
 
-class CamsimStreamFault : public ::testing::Test {
+// A camera streaming to the test from sequence 65530 on.
+class CamsimStream : public ::testing::Test {
 protected:
     void SetUp() override {
         CameraConfig cfg = StreamConfig();
-        cfg.maxPayload = 300;  // about 20 packets per picture
+        cfg.firstSequence = 65530;  // wraps inside the tests
+        cfg.ssrc = 0x01020304;
         cam = std::make_unique<CCamera>(cfg);
         ASSERT_TRUE(cam->Start());
         RequestStream(*cam, sink.RtpPort());
-        ASSERT_GE(sink.Packets(5).size(), 5u);
     }
     // Whole, unchanged pictures of consecutive packets once a fault is off.
     void ExpectClean() {
@@ -239,7 +108,109 @@ protected:
 
 }  // namespace
 
-TEST_F(CamsimStreamFault, DropDuplicateReorderSwitchOnAndOff) {
+TEST_F(CamsimStream, PacketLayoutAndWholeStampedPictures) {
+    std::vector<Datagram> raw;
+    const auto pictures = sink.CollectPictures(6, 5000, &raw);
+    ASSERT_EQ(pictures.size(), 6u);
+    ASSERT_EQ(Seq(raw[0].data), 65530);
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const auto& d = raw[i].data;
+        ASSERT_GT(d.size(), 12u);
+        EXPECT_EQ(d[0], 0x80);  // V=2, no padding, extension or CSRC
+        EXPECT_EQ(d[1] & 0x7F, 26);
+        EXPECT_EQ(Be32(d, 8), 0x01020304u);
+        EXPECT_LE(d.size() - 12, 300u);
+        if (i == 0) continue;
+        EXPECT_EQ(Seq(d), static_cast<uint16_t>(Seq(raw[i - 1].data) + 1));
+        if ((raw[i - 1].data[1] & 0x80) == 0) {
+            EXPECT_EQ(Be32(d, 4), Be32(raw[i - 1].data, 4));  // one timestamp per picture
+        }
+    }
+    for (size_t i = 0, first = 0; i < pictures.size(); ++i) {
+        const JoinedPicture& p = pictures[i];
+        PictureStampInfo info;
+        ASSERT_EQ(CPictureStamp::Verify(p.bytes.data(), p.bytes.size(), &info), StampResult::Ok) << i;
+        first = i ? first : info.frameNumber;
+        EXPECT_EQ(info.frameNumber, first + i);
+        EXPECT_EQ(info.ringIndex, info.frameNumber % 5);
+        EXPECT_EQ(p.timestamp - (i ? pictures[i - 1].timestamp : p.timestamp - 1800), 1800u);  // 90 kHz, 50 fps
+        int w = 0, h = 0;
+        ASSERT_TRUE(Decodes(p.bytes, &w, &h));
+        EXPECT_EQ(w * 1000 + h, 176144);
+    }
+}
+
+TEST_F(CamsimStream, SenderReportsReceiverReportsByeAndTsharksReading) {
+    std::vector<Datagram> raw;
+    ASSERT_EQ(sink.CollectPictures(3, 5000, &raw).size(), 3u);
+    const auto sr = sink.ReceiveRtcp(3000);
+    ASSERT_TRUE(sr.has_value());
+    const auto& b = sr->data;
+    ASSERT_GE(b.size(), 28u);
+    EXPECT_EQ(Be32(b, 0), 0x80C80006u);  // V=2, SR, length 6
+    EXPECT_EQ(Be32(b, 4), 0x01020304u);
+    EXPECT_EQ(ntohs(sr->from.sin_port), cam->GetStreamStats().rtcpSourcePort);
+    EXPECT_NEAR(Be32(b, 8), static_cast<double>(std::time(nullptr) + 2208988800ll), 5.0);  // NTP seconds
+
+    const uint32_t lsr = Be32(b, 10);  // the middle 32 bits of the NTP time
+    ASSERT_TRUE(sink.SendRtcp(UdpSink::ReceiverReport(0xAABBCCDD, 0x01020304, 70000, lsr, 98304), sr->from));
+    ASSERT_TRUE(WaitUntil([&] { return cam->GetStreamStats().receiverReports >= 1; }));
+    const ReceiverReport r = cam->GetStreamStats().lastReport.value();
+    EXPECT_EQ(std::tie(r.reporterSsrc, r.sourceSsrc, r.extendedHighestSeq, r.lsr, r.dlsr),
+              std::make_tuple(0xAABBCCDDu, 0x01020304u, 70000u, lsr, 98304u));
+    const auto next = sink.ReceiveRtcp(3000);  // at the interval, with counts that grow
+    ASSERT_TRUE(next.has_value());
+    EXPECT_GT(Be32(next->data, 20), Be32(b, 20));
+    EXPECT_GT(Be32(next->data, 24), Be32(b, 24));
+    ASSERT_TRUE(sink.SendRtcp(UdpSink::Bye(9), sr->from));
+    ASSERT_TRUE(WaitUntil([&] { return !cam->StreamActive(); }));
+    EXPECT_EQ(cam->GetStreamStats().stopReason, "bye");
+    EXPECT_EQ(cam->GetStreamStats().byes, 1u);
+
+    if (std::system("command -v tshark >/dev/null && command -v text2pcap >/dev/null") != 0)
+        GTEST_SKIP() << "tshark is not installed";
+    std::vector<std::vector<uint8_t>> rtp;
+    for (const auto& d : raw) rtp.push_back(d.data);
+    const std::string rtpText = Tshark(rtp, sink.RtpPort(), "rtp");
+    const std::string rtcpText = Tshark({b}, static_cast<uint16_t>(sink.RtpPort() + 1), "rtcp");
+    EXPECT_NE(rtpText.find("Payload type: JPEG-compressed video (26)"), std::string::npos) << rtpText.substr(0, 3000);
+    EXPECT_NE(rtcpText.find("Packet type: Sender Report (200)"), std::string::npos) << rtcpText;
+    for (const std::string* text : {&rtpText, &rtcpText})
+        for (const char* bad : {"failed:", "Malformed", "Expert Info (Warn", "Expert Info (Error"})
+            EXPECT_EQ(text->find(bad), std::string::npos) << bad << "\n" << text->substr(0, 3000);
+}
+
+TEST_F(CamsimStream, ExpiresWithoutReceiverReportsAndLivesWithThem) {
+    ASSERT_EQ(Get(cam->BaseUrl() + "/command/camera.cgi?RtpExpire=800").status, 200);
+    RequestStream(*cam, sink.RtpPort());  // the setting counts from the next stream
+    const sockaddr_in rtcp = Loopback(cam->GetStreamStats().rtcpSourcePort);
+    for (int i = 0; i < 10; ++i) {  // reports every 200 ms: well past the expiry time
+        sink.SendRtcp(UdpSink::ReceiverReport(7, 0x01020304, 1, 0, 0), rtcp);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(cam->StreamActive());
+    EXPECT_GE(cam->GetStreamStats().receiverReports, 5u);
+    ASSERT_TRUE(WaitUntil([&] { return !cam->StreamActive(); }));  // silence
+    EXPECT_EQ(cam->GetStreamStats().stopReason, "expired");
+    sink.Flush();
+    EXPECT_FALSE(sink.ReceiveRtp(300).has_value());
+
+    ASSERT_EQ(Get(cam->BaseUrl() + "/command/camera.cgi?RtpExpire=0").status, 200);  // never expires
+    RequestStream(*cam, sink.RtpPort());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_TRUE(cam->StreamActive());
+    EXPECT_EQ(cam->StreamStarts(), 3u);
+}
+
+TEST_F(CamsimStream, RtcpFromAnotherAddressIsNotCounted) {
+    ASSERT_TRUE(cam->StartStream("127.0.0.2", sink.RtpPort()));  // RTCP from 127.0.0.1 is now foreign
+    ASSERT_TRUE(sink.SendRtcp(UdpSink::Bye(1), Loopback(cam->GetStreamStats().rtcpSourcePort)));
+    ASSERT_TRUE(WaitUntil([&] { return cam->GetStreamStats().otherRtcp >= 1; }));
+    EXPECT_TRUE(cam->StreamActive());
+    EXPECT_EQ(cam->GetStreamStats().byes, 0u);
+}
+
+TEST_F(CamsimStream, DropDuplicateReorderSwitchOnAndOff) {
     struct Row {
         const char* name;
         RtpFaults faults;
@@ -262,7 +233,8 @@ TEST_F(CamsimStreamFault, DropDuplicateReorderSwitchOnAndOff) {
     }
 }
 
-TEST_F(CamsimStreamFault, SequenceJumpAndNewSsrcHappenOnce) {
+TEST_F(CamsimStream, SequenceJumpAndNewSsrcHappenOnce) {
+    ASSERT_GE(sink.Packets(5).size(), 5u);
     cam->JumpSequence(1000);  // no flush: the packets before the jump show it
     auto raw = sink.Packets(120);
     EXPECT_EQ(Look(raw).gaps, 1u);
@@ -271,7 +243,6 @@ TEST_F(CamsimStreamFault, SequenceJumpAndNewSsrcHappenOnce) {
         sawJump |= static_cast<uint16_t>(Seq(raw[i].data) - Seq(raw[i - 1].data)) == 1001;
     EXPECT_TRUE(sawJump);
 
-    EXPECT_NE(cam->GetStreamStats().ssrc, 0x55667788u);
     cam->ChangeSsrc(0x55667788);
     sink.Flush();
     raw = sink.Packets(120);
@@ -280,7 +251,7 @@ TEST_F(CamsimStreamFault, SequenceJumpAndNewSsrcHappenOnce) {
     EXPECT_EQ(cam->GetStreamStats().ssrc, 0x55667788u);
 }
 
-TEST_F(CamsimStreamFault, PauseKeepsRtcpAndStopEndsTheStreamUntilTheNextRequest) {
+TEST_F(CamsimStream, PauseKeepsRtcpAndStopEndsTheStreamUntilTheNextRequest) {
     cam->SetPaused(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     sink.Flush();
@@ -300,8 +271,7 @@ TEST_F(CamsimStreamFault, PauseKeepsRtcpAndStopEndsTheStreamUntilTheNextRequest)
     EXPECT_EQ(cam->StreamHistory().front().stopReason, "stopped");
 }
 
-TEST_F(CamsimStreamFault, LongDatagramAndOversizedPictureOnce) {
-    sink.Flush();
+TEST_F(CamsimStream, LongDatagramAndOversizedPictureOnce) {
     cam->SendLongDatagram(5000);
     std::vector<size_t> longOnes;
     for (const auto& d : sink.Packets(150))
@@ -314,12 +284,13 @@ TEST_F(CamsimStreamFault, LongDatagramAndOversizedPictureOnce) {
     for (const auto& p : sink.CollectPictures(8, 10000)) {
         PictureStampInfo info;
         ASSERT_EQ(CPictureStamp::Verify(p.bytes.data(), p.bytes.size(), &info), StampResult::Ok);
-        big += p.bytes.size() > 786432 && info.padded;
+        int w = 0, h = 0;
+        big += p.bytes.size() > 786432 && info.padded && Decodes(p.bytes, &w, &h);
     }
     EXPECT_EQ(big, 1u);
 }
 
-TEST_F(CamsimStreamFault, ControlLanguageSwitchesFaults) {
+TEST_F(CamsimStream, ControlLanguageSwitchesFaults) {
     bool ok = false;
     EXPECT_EQ(cam->Control("drop=0.5&dup=0.25&reorder=0.1", &ok), "ok drop=0.5\nok dup=0.25\nok reorder=0.1\n");
     EXPECT_TRUE(ok);
