@@ -25,7 +25,9 @@ CameraConfig Config(AuthMode auth = AuthMode::None) {
 }  // namespace
 
 TEST(CamsimHttp, DriverRequestsAreAnsweredAppliedAndLoggedExactly) {
-    CCamera cam(Config());
+    CameraConfig cfg = Config();
+    cfg.sensorCount = 3;
+    CCamera cam(cfg);
     ASSERT_TRUE(cam.Start());
     const std::vector<std::string> viaCurl = {
         "/command/system.cgi?VideoOutMode=PAL",
@@ -73,6 +75,18 @@ TEST(CamsimHttp, DriverRequestsAreAnsweredAppliedAndLoggedExactly) {
     ASSERT_EQ(triggers.size(), 2u);
     EXPECT_TRUE(triggers[0].output == 1 && triggers[0].on && triggers[1].output == 2 && !triggers[1].on);
     EXPECT_EQ(cam.GetStreamStats().destination, "127.0.0.1:5000");
+
+    // The inquiry follows the sensors, set from code or through /simctl,
+    // which stays out of the request log.
+    const std::string inquiry = cam.BaseUrl() + "/command/inquiry.cgi?inq=sensor";
+    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=0\r\nSensor3=0\r\n");
+    EXPECT_TRUE(cam.SetSensor(2, true));
+    EXPECT_FALSE(cam.SetSensor(4, true));
+    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=1\r\nSensor3=0\r\n");
+    EXPECT_EQ(Get(cam.BaseUrl() + "/simctl?sensor=3:1&sensor=2:0").status, 200);
+    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=0\r\nSensor3=1\r\n");
+    EXPECT_EQ(Get(cam.BaseUrl() + "/simctl?sensor=9:1").status, 400);
+    EXPECT_EQ(cam.Requests().size(), all.size() + 3);
     cam.Stop();
     EXPECT_EQ(cam.GetStreamStats().stopReason, "shutdown");
 }
@@ -96,23 +110,6 @@ TEST(CamsimHttp, UnknownCommandsAndBadValuesChangeNothing) {
     EXPECT_EQ(cam.Settings().width, 352u);
     EXPECT_FALSE(cam.StreamActive());
     EXPECT_EQ(cam.Requests().size(), std::size(rows));
-}
-
-TEST(CamsimHttp, SensorInquiryFollowsTheSensors) {
-    CameraConfig cfg = Config();
-    cfg.sensorCount = 3;
-    CCamera cam(cfg);
-    ASSERT_TRUE(cam.Start());
-    const std::string inquiry = cam.BaseUrl() + "/command/inquiry.cgi?inq=sensor";
-    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=0\r\nSensor3=0\r\n");
-    EXPECT_TRUE(cam.SetSensor(2, true));
-    EXPECT_FALSE(cam.SetSensor(4, true));
-    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=1\r\nSensor3=0\r\n");
-    // The control path sets them too and stays out of the request log.
-    EXPECT_EQ(Get(cam.BaseUrl() + "/simctl?sensor=3:1&sensor=2:0").status, 200);
-    EXPECT_EQ(Get(inquiry).body, "Sensor1=0\r\nSensor2=0\r\nSensor3=1\r\n");
-    EXPECT_EQ(Get(cam.BaseUrl() + "/simctl?sensor=9:1").status, 400);
-    EXPECT_EQ(cam.Requests().size(), 3u);
 }
 
 TEST(CamsimHttp, AuthenticationOverHttpAndHttps) {

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/camsim/CAuthenticator.h"
@@ -33,14 +34,9 @@ TEST(CamsimRtcpParse, ReceiverReportAndEveryTruncation) {
     ASSERT_EQ(p.receiverReports, 1u);
     const ReceiverReport& r = p.lastReport.value();
     EXPECT_TRUE(r.hasBlock);
-    EXPECT_EQ(r.reporterSsrc, 0x11223344u);
-    EXPECT_EQ(r.sourceSsrc, 0xA0B0C0D0u);
-    EXPECT_EQ(r.fractionLost, 5);
-    EXPECT_EQ(r.cumulativeLost, -2);
-    EXPECT_EQ(r.extendedHighestSeq, 65552u);
-    EXPECT_EQ(r.jitter, 9u);
-    EXPECT_EQ(r.lsr, 0x12345678u);
-    EXPECT_EQ(r.dlsr, 98304u);
+    EXPECT_EQ(std::tie(r.reporterSsrc, r.sourceSsrc, r.extendedHighestSeq, r.jitter, r.lsr, r.dlsr),
+              std::make_tuple(0x11223344u, 0xA0B0C0D0u, 65552u, 9u, 0x12345678u, 98304u));
+    EXPECT_EQ(r.fractionLost * 1000 + r.cumulativeLost, 5000 - 2);
     for (size_t n = 0; n < kReceiverReport.size(); ++n) {
         const auto cut = CRtcpCodec::Parse(n ? kReceiverReport.data() : nullptr, n);
         EXPECT_TRUE(cut.malformed) << n;
@@ -104,48 +100,13 @@ TEST(CamsimRtcpParse, CompoundsAndDamagedPackets) {
     }
 }
 
-TEST(CamsimRtcpBuild, SenderReportLayout) {
-    uint8_t buf[128];
-    const size_t n =
-        CRtcpCodec::BuildSenderReport(buf, sizeof buf, 0xCAFEBABE, 0x0102030405060708ull, 0x11223344, 100, 140000, "abc");
-    const std::vector<uint8_t> expected = {
-        0x80, 200,  0x00, 0x06,  // V=2, SR, length 6
-        0xCA, 0xFE, 0xBA, 0xBE,  // SSRC
-        0x01, 0x02, 0x03, 0x04,  // NTP seconds
-        0x05, 0x06, 0x07, 0x08,  // NTP fraction
-        0x11, 0x22, 0x33, 0x44,  // RTP timestamp
-        0x00, 0x00, 0x00, 100,   // packets
-        0x00, 0x02, 0x22, 0xE0,  // octets 140000
-        0x81, 202,  0x00, 0x03,  // SDES, one chunk, length 3
-        0xCA, 0xFE, 0xBA, 0xBE,  // SSRC
-        0x01, 0x03, 'a',  'b',   // CNAME, 3 bytes
-        'c',  0x00, 0x00, 0x00,  // end of items, padding
-    };
-    EXPECT_EQ(std::vector<uint8_t>(buf, buf + n), expected);
-    EXPECT_EQ(CRtcpCodec::BuildSenderReport(buf, 40, 1, 2, 3, 4, 5, "abc"), 0u);  // too small: nothing
-}
-
-TEST(CamsimQueryString, TargetsNumbersAndSizes) {
-    const char* split[][3] = {
-        {"/command/camera.cgi?Color=color", "command/camera.cgi", "Color=color"},
-        {"mjpeg?UdpMode=unicast&UdpPort=5000", "mjpeg", "UdpMode=unicast&UdpPort=5000"},
-        {"/command/inquiry.cgi", "command/inquiry.cgi", ""},
-        {"/", "", ""},
-    };
-    for (const auto& r : split) {
-        std::string path, query;
-        CQueryString::SplitTarget(r[0], &path, &query);
-        EXPECT_EQ(path + "|" + query, std::string(r[1]) + "|" + r[2]) << r[0];
-    }
-    const auto p = CQueryString::Parse("PrivacyDispEach=3,off&JpBandwidth=0.0&&flag&x=%41%2");
-    ASSERT_EQ(p.size(), 4u);
-    EXPECT_EQ(p[0].name + "=" + p[0].value, "PrivacyDispEach=3,off");
-    EXPECT_EQ(p[2].name + "=" + p[2].value, "flag=");
-    EXPECT_EQ(p[3].value, "A%2");  // a cut escape stays as it is
-
+TEST(CamsimQueryString, EscapesNumbersAndSizes) {
+    const auto p = CQueryString::Parse("PrivacyDispEach=3,off&&flag&x=%41%2");
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].name + "=" + p[0].value + " " + p[1].name + "=" + p[1].value, "PrivacyDispEach=3,off flag=");
+    EXPECT_EQ(p[2].value, "A%2");  // a cut escape stays as it is
     uint32_t v = 0;
-    EXPECT_TRUE(CQueryString::ParseUnsigned("4294967295", &v));
-    EXPECT_EQ(v, 4294967295u);
+    EXPECT_TRUE(CQueryString::ParseUnsigned("4294967295", &v) && v == 4294967295u);
     for (const char* bad : {"", "4294967296", "-1", "+1", "1 ", "0x10", "12345678901"})
         EXPECT_FALSE(CQueryString::ParseUnsigned(bad, &v)) << bad;
     struct Size {
@@ -156,12 +117,9 @@ TEST(CamsimQueryString, TargetsNumbersAndSizes) {
                          {"8x8", 0, 0}, {"5000,100", 0, 0}, {"704", 0, 0}, {"a,b", 0, 0}}) {
         unsigned w = 0, h = 0;
         EXPECT_EQ(CQueryString::ParseSize(s.text, &w, &h), s.w != 0) << s.text;
-        if (s.w != 0) {
-            EXPECT_EQ(w * 10000 + h, s.w * 10000 + s.h) << s.text;
-        }
+        EXPECT_TRUE(s.w == 0 || (w == s.w && h == s.h)) << s.text;
     }
-    EXPECT_TRUE(CQueryString::ParseNumbered("Sensor12Mode", "Sensor", "Mode", &v));
-    EXPECT_EQ(v, 12u);
+    EXPECT_TRUE(CQueryString::ParseNumbered("Sensor12Mode", "Sensor", "Mode", &v) && v == 12);
     EXPECT_FALSE(CQueryString::ParseNumbered("SensorMode", "Sensor", "Mode", &v));
     EXPECT_FALSE(CQueryString::ParseNumbered("alarmout2off", "alarmout", "on", &v));
 }
