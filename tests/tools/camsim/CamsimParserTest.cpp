@@ -47,56 +47,28 @@ TEST(CamsimRtcpParse, ReceiverReportAndEveryTruncation) {
 
 TEST(CamsimRtcpParse, CompoundsAndDamagedPackets) {
     struct Row {
-        const char* name;
-        std::vector<uint8_t> bytes;
         unsigned rr, bye, others;
         bool malformed;
+        std::vector<uint8_t> bytes;
     };
     const Row rows[] = {
-        {"RR without blocks",
-         {0x80, 201, 0x00, 0x01,    // RC=0, length 1
-          0x01, 0x02, 0x03, 0x04},  // reporter SSRC
-         1, 0, 0, false},
-        {"BYE",
-         {0x81, 203, 0x00, 0x01,    // SC=1, length 1
-          0x01, 0x02, 0x03, 0x04},  // SSRC
-         0, 1, 0, false},
-        {"BYE cut in its SSRC",
-         {0x81, 203, 0x00, 0x01,  // claims 8 bytes
-          0x01, 0x02},            // only 6 present
-         0, 0, 0, true},
-        {"BYE whose length is too short for its count",
-         {0x82, 203, 0x00, 0x01,    // SC=2 needs 12 bytes, length says 8
-          0x01, 0x02, 0x03, 0x04},
-         0, 0, 0, true},
-        {"RR whose length is too short for its blocks",
-         {0x81, 201, 0x00, 0x01,    // RC=1 needs 32 bytes, length says 8
-          0x01, 0x02, 0x03, 0x04},
-         0, 0, 0, true},
-        {"version 1",
-         {0x41, 201, 0x00, 0x01,    // V=1
-          0x01, 0x02, 0x03, 0x04},
-         0, 0, 0, true},
-        {"APP then BYE",
-         {0x80, 204, 0x00, 0x02,    // APP, length 2
-          0x01, 0x02, 0x03, 0x04,   // SSRC
-          'n',  'a',  'm',  'e',    // name
-          0x81, 203, 0x00, 0x01,    // BYE
-          0x05, 0x06, 0x07, 0x08},  // SSRC
-         0, 1, 1, false},
-        {"RR then a stray byte",
-         {0x80, 201, 0x00, 0x01,
-          0x01, 0x02, 0x03, 0x04,
-          0x80},                    // header of a next packet cut short
-         1, 0, 0, true},
+        {1, 0, 0, false, {0x80, 201, 0, 1, 1, 2, 3, 4}},  // RR: RC=0, length 1, reporter SSRC
+        {0, 1, 0, false, {0x81, 203, 0, 1, 1, 2, 3, 4}},  // BYE: SC=1, length 1, SSRC
+        {0, 0, 0, true, {0x81, 203, 0, 1, 1, 2}},         // BYE claims 8 bytes, 6 present
+        {0, 0, 0, true, {0x82, 203, 0, 1, 1, 2, 3, 4}},   // BYE SC=2 needs 12 bytes, length says 8
+        {0, 0, 0, true, {0x81, 201, 0, 1, 1, 2, 3, 4}},   // RR RC=1 needs 32 bytes, length says 8
+        {0, 0, 0, true, {0x41, 201, 0, 1, 1, 2, 3, 4}},   // version 1
+        {0, 1, 1, false,
+         {0x80, 204, 0, 2, 1, 2, 3, 4, 'n', 'a', 'm', 'e',  // APP, length 2, SSRC, name
+          0x81, 203, 0, 1, 5, 6, 7, 8}},                    // then BYE
+        {1, 0, 0, true, {0x80, 201, 0, 1, 1, 2, 3, 4, 0x80}},  // RR, then a next header cut short
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const auto p = CRtcpCodec::Parse(row.bytes.data(), row.bytes.size());
-        EXPECT_EQ(p.receiverReports, row.rr);
-        EXPECT_EQ(p.byes, row.bye);
-        EXPECT_EQ(p.others, row.others);
-        EXPECT_EQ(p.malformed, row.malformed);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        const auto p = CRtcpCodec::Parse(r.bytes.data(), r.bytes.size());
+        EXPECT_EQ(std::tie(p.receiverReports, p.byes, p.others, p.malformed),
+                  std::tie(r.rr, r.bye, r.others, r.malformed))
+            << "row " << i;
     }
 }
 
