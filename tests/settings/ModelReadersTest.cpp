@@ -176,6 +176,7 @@ TEST_F(ModelReaders, CameraCountSpellingsModesAndFlags) {
         ASSERT_TRUE(Read(row.inner, row.model));
         EXPECT_EQ(row.modes, capabilities.modes);
         EXPECT_EQ(row.modes, ListModes());
+        EXPECT_EQ(row.modes, ListModes()) << "the cursor starts again";
     }
     // Flags are exact "true"; a second read starts afresh.
     ASSERT_TRUE(Read("<mode value='jpeg'/><resolutions><ccria value='true'/></resolutions><framerate>"
