@@ -22,12 +22,9 @@ TEST(HostVersion, LevelForHost) {
         uint16_t major, minor;
         int level, delivered;
     } rows[] = {
-        // Below 5.12 information and debug become warnings.
-        {5, 11, 1, 1}, {5, 11, 2, 2}, {5, 11, 3, 2}, {5, 11, 100, 2}, {4, 99, 3, 2}, {0, 0, 100, 2},
-        // 5.12 up to 6.3: debug becomes information.
-        {5, 12, 2, 2}, {5, 12, 3, 3}, {5, 12, 100, 3}, {6, 2, 100, 3}, {6, 0, 100, 3}, {5, 65535, 100, 3},
-        // From 6.3 on: unchanged.
-        {6, 3, 1, 1}, {6, 3, 3, 3}, {6, 3, 100, 100}, {7, 0, 100, 100}, {65535, 65535, 100, 100},
+        {5, 11, 1, 1}, {5, 11, 2, 2}, {5, 11, 3, 2}, {5, 11, 100, 2}, {4, 99, 3, 2},  // below 5.12: warnings
+        {5, 12, 2, 2}, {5, 12, 3, 3}, {5, 12, 100, 3}, {6, 2, 100, 3}, {5, 65535, 100, 3},  // to 6.3: information
+        {6, 3, 1, 1}, {6, 3, 100, 100}, {7, 0, 100, 100}, {65535, 65535, 100, 100},       // from 6.3: unchanged
     };
     for (const Row& row : rows) {
         EXPECT_EQ(kestrel::AdaptDebugLevel(row.level, {row.major, row.minor, 9, 9}), row.delivered)
@@ -43,15 +40,12 @@ std::string Text(const kestrel::HostVersion& v) {
 
 TEST(HostVersion, ParsedFromTheFileName) {
     const std::pair<const char*, const char*> rows[] = {
-        {"libosprey.so.6.3.1.2", "6.3.1.2"},
-        {"/lib/libosprey.so.5.11", "5.11.0.0"},          // missing parts are 0
-        {"/lib/libosprey.so.6.3.1.2.9", "6.3.1.2"},      // extra parts ignored
-        {"/lib/libosprey.so.6.2.beta", "6.2.0.0"},       // ends at the first non-number
-        {"/lib/libosprey.so.65535.0", "65535.0.0.0"},
-        // No number: the version stays untouched.
-        {"/lib/libosprey.so.", nullptr}, {"/lib/libosprey.so.beta", nullptr}, {"/lib/libosprey.so.65536", nullptr},
-        {"/lib/libosprey.so.-1", nullptr}, {"", nullptr},
-        // Not the host core module.
+        {"/lib/libosprey.so.6.3", "6.3.0.0"},             // missing parts are 0
+        {"/lib/libosprey.so.6.3.1.2.9", "6.3.1.2"},       // extra parts ignored
+        {"/lib/libosprey.so.6.2.beta", "6.2.0.0"},        // ends at the first non-number
+        {"/lib/libosprey.so.65535", "65535.0.0.0"},
+        // No number (the version stays untouched), or not the host core module.
+        {"/lib/libosprey.so.", nullptr}, {"/lib/libosprey.so.65536", nullptr}, {"/lib/libosprey.so.-1", nullptr},
         {"/lib/libospreyx.so.6.3", nullptr}, {"/lib/libosprey.sox.6.3", nullptr}, {"/libosprey.so.6.3/libx.so", nullptr},
     };
     for (const auto& [path, expected] : rows) {
@@ -96,7 +90,6 @@ TEST(HostVersion, ReadFromTheLoadedModule) {
     } rows[] = {
         {{}, "5.12.0.0"},  // nothing loaded
         {{"libosprey.so.6.3.1.2"}, "6.3.1.2"},
-        {{"libosprey.so.5.11"}, "5.11.0.0"},
         // Through the development and soname links: the real path counts.
         {{"libosprey.so -> libosprey.so.6", "libosprey.so.6 -> libosprey.so.6.2.7.1", "libosprey.so.6.2.7.1"}, "6.2.7.1"},
         {{"libosprey.so"}, "5.12.0.0"},
