@@ -1,7 +1,6 @@
 #pragma once
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,9 +23,7 @@ public:
     }
     size_t Count(const std::string& needle) const {
         std::lock_guard<std::mutex> lock(m_mutex);
-        size_t n = 0;
-        for (const auto& e : m_entries) n += e.find(needle) != std::string::npos ? 1 : 0;
-        return n;
+        return CountLocked(needle);
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -36,14 +33,16 @@ public:
     bool WaitFor(const std::string& needle, size_t count = 1,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, timeout, [&] {
-            size_t n = 0;
-            for (const auto& e : m_entries) n += e.find(needle) != std::string::npos ? 1 : 0;
-            return n >= count;
-        });
+        return m_cv.wait_for(lock, timeout, [&] { return CountLocked(needle) >= count; });
     }
 
 private:
+    size_t CountLocked(const std::string& needle) const {
+        size_t n = 0;
+        for (const auto& e : m_entries) n += e.find(needle) != std::string::npos ? 1 : 0;
+        return n;
+    }
+
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
     std::vector<std::string> m_entries;

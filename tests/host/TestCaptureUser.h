@@ -41,19 +41,15 @@ public:
     size_t FrameCount();
     size_t MessageCount(const std::string& needle, int level = -1);
     bool WaitForFrames(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool WaitForMessage(const std::string& needle, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    void ClearMessages();
 
     CallLog calls;                      // "SendFrameCallback 0", "VideoStopped 0", "DebugInfo <level> <text>"
     std::atomic<FrameAnswer> answer{FrameAnswer::Accept};
     std::atomic<int> videoStopped{0};
-    std::atomic<bool> keepFrameData{true};
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<ReceivedFrame> m_frames;
-    size_t m_frameCount = 0;
     std::vector<ReceivedMessage> m_messages;
 };
 

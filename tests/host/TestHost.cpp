@@ -77,12 +77,11 @@ int TestCaptureUser::SendFrameCallback(uint32_t channel, IFrameBuffer* alternate
         received.width = buffer->GetWidth();
         received.height = buffer->GetHeight();
         received.resolution = buffer->GetResolution();
-        if (keepFrameData.load()) received.data = buffer->Bytes();
+        received.data = buffer->Bytes();
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_frames.push_back(std::move(received));
-        ++m_frameCount;
     }
     m_cv.notify_all();
     return 1;
@@ -98,11 +97,8 @@ void TestCaptureUser::DebugInfo(CDebugInfoIf* message) {
     m.level = message->GetLevel();
     m.text = message->GetText() ? message->GetText() : "";
     calls.Add("DebugInfo " + std::to_string(m.level) + " " + m.text);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.push_back(std::move(m));
-    }
-    m_cv.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_messages.push_back(std::move(m));
 }
 
 std::vector<ReceivedFrame> TestCaptureUser::Frames() {
@@ -117,7 +113,7 @@ std::vector<ReceivedMessage> TestCaptureUser::Messages() {
 
 size_t TestCaptureUser::FrameCount() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frameCount;
+    return m_frames.size();
 }
 
 size_t TestCaptureUser::MessageCount(const std::string& needle, int level) {
@@ -129,20 +125,7 @@ size_t TestCaptureUser::MessageCount(const std::string& needle, int level) {
 
 bool TestCaptureUser::WaitForFrames(size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [&] { return m_frameCount >= count; });
-}
-
-bool TestCaptureUser::WaitForMessage(const std::string& needle, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [&] {
-        return std::any_of(m_messages.begin(), m_messages.end(),
-                           [&](const ReceivedMessage& m) { return m.text.find(needle) != std::string::npos; });
-    });
-}
-
-void TestCaptureUser::ClearMessages() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_messages.clear();
+    return m_cv.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
 }
 
 }  // namespace testhost

@@ -18,7 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using Entries = std::vector<std::string>;
 
-// Records what reaches the camera ("Set <index> <state>"); inputs read from
+// Records what reaches the camera ("Set <index> <state>"); inputs come from
 // a table the test changes.
 class FakeCamera : public kestrel::CIOBase {
 public:
@@ -26,9 +26,7 @@ public:
     ~FakeCamera() override { StopIO(); }
 
     bool SetOutputState(uint32_t index, int32_t state) override {
-        // Decided before the call is logged: the test changes the answer as
-        // soon as it sees the call.
-        const bool ok = !failOutputs.load();
+        const bool ok = !failOutputs.load();  // decided before the test can see the call
         camera.Add("Set " + std::to_string(index) + " " + std::to_string(state));
         if (throwOnIndex.load() == static_cast<int>(index)) throw std::runtime_error("camera exploded");
         return ok;
@@ -39,20 +37,15 @@ public:
             return true;
         }
         if (failInputs.load()) {
-            failedTicks.fetch_add(1);
+            ++failedTicks;
             return false;
         }
-        std::vector<int32_t> states;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            states = m_inputs;
-        }
-        for (uint32_t i = 0; i < count; ++i) UpdateInputState(i, i < states.size() ? states[i] : 0);
-        goodTicks.fetch_add(1);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (uint32_t i = 0; i < count; ++i) UpdateInputState(i, i < m_inputs.size() ? m_inputs[i] : 0);
         return true;
     }
     void OnStartIO() override { camera.Add("Start"); }
-    void OnStopIO() override { stopCalls.fetch_add(1); }
+    void OnStopIO() override { ++stopCalls; }
 
     void SetInputs(std::vector<int32_t> states) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -60,15 +53,16 @@ public:
     }
     bool InputThreadRunning() { return m_inputThread.IsRunning(); }
     bool OutputThreadRunning() { return m_outputThread.IsRunning(); }
+    // Items are handled in order: once this request reached the camera for the
+    // `count`th time, everything queued before it has been handled.
+    void Drain(uint32_t index, int32_t state, size_t count) {
+        ASSERT_TRUE(RequestOutputState(index, state));
+        ASSERT_TRUE(camera.WaitFor("Set " + std::to_string(index) + " " + std::to_string(state), count));
+    }
 
     testhost::CallLog camera;
-    std::atomic<bool> failInputs{false};
-    std::atomic<bool> failOutputs{false};
-    std::atomic<int> throwOnIndex{-1};
-    std::atomic<int> blockUntilCancels{0};
-    std::atomic<int> stopCalls{0};
-    std::atomic<int> failedTicks{0};
-    std::atomic<int> goodTicks{0};
+    std::atomic<bool> failInputs{false}, failOutputs{false};
+    std::atomic<int> throwOnIndex{-1}, blockUntilCancels{0}, stopCalls{0}, failedTicks{0};
 
 private:
     std::mutex m_mutex;
@@ -80,72 +74,40 @@ const char* const kInputFailure =
 const char* const kOutputFailure =
     "1 kestrel::CIOBase::SetOutputStateWrapper: Unable to change output state for device 127.0.0.1:80 (output index 0)";
 
-// The output thread handles items in order: once the marker request has
-// reached the camera, everything queued before it has been handled.
-void Drain(FakeCamera& io, uint32_t markerIndex, int32_t markerState, size_t markerCount) {
-    ASSERT_TRUE(io.RequestOutputState(markerIndex, markerState));
-    ASSERT_TRUE(io.camera.WaitFor("Set " + std::to_string(markerIndex) + " " + std::to_string(markerState), markerCount));
-}
-
-TEST(CIOBase, WithoutInputsAndOutputsStartsNoThread) {
-    struct Row {
-        int32_t inputs, outputs;
-    } rows[] = {
-        {0, 0},
-        {-1, -5},  // a broken model file counts as none
-    };
-    for (const Row& row : rows) {
-        iotest::TestDriver driver(row.inputs, row.outputs);
+TEST(CIOBase, WithoutInputsAndOutputsNoThreadStarts) {
+    for (const int32_t count : {0, -5}) {  // a broken model file counts as none
+        iotest::TestDriver driver(count, count);
         FakeCamera io(&driver);
-        EXPECT_EQ(io.GetInputCount(), 0u);
-        EXPECT_EQ(io.GetOutputCount(), 0u);
+        EXPECT_EQ(io.GetInputCount() + io.GetOutputCount(), 0u);
         EXPECT_TRUE(io.StartIO());
-        EXPECT_FALSE(io.InputThreadRunning());
-        EXPECT_FALSE(io.OutputThreadRunning());
+        EXPECT_FALSE(io.InputThreadRunning() || io.OutputThreadRunning());
         EXPECT_TRUE(io.StopIO());
         EXPECT_EQ(io.camera.Entries(), Entries({"Start"}));
         EXPECT_EQ(driver.messages.Entries(), Entries());
     }
 }
 
-TEST(CIOBase, OutputsOnlySwitchEveryOutputOffOnceAndSendOnlyChanges) {
-    iotest::TestDriver driver(0, 2);
-    FakeCamera io(&driver);
-    ASSERT_TRUE(io.StartIO());
-    EXPECT_FALSE(io.InputThreadRunning());
-    ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
-
-    EXPECT_TRUE(io.RequestOutputState(0, 1));   // already off: nothing sent
-    EXPECT_TRUE(io.RequestOutputState(2, 2));   // beyond the count: queued, then ignored
-    EXPECT_TRUE(io.RequestOutputState(0, 2));
-    Drain(io, 0, 1, 2);
-
-    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Set 1 1", "Set 0 2", "Set 0 1"}));
-    EXPECT_TRUE(io.StopIO());
-    EXPECT_EQ(driver.messages.Entries(), Entries());
-}
-
-TEST(CIOBase, RequestBeforeFirstStartRunsAheadOfTheStartUpOffs) {
+// Every output is switched off at the start; a request ahead of the first
+// start goes first; only changes reach the camera; after StopIO requests are
+// refused until the next start, which switches off again.
+TEST(CIOBase, OutputRequestsAroundStartAndStop) {
     iotest::TestDriver driver(0, 2);
     FakeCamera io(&driver);
     EXPECT_TRUE(io.RequestOutputState(1, 2));
     ASSERT_TRUE(io.StartIO());
+    EXPECT_FALSE(io.InputThreadRunning());
     ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
-    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 1 2", "Set 0 1", "Set 1 1"}));
-}
-
-TEST(CIOBase, RequestAfterStopIsRefusedUntilTheNextStart) {
-    iotest::TestDriver driver(0, 1);
-    FakeCamera io(&driver);
-    ASSERT_TRUE(io.StartIO());
-    ASSERT_TRUE(io.camera.WaitFor("Set 0 1"));
+    EXPECT_TRUE(io.RequestOutputState(0, 1));  // already off: nothing sent
+    EXPECT_TRUE(io.RequestOutputState(2, 2));  // beyond the count: queued, then ignored
+    EXPECT_TRUE(io.RequestOutputState(0, 2));
+    io.Drain(0, 1, 2);
     ASSERT_TRUE(io.StopIO());
     EXPECT_FALSE(io.RequestOutputState(0, 2));
-
-    // A new run starts from reset states and switches the output off again.
     ASSERT_TRUE(io.StartIO());
-    Drain(io, 0, 2, 1);
-    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Start", "Set 0 1", "Set 0 2"}));
+    io.Drain(0, 2, 2);
+    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 1 2", "Set 0 1", "Set 1 1", "Set 0 2", "Set 0 1", "Start",
+                                            "Set 0 1", "Set 1 1", "Set 0 2"}));
+    EXPECT_EQ(driver.messages.Entries(), Entries());
 }
 
 TEST(CIOBase, StartingTwiceReportsBothThreads) {
@@ -163,23 +125,20 @@ TEST(CIOBase, FailingCameraResetsOnEveryTickAndLogsOncePerRun) {
     testhost::TestIOUser user;
     FakeCamera io(&driver);
     ASSERT_TRUE(io.SetIOUser(&user));
+    EXPECT_FALSE(io.SetIOUser(nullptr)) << "the previous user stays";
     io.SetInputs({2, 1, 0});
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(user.calls.WaitFor("Input 1 1"));
-
     io.failInputs = true;
     ASSERT_TRUE(user.calls.WaitFor("Reset", 3));
     io.failInputs = false;
-    ASSERT_TRUE(user.calls.WaitFor("Input 1 1", 2));
-    // The reset itself is not reported input by input, and an input that
-    // stays undetermined is never reported.
+    ASSERT_TRUE(user.calls.WaitFor("Input 1 1", 2));  // recovery reported again
+    // The reset is not reported input by input; an undetermined input never is.
     EXPECT_EQ(user.calls.Count("Input 0 2"), 2u);
     EXPECT_EQ(user.calls.Count("Input 2"), 0u);
     for (const std::string& call : user.calls.Entries()) EXPECT_NE(call.substr(call.size() - 2), " 0") << call;
     EXPECT_EQ(driver.messages.Count(kInputFailure), 1u);
-
-    // A new run of failures after a success is logged again.
-    io.failInputs = true;
+    io.failInputs = true;  // a new run of failures is logged again
     ASSERT_TRUE(driver.messages.WaitFor(kInputFailure, 2));
     ASSERT_TRUE(io.StopIO());
     EXPECT_EQ(user.resets.load(), io.failedTicks.load());
@@ -194,14 +153,13 @@ TEST(CIOBase, FailedOutputChangeResetsAndIsRetriedThroughTheReset) {
     io.failOutputs = true;
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(user.calls.WaitFor("Reset"));
-    Drain(io, 0, 2, 1);               // fails again: reset, no second message
+    io.Drain(0, 2, 1);  // fails again: reset, no second message
     ASSERT_TRUE(user.calls.WaitFor("Reset", 2));
     EXPECT_EQ(driver.messages.Entries(), Entries({kOutputFailure}));
-
     io.failOutputs = false;
-    Drain(io, 0, 2, 2);               // the reset made 2 a change again
+    io.Drain(0, 2, 2);  // the reset made 2 a change again
     io.failOutputs = true;
-    Drain(io, 0, 1, 2);
+    io.Drain(0, 1, 2);
     ASSERT_TRUE(driver.messages.WaitFor(kOutputFailure, 2));
     ASSERT_TRUE(io.StopIO());
     EXPECT_EQ(driver.messages.Entries(), Entries({kOutputFailure, kOutputFailure}));
@@ -212,24 +170,11 @@ TEST(CIOBase, ExceptionFromAnItemDoesNotEndTheOutputThread) {
     FakeCamera io(&driver);
     io.throwOnIndex = 0;
     ASSERT_TRUE(io.StartIO());
-    ASSERT_TRUE(io.camera.WaitFor("Set 1 1"));
-    EXPECT_EQ(io.camera.Entries(), Entries({"Start", "Set 0 1", "Set 1 1"}));
+    EXPECT_TRUE(io.camera.WaitFor("Set 1 1"));
 }
 
-TEST(CIOBase, NullUserIsRefusedAndThePreviousOneKept) {
-    iotest::TestDriver driver(1, 0);
-    testhost::TestIOUser first;
-    FakeCamera io(&driver);
-    ASSERT_TRUE(io.SetIOUser(&first));
-    EXPECT_FALSE(io.SetIOUser(nullptr));
-    io.SetInputs({2});
-    ASSERT_TRUE(io.StartIO());
-    EXPECT_TRUE(first.calls.WaitFor("Input 0 2"));
-}
-
+// The camera request ignores the first cancel, as one starting just after it would.
 TEST(CIOBase, StopCancelsAgainWhenTheFirstCancelIsMissed) {
-    // The camera request ignores the first cancel, as one that starts just
-    // after it would.
     iotest::TestDriver driver(1, 0);
     FakeCamera io(&driver);
     io.blockUntilCancels = 2;

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,18 +20,13 @@ using Entries = std::vector<std::string>;
 const char* const kInquiry = "/command/inquiry.cgi?inq=sensor";
 
 // Polls faster than the product's 1500 ms so that the tests stay quick.
-class SonyIO : public kestrel::CSonyDigitalIO {
-public:
+struct SonyIO : kestrel::CSonyDigitalIO {
     explicit SonyIO(kestrel::IDriver* driver) : CSonyDigitalIO(driver) { m_inputThread.SetPeriod(30); }
 };
 
 // A camera that wants the driver's credentials (those of TestDriver).
-class Camera {
-public:
-    explicit Camera(unsigned sensors = 2, unsigned outputs = 2) : cam(Config(sensors, outputs)) {
-        EXPECT_TRUE(cam.Start());
-    }
-    static camsim::CameraConfig Config(unsigned sensors, unsigned outputs) {
+struct Camera {
+    explicit Camera(unsigned sensors = 2, unsigned outputs = 2) : cam([&] {
         camsim::CameraConfig config;
         config.auth = camsim::AuthMode::Basic;
         config.user = "admin";
@@ -40,24 +34,11 @@ public:
         config.sensorCount = sensors;
         config.alarmOutputCount = outputs;
         return config;
+    }()) {
+        EXPECT_TRUE(cam.Start());
     }
-    uint16_t Port() const { return cam.Port(); }
-    bool WaitFor(const std::string& pattern, uint64_t from = 0) {
-        return cam.WaitForRequest(pattern, 10000, from).has_value();
-    }
-    bool WaitForCount(const std::string& pattern, size_t count) {
-        for (int i = 0; i < 2000; ++i) {
-            if (Count(pattern) >= count) return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
-    }
-    size_t Count(const std::string& pattern) const {
-        size_t n = 0;
-        for (const std::string& target : cam.RequestTargets()) n += target.find(pattern) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    // The requests whose target contains one of `patterns`, in arrival order.
+    bool WaitFor(const std::string& pattern, uint64_t from = 0) { return cam.WaitForRequest(pattern, 10000, from).has_value(); }
+    // The targets containing one of `patterns`, in arrival order.
     Entries Targets(std::initializer_list<const char*> patterns) const {
         Entries out;
         for (const std::string& target : cam.RequestTargets()) {
@@ -70,14 +51,6 @@ public:
         }
         return out;
     }
-    std::string Triggers() const {
-        std::string out;
-        for (const camsim::AlarmTrigger& t : cam.AlarmTriggers()) {
-            out += std::to_string(t.output) + (t.on ? "on " : "off ");
-        }
-        return out;
-    }
-
     camsim::CCamera cam;
 };
 
@@ -85,15 +58,14 @@ std::string Sensor(int n) { return "/command/system.cgi?Sensor" + std::to_string
 std::string Alarm(int n) {
     return "/command/alarmout.cgi?AlarmOut" + std::to_string(n) + "Func=off&Ao" + std::to_string(n) + "ManualFunc=on";
 }
-// The trigger path is handed over without a leading slash; the request line
-// on the wire carries one.
+// Handed over without a leading slash; the request line carries one.
 std::string Trigger(int n, const char* word) { return "/command/main.cgi?trigger=alarmout" + std::to_string(n) + word; }
 
 TEST(CSonyDigitalIO, SetUpRequestsInOrder) {
     struct Row {
         int32_t inputs, outputs;
-        Entries inputSide;    // sensor set-up and the first inquiry
-        Entries outputSide;   // alarm output set-up and the start-up offs
+        Entries inputSide;   // sensor set-up and the first inquiry
+        Entries outputSide;  // alarm output set-up and the start-up offs
     } rows[] = {
         {2, 0, {Sensor(1), Sensor(2), kInquiry}, {}},
         {0, 2, {}, {Alarm(1), Alarm(2), Trigger(1, "off"), Trigger(2, "off")}},
@@ -103,7 +75,7 @@ TEST(CSonyDigitalIO, SetUpRequestsInOrder) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.inputs) + " inputs, " + std::to_string(row.outputs) + " outputs");
         Camera camera;
-        iotest::TestDriver driver(row.inputs, row.outputs, camera.Port());
+        iotest::TestDriver driver(row.inputs, row.outputs, camera.cam.Port());
         SonyIO io(&driver);
         ASSERT_TRUE(io.StartIO());
         if (row.inputs > 0) {
@@ -112,11 +84,10 @@ TEST(CSonyDigitalIO, SetUpRequestsInOrder) {
         if (row.outputs > 0) {
             ASSERT_TRUE(camera.WaitFor("alarmout2off"));
         }
-        if (row.inputs == 0 && row.outputs == 0) std::this_thread::sleep_for(200ms);
+        if (row.inputs + row.outputs == 0) std::this_thread::sleep_for(200ms);
         ASSERT_TRUE(io.StopIO());
-
         Entries inputSide = camera.Targets({"Sensor", "inquiry"});
-        if (!inputSide.empty()) inputSide.resize(row.inputSide.size());   // later ticks inquire again
+        if (!inputSide.empty()) inputSide.resize(row.inputSide.size());  // later ticks inquire again
         EXPECT_EQ(inputSide, row.inputSide);
         EXPECT_EQ(camera.Targets({"alarmout"}), row.outputSide);
         EXPECT_EQ(camera.cam.RequestTargets().size(), camera.Targets({"Sensor", "inquiry", "alarmout"}).size());
@@ -124,36 +95,26 @@ TEST(CSonyDigitalIO, SetUpRequestsInOrder) {
             // Answered after Basic authentication, or cut short by the stop.
             EXPECT_TRUE(r.status == 0 || (r.status == 200 && r.authorized)) << r.target << " " << r.status;
         }
-
-        const std::map<unsigned, std::string> modes = camera.cam.Settings().sensorModes;
-        EXPECT_EQ(modes.size(), static_cast<size_t>(row.inputs));
-        for (const auto& output : camera.cam.AlarmOutputs()) {
-            EXPECT_EQ(output.func, row.outputs > 0 ? "off" : "");
-            EXPECT_EQ(output.manualFunc, row.outputs > 0 ? "on" : "");
-        }
         EXPECT_EQ(driver.messages.Entries(), Entries());
     }
 }
 
 TEST(CSonyDigitalIO, EveryInputChangeIsReportedOnce) {
     Camera camera;
-    iotest::TestDriver driver(2, 0, camera.Port());
+    iotest::TestDriver driver(2, 0, camera.cam.Port());
     testhost::TestIOUser user;
     SonyIO io(&driver);
     ASSERT_TRUE(io.SetIOUser(&user));
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(user.calls.WaitFor("Input 1 1"));
-
     camera.cam.SetSensor(1, true);
     ASSERT_TRUE(user.calls.WaitFor("Input 0 2"));
     camera.cam.SetSensor(2, true);
     ASSERT_TRUE(user.calls.WaitFor("Input 1 2"));
     camera.cam.SetSensor(1, false);
     ASSERT_TRUE(user.calls.WaitFor("Input 0 1", 2));
-    // Some more ticks with the same answer report nothing.
-    const size_t inquiries = camera.Count(kInquiry);
-    ASSERT_TRUE(camera.WaitFor(kInquiry, camera.cam.RequestTargets().size() + 2));
-    ASSERT_GT(camera.Count(kInquiry), inquiries);
+    // Two more inquiries with the same answer report nothing.
+    ASSERT_TRUE(camera.WaitFor(kInquiry, camera.cam.RequestTargets().size() + 1));
     ASSERT_TRUE(io.StopIO());
     EXPECT_EQ(user.calls.Entries(), Entries({"Input 0 1", "Input 1 1", "Input 0 2", "Input 1 2", "Input 0 1"}));
     EXPECT_EQ(driver.messages.Entries(), Entries());
@@ -161,35 +122,36 @@ TEST(CSonyDigitalIO, EveryInputChangeIsReportedOnce) {
 
 TEST(CSonyDigitalIO, OutputTriggersInOrder) {
     Camera camera;
-    iotest::TestDriver driver(0, 2, camera.Port());
+    iotest::TestDriver driver(0, 2, camera.cam.Port());
     SonyIO io(&driver);
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(camera.WaitFor("alarmout2off"));
-
     EXPECT_TRUE(io.RequestOutputState(1, 2));
     EXPECT_TRUE(io.RequestOutputState(0, 2));
     EXPECT_TRUE(io.RequestOutputState(1, 1));
-    EXPECT_TRUE(io.RequestOutputState(1, 1));   // no change: nothing sent
-    EXPECT_TRUE(io.RequestOutputState(0, 0));   // stored, but there is no word for it
-    EXPECT_TRUE(io.RequestOutputState(0, 2));   // so "on" goes out again
-    ASSERT_TRUE(camera.WaitForCount("alarmout1on", 2));
+    EXPECT_TRUE(io.RequestOutputState(1, 1));  // no change: nothing sent
+    EXPECT_TRUE(io.RequestOutputState(0, 0));  // stored, but there is no word for it
+    ASSERT_TRUE(camera.WaitFor("alarmout2off", 4));  // past the start-up off
+    const uint64_t before = camera.cam.RequestTargets().size();
+    EXPECT_TRUE(io.RequestOutputState(0, 2));  // so "on" goes out again
+    ASSERT_TRUE(camera.WaitFor("alarmout1on", before));
     ASSERT_TRUE(io.StopIO());
-    EXPECT_EQ(camera.Targets({"trigger"}),
-              Entries({Trigger(1, "off"), Trigger(2, "off"), Trigger(2, "on"), Trigger(1, "on"), Trigger(2, "off"),
-                       Trigger(1, "on")}));
-    EXPECT_EQ(camera.Triggers(), "1off 2off 2on 1on 2off 1on ");
+    EXPECT_EQ(camera.Targets({"trigger"}), Entries({Trigger(1, "off"), Trigger(2, "off"), Trigger(2, "on"),
+                                                    Trigger(1, "on"), Trigger(2, "off"), Trigger(1, "on")}));
+    std::string triggers;
+    for (const camsim::AlarmTrigger& t : camera.cam.AlarmTriggers()) triggers += std::to_string(t.output) + (t.on ? "on " : "off ");
+    EXPECT_EQ(triggers, "1off 2off 2on 1on 2off 1on ");
 }
 
 TEST(CSonyDigitalIO, RefusedInquiryMakesInputsUndeterminedWithoutAFailure) {
     Camera camera;
     camera.cam.SetSensor(1, true);
-    iotest::TestDriver driver(2, 0, camera.Port());
+    iotest::TestDriver driver(2, 0, camera.cam.Port());
     testhost::TestIOUser user;
     SonyIO io(&driver);
     ASSERT_TRUE(io.SetIOUser(&user));
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(user.calls.WaitFor("Input 1 1"));
-
     camera.cam.AddHttpFault({.pattern = "inquiry.cgi", .action = camsim::HttpFaultAction::Status, .status = 401});
     ASSERT_TRUE(user.calls.WaitFor("Input 1 0"));
     ASSERT_TRUE(io.StopIO());
@@ -198,20 +160,16 @@ TEST(CSonyDigitalIO, RefusedInquiryMakesInputsUndeterminedWithoutAFailure) {
     EXPECT_EQ(driver.messages.Entries(), Entries());
 }
 
-TEST(CSonyDigitalIO, FailedSensorSetUpRunsAgainAtTheNextTick) {
+TEST(CSonyDigitalIO, FailedSensorSetUpRunsAgainAtTheNextTickOnly) {
     Camera camera;
     camera.cam.AddHttpFault(
         {.pattern = "Sensor1Mode", .action = camsim::HttpFaultAction::Status, .status = 500, .remaining = 1});
-    iotest::TestDriver driver(2, 0, camera.Port());
+    iotest::TestDriver driver(2, 0, camera.cam.Port());
     SonyIO io(&driver);
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(camera.WaitFor(kInquiry));
-    const uint64_t next = camera.cam.RequestTargets().size();
-    ASSERT_TRUE(camera.WaitFor(kInquiry, next));
-    ASSERT_TRUE(camera.WaitFor(kInquiry, next + 4));
+    ASSERT_TRUE(camera.WaitFor(kInquiry, camera.cam.RequestTargets().size() + 4));
     ASSERT_TRUE(io.StopIO());
-
-    // Both sensors are set up again at the next tick; after a good pass, never again.
     const Entries seen = camera.Targets({"Sensor", "inquiry"});
     ASSERT_GE(seen.size(), 8u);
     EXPECT_EQ(Entries(seen.begin(), seen.begin() + 8),
@@ -219,11 +177,7 @@ TEST(CSonyDigitalIO, FailedSensorSetUpRunsAgainAtTheNextTick) {
 }
 
 TEST(CSonyDigitalIO, UnreachableCameraIsReportedOnce) {
-    uint16_t port = 0;
-    {
-        Camera gone;
-        port = gone.Port();
-    }
+    uint16_t port = Camera().cam.Port();  // gone again
     iotest::TestDriver driver(1, 0, port);
     testhost::TestIOUser user;
     SonyIO io(&driver);
@@ -231,16 +185,15 @@ TEST(CSonyDigitalIO, UnreachableCameraIsReportedOnce) {
     ASSERT_TRUE(io.StartIO());
     ASSERT_TRUE(user.calls.WaitFor("Reset", 3));
     ASSERT_TRUE(io.StopIO());
-    EXPECT_EQ(driver.messages.Entries(),
-              Entries({"1 kestrel::CIOBase::GetInputStatesWrapper: GetInputStates() method failed! Device 127.0.0.1:" +
-                       std::to_string(port)}));
+    EXPECT_EQ(driver.messages.Entries(), Entries({"1 kestrel::CIOBase::GetInputStatesWrapper: GetInputStates() method "
+                                                  "failed! Device 127.0.0.1:" + std::to_string(port)}));
 }
 
 TEST(CSonyDigitalIO, StopEndsAHangingRequest) {
     struct Row {
         const char* hang;
         int32_t inputs, outputs;
-        const char* neverSent;   // what a cut-short pass must not ask for
+        const char* neverSent;  // what a cut-short pass must not ask for
     } rows[] = {
         {"inquiry.cgi", 1, 1, nullptr},
         {"trigger=alarmout1off", 1, 1, nullptr},
@@ -251,22 +204,19 @@ TEST(CSonyDigitalIO, StopEndsAHangingRequest) {
         SCOPED_TRACE(row.hang);
         Camera camera(3, 3);
         camera.cam.AddHttpFault({.pattern = row.hang, .action = camsim::HttpFaultAction::Hang});
-        iotest::TestDriver driver(row.inputs, row.outputs, camera.Port());
+        iotest::TestDriver driver(row.inputs, row.outputs, camera.cam.Port());
         SonyIO io(&driver);
         ASSERT_TRUE(io.StartIO());
         ASSERT_TRUE(camera.WaitFor(row.hang));
-        std::this_thread::sleep_for(50ms);   // well inside the hang
-
+        std::this_thread::sleep_for(50ms);  // well inside the hang
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(io.StopIO());
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        std::printf("StopIO with a request hanging at \"%s\": %lld ms\n", row.hang,
-                    static_cast<long long>(took.count()));
+        std::printf("StopIO with a request hanging at \"%s\": %lld ms\n", row.hang, static_cast<long long>(took.count()));
         EXPECT_LT(took, 3s);
-        EXPECT_EQ(driver.messages.Count("was not stopped"), 0u);
-        EXPECT_EQ(driver.messages.Count("Stop "), 0u);
+        EXPECT_EQ(driver.messages.Entries(), Entries()) << "no late thread, no camera failure";
         if (row.neverSent != nullptr) {
-            EXPECT_EQ(camera.Count(row.neverSent), 0u);
+            EXPECT_EQ(camera.Targets({row.neverSent}), Entries());
         }
         EXPECT_FALSE(io.RequestOutputState(0, 2));
     }

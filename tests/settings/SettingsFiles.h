@@ -1,14 +1,11 @@
 #pragma once
-// Helpers that write settings files into a private temporary directory.
+// Settings files written by the tests into a private temporary directory.
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace settings_test {
 
@@ -16,9 +13,7 @@ class TempDirectory {
 public:
     TempDirectory() {
         std::string name = (std::filesystem::temp_directory_path() / "halyard-settings-XXXXXX").string();
-        if (::mkdtemp(name.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
+        if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_path = name + "/";
     }
     ~TempDirectory() {
@@ -28,55 +23,23 @@ public:
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
 
-    // Ends in "/".
-    const std::string& Path() const { return m_path; }
-
+    const std::string& Path() const { return m_path; }  // ends in "/"
     void Write(const std::string& name, const std::string& content) const {
-        std::ofstream out(m_path + name, std::ios::binary | std::ios::trunc);
-        out << content;
+        std::ofstream(m_path + name, std::ios::binary | std::ios::trunc) << content;
     }
 
 private:
     std::string m_path;
 };
 
-// One key of a model file: a path below the root of at most two steps and
-// its value attribute (none: the element has no value attribute).
-struct Key {
-    std::string path;
-    std::optional<std::string> value;
-};
+// A model file around `inner`.
+inline std::string Model(const std::string& inner, const std::string& root = "sony") {
+    return "<?xml version=\"1.0\"?>\n<" + root + ">" + inner + "</" + root + ">\n";
+}
 
-// Builds a model file; keys sharing their first step share one element.
-inline std::string ModelXml(const std::vector<Key>& keys, const std::string& root = "sony") {
-    std::vector<std::pair<std::string, std::string>> groups;  // first step, inner XML
-    std::string top;
-    auto element = [](const std::string& name, const std::optional<std::string>& value) {
-        return value ? "<" + name + " value=\"" + *value + "\"/>" : "<" + name + "/>";
-    };
-    for (const Key& key : keys) {
-        const size_t slash = key.path.find('/');
-        if (slash == std::string::npos) {
-            top += "  " + element(key.path, key.value) + "\n";
-            continue;
-        }
-        const std::string group = key.path.substr(0, slash);
-        const std::string inner = "    " + element(key.path.substr(slash + 1), key.value) + "\n";
-        auto it = groups.begin();
-        while (it != groups.end() && it->first != group) {
-            ++it;
-        }
-        if (it == groups.end()) {
-            groups.emplace_back(group, inner);
-        } else {
-            it->second += inner;
-        }
-    }
-    std::string xml = "<?xml version=\"1.0\"?>\n<" + root + ">\n" + top;
-    for (const auto& [group, inner] : groups) {
-        xml += "  <" + group + ">\n" + inner + "  </" + group + ">\n";
-    }
-    return xml + "</" + root + ">\n";
+// The three keys of one picture size, e.g. cif, cifx and cify.
+inline std::string Size(const std::string& name, const std::string& width, const std::string& height) {
+    return "<" + name + " value='true'/><" + name + "x value='" + width + "'/><" + name + "y value='" + height + "'/>";
 }
 
 }  // namespace settings_test
