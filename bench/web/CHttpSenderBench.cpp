@@ -39,9 +39,9 @@ void BM_RequestOnKeptConnectionHttplib(benchmark::State& state)
     auto http = std::make_unique<httplib::Server>();
     http->set_tcp_nodelay(true);
     http->set_keep_alive_max_count(1 << 30);
+    http->Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
     HttplibServer server(std::move(http));
-    server.Get().Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
-    CHttpSender sender(Device(server.Port()));
+    CHttpSender sender(Device(server.port));
     std::vector<uint8_t> body;
     for (auto _ : state) {
         if (!sender.Send(HttpRequest("GET", "/ok")) || sender.ReadResponse(body) != 2) {

@@ -26,7 +26,7 @@
 #include "driver/VideoChannelParams.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/channels/JpegWalk.h"
-#include "tests/channels/FakeDriver.h"
+#include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"
 
