@@ -33,6 +33,7 @@
 #include "bench/driver/BenchHost.h"
 #include "bench/driver/SimProcess.h"
 #include "driver/CSonyIPCapture.h"
+#include "transport/CUDPSocket.h"
 
 using halyardbench::BenchHost;
 using halyardbench::SimProcess;
@@ -140,7 +141,8 @@ struct PlainReceiver {
     std::atomic<uint64_t> datagrams{0};
     std::thread thread;
 
-    bool Open() {
+    // raise: lift the thread as the driver lifts its receive threads.
+    bool Open(bool raise) {
         fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -149,8 +151,9 @@ struct PlainReceiver {
         socklen_t len = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
-        thread = std::thread([this] {
+        thread = std::thread([this, raise] {
             pthread_setname_np(pthread_self(), "plain");  // told apart in profiles
+            if (raise) kestrel::CUDPSocket::RaiseCurrentThreadPriority();
             std::vector<uint8_t> buffer(65536);
             for (;;) {
                 sockaddr_in from{};
@@ -205,40 +208,49 @@ Window Measure(double seconds, Frames frames) {
 }
 
 // 16 cameras x 30 pictures/s x ~40 KB through the driver, and at the same
-// time 16 more cameras with the same traffic into plain recvfrom threads, so
-// that whatever else the machine does weighs on both alike. Driver CPU is
-// the whole process's minus the plain threads'.
+// time the same traffic from 16 more cameras into plain recvfrom threads at
+// the driver's receive priority, and from 16 more into plain threads at
+// normal priority, so that whatever else the machine does weighs on all
+// alike. Driver CPU is the whole process's minus the plain threads'.
+struct PlainGroup {
+    std::vector<std::unique_ptr<PlainReceiver>> receivers;
+    int64_t cpuNs = 0;
+    uint64_t packets = 0;
+    std::vector<double> ratios;  // driver per packet / this group per packet, by window
+
+    void Totals(uint64_t& datagrams, int64_t& cpu) {
+        datagrams = 0;
+        cpu = 0;
+        for (auto& r : receivers) {
+            datagrams += r->datagrams.load();
+            cpu += r->CpuNs();
+        }
+    }
+};
+
 void BM_Throughput16(benchmark::State& state) {
     const unsigned cameras = static_cast<unsigned>(state.range(0));
     SimProcess::FarmOptions farm;
-    farm.cameras = 2 * cameras;
-    int64_t plainCpuNs = 0;
+    farm.cameras = 3 * cameras;
+    PlainGroup groups[2];  // 0: raised like the driver's receive threads, 1: normal
     int64_t driverCpuNs = 0;
     int64_t wallNs = 0;
-    uint64_t plainPackets = 0;
     uint64_t driverPackets = 0;
     uint64_t pictures = 0;
     std::vector<double> delaysUs;
-    std::vector<double> ratios;
     uint64_t gaps = 0;
     uint64_t bytes = 0;
     for (auto _ : state) {
         const std::vector<uint16_t> ports = g_sim.StartFarm(farm);
         if (ports.size() != farm.cameras) return state.SkipWithError("simulator did not start");
-        std::vector<std::unique_ptr<PlainReceiver>> receivers;
-        for (unsigned i = 0; i < cameras; ++i) {
-            receivers.push_back(std::make_unique<PlainReceiver>());
-            if (!receivers.back()->Open() || !g_sim.StreamTo(cameras + i, receivers.back()->port))
-                return state.SkipWithError("plain receiver set-up failed");
-        }
-        auto plainTotals = [&](uint64_t& datagrams, int64_t& cpu) {
-            datagrams = 0;
-            cpu = 0;
-            for (auto& r : receivers) {
-                datagrams += r->datagrams.load();
-                cpu += r->CpuNs();
+        for (unsigned g = 0; g < 2; ++g) {
+            for (unsigned i = 0; i < cameras; ++i) {
+                auto r = std::make_unique<PlainReceiver>();
+                if (!r->Open(g == 0) || !g_sim.StreamTo((g + 1) * cameras + i, r->port))
+                    return state.SkipWithError("plain receiver set-up failed");
+                groups[g].receivers.push_back(std::move(r));
             }
-        };
+        }
         {
             Rig rig;
             if (!rig.Open(std::vector<uint16_t>(ports.begin(), ports.begin() + cameras)) || !rig.StartAll())
@@ -256,37 +268,39 @@ void BM_Throughput16(benchmark::State& state) {
             // Several windows: how often a thread sleeps and is woken sets
             // most of the CPU a packet costs, and that varies from window to
             // window with whatever else the machine does.
-            const SimProcess::Totals s0 = g_sim.GetTotals();
             const uint64_t f0 = rig.Frames();
             const int64_t w0 = NowNs();
-            uint64_t dPrev = 0;
-            int64_t pPrev = 0;
-            plainTotals(dPrev, pPrev);
+            uint64_t dPrev[2] = {};
+            int64_t pPrev[2] = {};
+            for (unsigned g = 0; g < 2; ++g) groups[g].Totals(dPrev[g], pPrev[g]);
             int64_t cPrev = ProcessCpuNs();
-            uint64_t sPrev = s0.packets;
+            uint64_t sPrev = g_sim.GetTotals().packets;
             for (int w = 0; w < g_windows; ++w) {
                 SleepSeconds(g_windowSeconds);
                 const int64_t c = ProcessCpuNs();
-                uint64_t d = 0;
-                int64_t p = 0;
-                plainTotals(d, p);
+                uint64_t d[2] = {};
+                int64_t p[2] = {};
+                for (unsigned g = 0; g < 2; ++g) groups[g].Totals(d[g], p[g]);
                 const uint64_t sent = g_sim.GetTotals().packets;
-                const int64_t plainCpu = p - pPrev;
-                const int64_t driverCpu = (c - cPrev) - plainCpu;
-                const uint64_t plainCount = d - dPrev;
-                // Both halves are sent the same; the plain half counts as it arrived.
-                const uint64_t driverCount = (sent - sPrev) - plainCount;
-                if (plainCount > 0 && driverCount > 0 && plainCpu > 0) {
-                    ratios.push_back((static_cast<double>(driverCpu) / static_cast<double>(driverCount)) /
-                                     (static_cast<double>(plainCpu) / static_cast<double>(plainCount)));
+                const int64_t plainCpu[2] = {p[0] - pPrev[0], p[1] - pPrev[1]};
+                const uint64_t plainCount[2] = {d[0] - dPrev[0], d[1] - dPrev[1]};
+                const int64_t driverCpu = (c - cPrev) - plainCpu[0] - plainCpu[1];
+                // All groups are sent the same; the plain ones count as they arrived.
+                const uint64_t driverCount = (sent - sPrev) - plainCount[0] - plainCount[1];
+                for (unsigned g = 0; g < 2; ++g) {
+                    if (plainCount[g] > 0 && driverCount > 0 && plainCpu[g] > 0) {
+                        groups[g].ratios.push_back(
+                            (static_cast<double>(driverCpu) / static_cast<double>(driverCount)) /
+                            (static_cast<double>(plainCpu[g]) / static_cast<double>(plainCount[g])));
+                    }
+                    groups[g].cpuNs += plainCpu[g];
+                    groups[g].packets += plainCount[g];
+                    pPrev[g] = p[g];
+                    dPrev[g] = d[g];
                 }
-                plainCpuNs += plainCpu;
                 driverCpuNs += driverCpu;
-                plainPackets += plainCount;
                 driverPackets += driverCount;
                 cPrev = c;
-                pPrev = p;
-                dPrev = d;
                 sPrev = sent;
             }
             wallNs = NowNs() - w0;
@@ -304,20 +318,22 @@ void BM_Throughput16(benchmark::State& state) {
             }
             bytes -= bytes0;
         }
-        receivers.clear();
+        for (auto& g : groups) g.receivers.clear();
         g_sim.StopFarm();
         state.SetIterationTime(static_cast<double>(wallNs) / 1e9);
     }
-    const double plainPerPacket = static_cast<double>(plainCpuNs) / 1000.0 / static_cast<double>(plainPackets);
     const double driverPerPacket = static_cast<double>(driverCpuNs) / 1000.0 / static_cast<double>(driverPackets);
     const double seconds = static_cast<double>(wallNs) / 1e9;
-    state.counters["plain_cpu_us_per_packet"] = plainPerPacket;
-    state.counters["plain_packets_per_s"] = static_cast<double>(plainPackets) / seconds;
+    const char* names[2] = {"plain_same_priority", "plain_normal_priority"};
+    for (unsigned g = 0; g < 2; ++g) {
+        const std::string n = names[g];
+        state.counters[n + "_cpu_us_per_packet"] =
+            static_cast<double>(groups[g].cpuNs) / 1000.0 / static_cast<double>(groups[g].packets);
+        state.counters[n + "_ratio_p50"] = Percentile(groups[g].ratios, 0.5);
+        state.counters[n + "_ratio_min"] = Percentile(groups[g].ratios, 0.0);
+        state.counters[n + "_ratio_max"] = Percentile(groups[g].ratios, 1.0);
+    }
     state.counters["driver_cpu_us_per_packet"] = driverPerPacket;
-    state.counters["driver_cpu_ratio"] = driverPerPacket / plainPerPacket;
-    state.counters["driver_cpu_ratio_window_p50"] = Percentile(ratios, 0.5);
-    state.counters["driver_cpu_ratio_window_min"] = Percentile(ratios, 0.0);
-    state.counters["driver_cpu_ratio_window_max"] = Percentile(ratios, 1.0);
     state.counters["driver_packets_per_s"] = static_cast<double>(driverPackets) / seconds;
     state.counters["driver_pictures_per_s"] = static_cast<double>(pictures) / seconds;
     state.counters["driver_cpu_us_per_picture"] =
