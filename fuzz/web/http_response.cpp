@@ -10,10 +10,14 @@
 //                2 read with ReadData instead of ReadResponse,
 //                3 Cancel between the requests
 //   control[0]:  bits 0-1 chunking (0 whole, 1 1..16 bytes, 2 1..256 bytes,
-//                3 as 2 with 1 ms before each piece), bit 2 keep the
+//                3 as 2 with 0.2 ms before each piece), bit 2 keep the
 //                connection for another request, bit 3 cut after
 //                control[2] x 4 bytes, bit 4 reset, bits 5 and 6 both: hang
 //   control[1]:  chunk size; control[2]: cut-off point
+//
+// The peer and its thread live as long as the process; each input is one
+// play. Waits are kept short (pauses of 0.2 ms, a request time limit of
+// 5 ms), since a hang or a short body costs an input the whole limit.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +33,8 @@
 namespace {
 
 constexpr size_t kMaxReplies = 4;
+constexpr unsigned kPauseUs = 200;
+constexpr uint32_t kRequestTimeLimitMs = 5;
 constexpr std::string_view kSeparator = "\n%%\n";
 
 std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
@@ -47,7 +53,7 @@ std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
         case 2: r.chunk = chunk + 1u; break;
         case 3:
             r.chunk = chunk + 1u;
-            r.delayMs = 1;
+            r.delayUs = kPauseUs;
             // At most 8 pauses a reply.
             r.chunk = std::max(r.chunk, r.bytes.size() / 8 + 1);
             break;
@@ -139,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         kestrel::DEVICE_INFO device;
         device.address = "127.0.0.1";
         device.port = peer.Port();
-        device.requestTimeLimitMs = 50;
+        device.requestTimeLimitMs = kRequestTimeLimitMs;
         if (options & 1) {
             device.userName = "user";
             device.password = "secret";
