@@ -138,11 +138,12 @@ struct Model {
 };
 
 // Whether `picture` is the payloads of packets first..k joined, k being a
-// marker packet and the numbers between them consecutive.
+// marker packet and the numbers between them consecutive (in 16 bits: 0
+// follows 65535).
 bool IsRunOfPayloads(const std::vector<uint8_t>& picture, const std::vector<Fed>& fed, size_t first) {
     size_t at = 0;
     for (size_t k = first; k < fed.size(); ++k) {
-        if (k > first && uint32_t{fed[k].seq} != uint32_t{fed[k - 1].seq} + 1) return false;
+        if (k > first && fed[k].seq != static_cast<uint16_t>(fed[k - 1].seq + 1)) return false;
         const auto& p = fed[k].payload;
         if (p.size() > picture.size() - at || !std::equal(p.begin(), p.end(), picture.begin() + static_cast<long>(at))) {
             return false;
