@@ -10,14 +10,14 @@
 //                2 read with ReadData instead of ReadResponse,
 //                3 Cancel between the requests
 //   control[0]:  bits 0-1 chunking (0 whole, 1 1..16 bytes, 2 1..256 bytes,
-//                3 as 2 with 0.2 ms before each piece), bit 2 keep the
+//                3 as 2 with 0.1 ms before each piece), bit 2 keep the
 //                connection for another request, bit 3 cut after
 //                control[2] x 4 bytes, bit 4 reset, bits 5 and 6 both: hang
 //   control[1]:  chunk size; control[2]: cut-off point
 //
 // The peer and its thread live as long as the process; each input is one
-// play. Waits are kept short (pauses of 0.2 ms, a request time limit of
-// 5 ms), since a hang or a short body costs an input the whole limit.
+// play. Waits are kept short (pauses of 0.1 ms, a request time limit of
+// 2 ms), since a hang or a short body costs an input the whole limit.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,8 +33,8 @@
 namespace {
 
 constexpr size_t kMaxReplies = 4;
-constexpr unsigned kPauseUs = 200;
-constexpr uint32_t kRequestTimeLimitMs = 5;
+constexpr unsigned kPauseUs = 100;
+constexpr uint32_t kRequestTimeLimitMs = 2;
 constexpr std::string_view kSeparator = "\n%%\n";
 
 std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
