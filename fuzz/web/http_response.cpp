@@ -86,11 +86,13 @@ std::string Lower(std::string_view s) {
 
 // The body a plain response must be a prefix of: what follows its only
 // head, when the reply holds one head, no chunking, and no line that starts
-// with CR or LF before the blank line (a client ends the head there).
+// with CR or LF before the blank line (a client ends the head there). The
+// head is taken with the blank line's CR, so that a line ending in a bare LF
+// just before it counts too: "OK\n\r\n" is already the end.
 bool PlainBody(const std::string& reply, std::string_view& body) {
     const size_t headEnd = reply.find("\r\n\r\n");
     if (headEnd == std::string::npos) return false;
-    const std::string head = Lower(std::string_view(reply).substr(0, headEnd));
+    const std::string head = Lower(std::string_view(reply).substr(0, headEnd + 1));
     if (head.find("\n\n") != std::string::npos || head.find("\n\r") != std::string::npos || head.find("chunked") != std::string::npos ||
         head.find("transfer-encoding") != std::string::npos || head.find("encoding") != std::string::npos ||
         reply.find("HTTP/", 1) != std::string::npos) {
