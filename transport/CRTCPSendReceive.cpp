@@ -258,7 +258,7 @@ void CRTCPSendReceive::SendBye() {
     WriteBigEndian32(bye + 4, m_ownSsrc);
     if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
         // Lets the datagram leave before the socket is shut down.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_byeLingerMs));
     } else {
         m_peerKnown.store(false);
     }

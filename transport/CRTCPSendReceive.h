@@ -78,7 +78,9 @@ public:
     SequenceState GetSequenceState() const { return m_sequence; }
     uint32_t GetExtendedHighestSequence() const { return m_extendedHighest.load(); }
 
-private:
+protected:
+    // Protected rather than private so that a test rig can keep one open
+    // object with its threads and start each run from a clean state.
     void SendBye();
     void StopReportThread();
     size_t BuildReceiverReport(uint8_t* report);
@@ -106,6 +108,8 @@ private:
     // keeps, so it is published separately.
     std::atomic<uint32_t> m_extendedHighest{0};
     uint32_t m_packetArrival = 0;
+    // How long Close lets a sent BYE leave before the socket goes.
+    uint32_t m_byeLingerMs = 2;
     std::atomic<bool> m_portOpen{false};
     std::atomic<uint32_t> m_cameraAddress{0};
 

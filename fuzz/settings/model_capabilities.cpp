@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/TempDirectory.h"
@@ -25,12 +26,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const kestrel::ResolutionEntry& e = caps.resolutions[i];
         FUZZ_CHECK(e.kind >= 2 && e.kind <= 4 && e.kind > previousKind);
         previousKind = e.kind;
-        FUZZ_CHECK(e.minimumInterval >= 1 && e.minimumInterval <= 1000);
+        // 1000 / rate: 0 for a rate above 1000 (or one that is negative as
+        // unsigned), which lists every interval.
+        FUZZ_CHECK(e.minimumInterval <= 1000);
         FUZZ_CHECK(!e.intervals.empty() && e.intervals.front() == 1000);
         for (size_t k = 0; k < e.intervals.size(); ++k) {
             FUZZ_CHECK(e.intervals[k] >= e.minimumInterval);
             if (k > 0) FUZZ_CHECK(e.intervals[k] < e.intervals[k - 1]);
         }
+        std::vector<uint32_t> listed;
+        for (uint32_t interval : {1000u, 500u, 333u, 250u, 200u, 166u, 125u, 83u, 40u, 33u}) {
+            if (interval >= e.minimumInterval) listed.push_back(interval);
+        }
+        FUZZ_CHECK(e.intervals == listed);
         for (size_t j = 0; j < i; ++j) {
             const kestrel::ResolutionEntry& o = caps.resolutions[j];
             FUZZ_CHECK(e.width == 0 || o.width != e.width || o.height != e.height);

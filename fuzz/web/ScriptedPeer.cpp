@@ -9,9 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
+#include <ctime>
 
 namespace fuzzweb {
 
@@ -33,39 +32,82 @@ ScriptedPeer::ScriptedPeer() {
         m_port = ntohs(a.sin_port);
     }
     m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_thread = std::thread([this] { Run(); });
 }
 
 ScriptedPeer::~ScriptedPeer() {
     Finish();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
     if (m_listen >= 0) ::close(m_listen);
     if (m_wake >= 0) ::close(m_wake);
 }
 
 void ScriptedPeer::Play(std::vector<Reply> script) {
     Finish();
-    uint64_t drained = 0;
-    while (::read(m_wake, &drained, sizeof drained) > 0) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_script = std::move(script);
+        m_next.store(0);
+        m_playing = true;
     }
-    m_script = std::move(script);
-    m_next.store(0);
-    m_thread = std::thread([this] { Serve(); });
+    m_changed.notify_all();
 }
 
 size_t ScriptedPeer::Finish() {
-    if (m_thread.joinable()) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_playing) {
         const uint64_t one = 1;
         (void)!::write(m_wake, &one, sizeof one);
-        m_thread.join();
+        m_changed.wait(lock, [this] { return !m_playing; });
     }
-    for (int fd : m_held) ::close(fd);
-    m_held.clear();
     return m_next.load();
 }
 
-// True when Finish has been called; otherwise waits up to timeoutMs for it.
-bool ScriptedPeer::Stopping(int timeoutMs) {
+void ScriptedPeer::Run() {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_playing || m_quit; });
+            if (m_quit) return;
+        }
+        Serve();
+        EndPlay();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_playing = false;
+        }
+        m_changed.notify_all();
+    }
+}
+
+// Closes what the play left: hung connections, and connections the client
+// made that were never accepted (the next play would read their requests).
+// The client is gone by now, so the backlog holds all it ever will.
+void ScriptedPeer::EndPlay() {
+    for (int fd : m_held) ::close(fd);
+    m_held.clear();
+    for (;;) {
+        pollfd p{m_listen, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0) break;
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    uint64_t drained = 0;
+    while (::read(m_wake, &drained, sizeof drained) > 0) {
+    }
+}
+
+// True when the play is being finished; otherwise waits up to timeoutUs.
+bool ScriptedPeer::Stopping(unsigned timeoutUs) {
     pollfd p{m_wake, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
+    const timespec wait{static_cast<time_t>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000) * 1000};
+    return ::ppoll(&p, 1, &wait, nullptr) > 0;
 }
 
 void ScriptedPeer::Serve() {
@@ -89,7 +131,7 @@ bool ScriptedPeer::ServeConnection(int fd) {
         const size_t total = std::min(r.bytes.size(), r.cutAt);
         const size_t chunk = r.chunk == 0 ? std::max<size_t>(total, 1) : r.chunk;
         for (size_t at = 0; at < total; at += chunk) {
-            if (r.delayMs != 0 && Stopping(static_cast<int>(r.delayMs))) return true;
+            if (r.delayUs != 0 && Stopping(r.delayUs)) return true;
             if (!WriteAll(fd, r.bytes.data() + at, std::min(chunk, total - at))) return true;
         }
         if (r.reset) {

@@ -1,7 +1,9 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,7 +14,7 @@ namespace fuzzweb {
 struct Reply {
     std::string bytes;
     size_t chunk = 0;          // write in pieces of this size; 0: all at once
-    unsigned delayMs = 0;      // pause before each piece (small)
+    unsigned delayUs = 0;      // pause before each piece (small)
     size_t cutAt = SIZE_MAX;   // stop writing after this many bytes
     bool reset = false;        // end with RST instead of FIN
     bool keepOpen = false;     // wait for a further request on this connection
@@ -21,8 +23,9 @@ struct Reply {
 
 // A web server on 127.0.0.1 that plays a script: the n-th request it reads,
 // on whatever connection, gets the n-th reply; once the script is used up,
-// connections are closed unanswered. One thread, raw sockets, no parser
-// beyond finding the end of a request head; a TLS hello counts as a request.
+// connections are closed unanswered. One thread for the peer's whole life,
+// raw sockets, no parser beyond finding the end of a request head; a TLS
+// hello counts as a request.
 class ScriptedPeer {
 public:
     ScriptedPeer();
@@ -33,26 +36,36 @@ public:
     uint16_t Port() const { return m_port; }
     // Plays `script` until Finish; one play at a time.
     void Play(std::vector<Reply> script);
-    // Stops the play, closing every connection; returns the requests read.
+    // Stops the play and leaves nothing of it behind: every connection it
+    // accepted or left waiting in the backlog is closed. Returns the
+    // requests read.
     size_t Finish();
     // Requests read so far in this play (TLS hellos included).
     size_t Requests() const { return m_next.load(); }
     const Reply* ReplyAt(size_t index) const { return index < m_script.size() ? &m_script[index] : nullptr; }
 
 private:
+    void Run();
     void Serve();
+    void EndPlay();
     bool ServeConnection(int fd);
     bool ReadRequest(int fd);
     bool WriteAll(int fd, const char* data, size_t size);
-    bool Stopping(int timeoutMs);
+    bool Stopping(unsigned timeoutUs);
 
     int m_listen = -1;
-    int m_wake = -1;
+    int m_wake = -1;   // ends the play in progress
     uint16_t m_port = 0;
+    // Written by Play while the thread is idle, read by both during a play.
     std::vector<Reply> m_script;
     std::atomic<size_t> m_next{0};
-    std::thread m_thread;
-    std::vector<int> m_held;   // hung connections, closed by Finish
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_playing = false;  // under m_mutex: set by Play, cleared by the thread
+    bool m_quit = false;     // under m_mutex
+    std::vector<int> m_held;  // hung connections of the play; thread only
+    std::thread m_thread;     // started by the constructor, joined by the destructor
 };
 
 }  // namespace fuzzweb

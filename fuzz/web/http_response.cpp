@@ -10,10 +10,14 @@
 //                2 read with ReadData instead of ReadResponse,
 //                3 Cancel between the requests
 //   control[0]:  bits 0-1 chunking (0 whole, 1 1..16 bytes, 2 1..256 bytes,
-//                3 as 2 with 1 ms before each piece), bit 2 keep the
+//                3 as 2 with 0.1 ms before each piece), bit 2 keep the
 //                connection for another request, bit 3 cut after
 //                control[2] x 4 bytes, bit 4 reset, bits 5 and 6 both: hang
 //   control[1]:  chunk size; control[2]: cut-off point
+//
+// The peer and its thread live as long as the process; each input is one
+// play. Waits are kept short (pauses of 0.1 ms, a request time limit of
+// 2 ms), since a hang or a short body costs an input the whole limit.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +33,8 @@
 namespace {
 
 constexpr size_t kMaxReplies = 4;
+constexpr unsigned kPauseUs = 100;
+constexpr uint32_t kRequestTimeLimitMs = 2;
 constexpr std::string_view kSeparator = "\n%%\n";
 
 std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
@@ -47,7 +53,7 @@ std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
         case 2: r.chunk = chunk + 1u; break;
         case 3:
             r.chunk = chunk + 1u;
-            r.delayMs = 1;
+            r.delayUs = kPauseUs;
             // At most 8 pauses a reply.
             r.chunk = std::max(r.chunk, r.bytes.size() / 8 + 1);
             break;
@@ -80,11 +86,13 @@ std::string Lower(std::string_view s) {
 
 // The body a plain response must be a prefix of: what follows its only
 // head, when the reply holds one head, no chunking, and no line that starts
-// with CR or LF before the blank line (a client ends the head there).
+// with CR or LF before the blank line (a client ends the head there). The
+// head is taken with the blank line's CR, so that a line ending in a bare LF
+// just before it counts too: "OK\n\r\n" is already the end.
 bool PlainBody(const std::string& reply, std::string_view& body) {
     const size_t headEnd = reply.find("\r\n\r\n");
     if (headEnd == std::string::npos) return false;
-    const std::string head = Lower(std::string_view(reply).substr(0, headEnd));
+    const std::string head = Lower(std::string_view(reply).substr(0, headEnd + 1));
     if (head.find("\n\n") != std::string::npos || head.find("\n\r") != std::string::npos || head.find("chunked") != std::string::npos ||
         head.find("transfer-encoding") != std::string::npos || head.find("encoding") != std::string::npos ||
         reply.find("HTTP/", 1) != std::string::npos) {
@@ -139,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         kestrel::DEVICE_INFO device;
         device.address = "127.0.0.1";
         device.port = peer.Port();
-        device.requestTimeLimitMs = 50;
+        device.requestTimeLimitMs = kRequestTimeLimitMs;
         if (options & 1) {
             device.userName = "user";
             device.password = "secret";
