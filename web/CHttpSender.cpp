@@ -116,20 +116,33 @@ CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(d
 {
     m_secure = m_device.port == 443 ? 1 : 0;
     std::call_once(g_curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    m_easy = curl_easy_init();
     m_multi = curl_multi_init();
+    // Without it each request's handle starts every TLS session afresh.
+    m_share = curl_share_init();
+    if (m_share != nullptr && curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+        curl_share_cleanup(m_share);
+        m_share = nullptr;
+    }
+    m_easy = m_multi != nullptr ? NewEasy() : nullptr;
     if (m_easy == nullptr || m_multi == nullptr) {
         // Every Send fails from now on.
         if (m_multi != nullptr) curl_multi_cleanup(m_multi);
-        if (m_easy != nullptr) curl_easy_cleanup(m_easy);
         m_multi = nullptr;
-        m_easy = nullptr;
         return;
     }
     m_pending.reserve(CURL_MAX_WRITE_SIZE);
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
+}
 
-    // Options of the client; a refused one only loses that option.
-    CURL* e = m_easy;
+// A handle with the options of the client; a refused one only loses that
+// option.
+CURL* CHttpSender::NewEasy()
+{
+    CURL* e = curl_easy_init();
+    if (e == nullptr) {
+        return nullptr;
+    }
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Kestrel::HttpSender");
     curl_easy_setopt(e, CURLOPT_PROXY, "");
@@ -150,8 +163,31 @@ CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(d
     curl_easy_setopt(e, CURLOPT_SEEKDATA, this);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CHttpSender::OnPrereq);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
+    if (m_share != nullptr) {
+        curl_easy_setopt(e, CURLOPT_SHARE, m_share);
+    }
+    return e;
+}
+
+// libcurl 7.88 keeps a pointer to the last header of a handle's previous
+// transfer after freeing it, and appends a response's continuation line
+// ("HTTP/1.1 200 OK\r\n X: y") to it: a camera could corrupt the heap.
+// A handle that has carried a request is therefore never used again; its
+// connection stays in the multi handle's cache. The price: libcurl's
+// Digest nonce goes with it, so Digest costs a 401 round trip per request.
+bool CHttpSender::FreshEasy()
+{
+    if (!m_easyUsed) {
+        return m_easy != nullptr;
+    }
+    CURL* fresh = NewEasy();
+    if (fresh == nullptr) {
+        return false;
+    }
+    curl_easy_cleanup(m_easy);
+    m_easy = fresh;
+    m_easyUsed = false;
+    return true;
 }
 
 CHttpSender::~CHttpSender()
@@ -175,6 +211,10 @@ CHttpSender::~CHttpSender()
     if (m_easy != nullptr) {
         curl_easy_cleanup(m_easy);
         m_easy = nullptr;
+    }
+    if (m_share != nullptr) {
+        curl_share_cleanup(m_share);
+        m_share = nullptr;
     }
 }
 
@@ -239,12 +279,13 @@ int CHttpSender::Attempt(HttpRequest& copy)
     if (copy.verb.empty() || copy.path.empty()) {
         return -1;
     }
-    if (!PrepareRequest(copy)) {
+    if (!FreshEasy() || !PrepareRequest(copy)) {
         return -1;
     }
     if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         return -1;
     }
+    m_easyUsed = true;
     m_requestOpen = true;
 
     const bool sendOnly =

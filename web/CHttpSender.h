@@ -53,6 +53,8 @@ private:
 
     bool SendCopy(const HttpRequest& request);
     int Attempt(HttpRequest& copy);
+    CURL* NewEasy();
+    bool FreshEasy();
     bool MakeConnection();
     bool PrepareRequest(const HttpRequest& copy);
     Outcome RunRequest(bool sendOnly);
@@ -72,10 +74,13 @@ private:
     static int OnSeek(void* self, curl_off_t offset, int origin);
     static int OnPrereq(void* self, char* remoteIp, char* localIp, int remotePort, int localPort);
 
-    // Client: the easy handle carries every request, the multi handle its
-    // connections (reused between requests) and lets Cancel wake a wait.
+    // Client: an easy handle carries one request, the multi handle the
+    // connections (reused between requests) and lets Cancel wake a wait;
+    // the share keeps TLS sessions from one handle to the next.
     CURL* m_easy = nullptr;
+    bool m_easyUsed = false;  // m_easy has been in the multi handle
     CURLM* m_multi = nullptr;
+    CURLSH* m_share = nullptr;
     std::mutex m_multiLock;  // keeps m_multi alive while Cancel wakes it
     std::mutex m_workLock;   // held by the working thread's operations
 

@@ -105,6 +105,32 @@ TEST(CHttpSender, ReusesItsConnectionAndDropsAnUnreadBody) {
     EXPECT_EQ(server.Accepted(), 1);
 }
 
+// A header line that continues the one before (it starts with a space or a
+// tab) as the first line of a later response: libcurl 7.88 would append it to
+// the last header of the previous request, which is already freed. The line
+// must be refused and the sender stay usable.
+TEST(CHttpSender, ContinuationLineOpeningALaterResponseIsRefused) {
+    std::atomic<int> served{0};
+    RawServer server([&](RawConnection& c) {
+        while (!c.ReadRequest().empty()) {
+            const int n = ++served;
+            const std::string folded = n == 2 ? " X-Folded: a\r\n" : n == 3 ? "\tX-Folded: b\r\n" : "";
+            if (!c.Write("HTTP/1.1 200 OK\r\n" + folded + "X-Long: 0123456789abcdef\r\nContent-Length: 2\r\n\r\nok")) return;
+        }
+    });
+    CHttpSender sender(Device(server.Port(), "", "", 300));  // the refused ones end in a TLS attempt
+    Body body;
+    for (int i = 1; i <= 4; ++i) {
+        SCOPED_TRACE(i);
+        const bool folded = i == 2 || i == 3;
+        ASSERT_EQ(sender.Send(Get("/s")), !folded);
+        if (!folded) {
+            EXPECT_EQ(sender.ReadResponse(body), 2u);
+            EXPECT_EQ(Text(body), "ok");
+        }
+    }
+}
+
 // Which failures end Send at once and which earn one attempt with the other
 // protocol (plain HTTP here, so the second attempt is a TLS handshake).
 TEST(CHttpSender, FailuresAreRetriedOnlyWhenTheOtherProtocolMayCureThem) {
