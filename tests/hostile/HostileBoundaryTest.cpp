@@ -155,6 +155,10 @@ protected:
         ASSERT_TRUE(host.WaitForAccepted(1));
         lib.destroy(&warm);
         base = hardening::ReadProcFigures();
+        device.model.name = kModel;
+        device.connection.port = camera->Port();
+        device.connection.userName = "admin";
+        device.connection.password = "secret";
     }
 
     void TearDown() override {
@@ -225,22 +229,21 @@ protected:
     }
 
     // ---- states of the IP adapter -----------------------------------------
-    void IpInitialized() {
+    // Initialized, with its video object made unless told otherwise (the
+    // calls under test must not be the ones that make it).
+    void IpInitialized(bool withVideo = true) {
         if (ip == nullptr) ip = createIP();
         ASSERT_NE(ip, nullptr);
-        device.model.name = kModel;
-        device.connection.port = camera->Port();
-        device.connection.userName = "admin";
-        device.connection.password = "secret";
         ip->Shutdown();
+        video = nullptr;
         ASSERT_TRUE(ip->Initialize(&sink, &pool, &device));
+        if (withVideo) video = ip->GetVideoCapture();
+        ASSERT_TRUE(!withVideo || video != nullptr);
     }
-    IIPVideoCapture* Video() { return ip != nullptr ? ip->GetVideoCapture() : nullptr; }
     void IpVideoRunning() {
         IpInitialized();
-        ASSERT_NE(Video(), nullptr);
         const int before = videoSink.frames.load();
-        ASSERT_TRUE(Video()->StartVideo(0, &videoSink, &format));
+        ASSERT_TRUE(video->StartVideo(0, &videoSink, &format));
         const auto end = std::chrono::steady_clock::now() + 15s;
         while (videoSink.frames.load() == before && std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(10ms);
@@ -256,6 +259,7 @@ protected:
     hardening::ProcFigures base;
     CCaptureAPIEx* driver = nullptr;
     IIPCaptureDriver* ip = nullptr;
+    IIPVideoCapture* video = nullptr;  // the adapter's, made before each call under test
     testhost::TestHostSink sink;
     testhost::TestDeviceDescription device;
     testhost::TestVideoSink videoSink;
@@ -401,14 +405,9 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
     auto running = [&] { IpVideoRunning(); };
     auto stopped = [&] {
         IpInitialized();
-        ASSERT_NE(Video(), nullptr);
-        Video()->StopVideo(0);
+        video->StopVideo(0);
     };
-    auto fresh = [&] {
-        if (ip != nullptr) deleteIP(ip);
-        ip = nullptr;
-        IpInitialized();
-    };
+    auto withoutVideo = [&] { IpInitialized(false); };
     int state = 0, second = 0;
     char text[32] = {};
     int32_t isIP = 0;
@@ -417,23 +416,23 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
         {"Initialize", [&] { if (ip == nullptr) ip = createIP(); ASSERT_NE(ip, nullptr); ip->Shutdown(); },
          [&] { return long{ip->Initialize(&sink, &pool, &device)}; }, 0, 1},
         {"Shutdown", running, [&] { ip->Shutdown(); return 1L; }, 1, 1},
-        {"GetVideoCapture", fresh, [&] { return long{ip->GetVideoCapture() != nullptr}; }, 0, 1},
+        {"GetVideoCapture", withoutVideo, [&] { return long{ip->GetVideoCapture() != nullptr}; }, 0, 1},
         {"GetIOApi", initialized, [&] { return long{ip->GetIOApi() != nullptr}; }, 1, 1},
-        {"GetCameraCount", running, [&] { return long{Video()->GetCameraCount()}; }, 1, 1},
-        {"StartVideo", stopped, [&] { return long{Video()->StartVideo(0, &videoSink, &format)}; }, 0, 1},
-        {"StopVideo", running, [&] { return long{Video()->StopVideo(0)}; }, 1, 1},
-        {"ChangeResolution", running, [&] { return long{Video()->ChangeResolution(0, &cif, kInterval)}; }, 0, 1},
-        {"Fixed5", initialized, [&] { return long{Video()->Fixed5()}; }, 0, 0},
+        {"GetCameraCount", running, [&] { return long{video->GetCameraCount()}; }, 1, 1},
+        {"StartVideo", stopped, [&] { return long{video->StartVideo(0, &videoSink, &format)}; }, 0, 1},
+        {"StopVideo", running, [&] { return long{video->StopVideo(0)}; }, 1, 1},
+        {"ChangeResolution", running, [&] { return long{video->ChangeResolution(0, &cif, kInterval)}; }, 0, 1},
+        {"Fixed5", initialized, [&] { return long{video->Fixed5()}; }, 0, 0},
         {"GetChannelStatus", running,
-         [&] { return long{Video()->GetChannelStatus(0, &state, &second, text, sizeof text)}; }, 1, 1},
+         [&] { return long{video->GetChannelStatus(0, &state, &second, text, sizeof text)}; }, 1, 1},
         {"SetParameter", initialized,
-         [&] { return long{Video()->SetParameter("IPSERVERUSERNAME", kLongUser, sizeof kLongUser - 1)}; }, 0, 1},
-        {"GetParameter", initialized, [&] { return long{Video()->GetParameter("isIPCamera", &isIP, 4)}; }, 1, 1},
+         [&] { return long{video->SetParameter("IPSERVERUSERNAME", kLongUser, sizeof kLongUser - 1)}; }, 0, 1},
+        {"GetParameter", initialized, [&] { return long{video->GetParameter("isIPCamera", &isIP, 4)}; }, 1, 1},
     };
     RunTable(rows);
     // Still streams to the host's sink.
     IpVideoRunning();
-    EXPECT_TRUE(Video()->StopVideo(0));
+    EXPECT_TRUE(video->StopVideo(0));
 }
 
 }  // namespace
