@@ -35,23 +35,28 @@
 namespace {
 
 // Per thread: the driver's own threads and the simulated camera go on
-// allocating while the test's thread is starved.
-constinit thread_local bool t_refuse = false;
+// allocating while the test's thread is starved. The number of allocations
+// this thread still gets; -1: no limit.
+constinit thread_local long t_allowed = -1;
 std::atomic<uint64_t> g_refused{0};
 
-void* Take(std::size_t size) {
-    if (t_refuse) {
-        g_refused.fetch_add(1, std::memory_order_relaxed);
-        return nullptr;
+bool Refuse() {
+    if (t_allowed < 0) return false;
+    if (t_allowed > 0) {
+        --t_allowed;
+        return false;
     }
+    g_refused.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+void* Take(std::size_t size) {
+    if (Refuse()) return nullptr;
     return std::malloc(size != 0 ? size : 1);
 }
 
 void* TakeAligned(std::size_t size, std::align_val_t align) {
-    if (t_refuse) {
-        g_refused.fetch_add(1, std::memory_order_relaxed);
-        return nullptr;
-    }
+    if (Refuse()) return nullptr;
     const std::size_t a = static_cast<std::size_t>(align);
     return std::aligned_alloc(a, (size + a - 1) / a * a);
 }
@@ -114,14 +119,20 @@ const char kModel[] = "SNC-RZ50P";  // one sensor input, one alarm output
 // Longer than any short-string buffer: storing it needs the heap.
 const char kLongUser[] = "a-user-name-far-longer-than-a-short-string-buffer";
 
-// Runs `call` with every allocation of this thread refused.
+// Runs `call` with the allocations of this thread after the first
+// `allowed` refused.
+template <typename F>
+long Limited(long allowed, F&& call) {
+    struct Restore {
+        ~Restore() { t_allowed = -1; }
+    } restore;
+    t_allowed = allowed;
+    return call();
+}
+
 template <typename F>
 long Starved(F&& call) {
-    struct Restore {
-        ~Restore() { t_refuse = false; }
-    } restore;
-    t_refuse = true;
-    return call();
+    return Limited(0, std::forward<F>(call));
 }
 
 // One operation: the state it needs, the call, and its answer with and
@@ -185,6 +196,28 @@ protected:
             if (row.prepare) row.prepare();
             EXPECT_EQ(row.call(), row.normal);
         }
+    }
+
+    // Refuses the first, then the second … allocation of the call, until it
+    // needs fewer than it is given: each time it answers its failure value
+    // or (the refused allocation was not needed to succeed) its usual one.
+    void Sweep(const Row& row) {
+        SCOPED_TRACE(row.name);
+        for (long allowed = 0; allowed < 20000; ++allowed) {
+            if (row.prepare) row.prepare();
+            const uint64_t before = g_refused.load();
+            const long got = Limited(allowed, row.call);
+            if (g_refused.load() == before) {
+                EXPECT_EQ(got, row.normal) << "given all it needs";
+                std::printf("%s: %ld allocations, each refused once\n", row.name, allowed);
+                return;
+            }
+            if (got != row.starved && got != row.normal) {
+                ADD_FAILURE() << "allocation " << allowed << " refused: answered " << got;
+                return;
+            }
+        }
+        ADD_FAILURE() << "more than 20000 allocations";
     }
 
     // ---- states of the legacy driver object -------------------------------
@@ -433,6 +466,37 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
     // Still streams to the host's sink.
     IpVideoRunning();
     EXPECT_TRUE(video->StopVideo(0));
+}
+
+// Everything that builds something, with each of its allocations refused
+// in turn: a start that fails half-way leaves nothing running behind it.
+TEST_F(HostileBoundary, EachAllocationOfEveryStartMayFail) {
+    CCaptureAPIEx*& d = driver;
+    const std::vector<Row> rows = {
+        {"Open", [&] { Closed(); }, [&] { return long{d->Open("")}; }, 0, 1},
+        {"StartChannel", [&] { ChannelStopped(); },
+         [&] { return long{d->StartChannel(0, kInterval, kCif, kQuality)}; }, 0, 1},
+        {"StartIO", [&] { Opened(); Io()->StopIO(); }, [&] { return long{Io()->StartIO()}; }, 0, 1},
+        {"RequestOutputState", [&] { ChannelRunning(); }, [&] { return long{Io()->RequestOutputState(0, 2)}; }, 0, 1},
+        {"SetParameter", [&] { Opened(); },
+         [&] { return long{d->SetParameter("IPSERVERUSERNAME", kLongUser, sizeof kLongUser - 1)}; }, 0, 1},
+        {"CreateCapture", nullptr,
+         [&] {
+             CCaptureAPIEx* c = lib.create(0);
+             const long got = c != nullptr;
+             if (c != nullptr) lib.destroy(&c);
+             return got;
+         },
+         0, 1},
+        {"Initialize", [&] { if (ip == nullptr) ip = createIP(); ASSERT_NE(ip, nullptr); ip->Shutdown(); },
+         [&] { return long{ip->Initialize(&sink, &pool, &device)}; }, 0, 1},
+        {"GetVideoCapture", [&] { IpInitialized(false); }, [&] { return long{ip->GetVideoCapture() != nullptr}; }, 0, 1},
+        {"StartVideo", [&] { IpInitialized(); video->StopVideo(0); },
+         [&] { return long{video->StartVideo(0, &videoSink, &format)}; }, 0, 1},
+    };
+    for (const Row& row : rows) Sweep(row);
+    if (ip != nullptr) ip->Shutdown();
+    ExpectDelivers();
 }
 
 }  // namespace
