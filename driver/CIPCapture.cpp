@@ -13,6 +13,7 @@
 #include "host/ICaptureIOApi.h"
 #include "runtime/CDebugInfo.h"
 #include "runtime/FormatString.h"
+#include "runtime/GuardedCall.h"
 
 namespace kestrel {
 
@@ -69,15 +70,6 @@ int32_t ReadAtoi(const std::string& text) {
     return static_cast<int32_t>(value);
 }
 
-template <typename F>
-int CIPCapture::Guarded(F&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return 0;
-    }
-}
-
 CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
     : m_hostVersion(ReadHostCoreVersion()),
       m_manufacturer(manufacturer),
@@ -90,15 +82,16 @@ CIPCapture::~CIPCapture() {
 }
 
 void CIPCapture::StopAllChannels() {
-    std::vector<ICameraChannel*> taken;
-    {
-        CLockGuard guard(m_channelLock);
-        for (ICameraChannel*& channel : m_channels) {
-            if (channel != nullptr) taken.push_back(channel);
-            channel = nullptr;
+    // One slot at a time: releasing must not need memory.
+    for (size_t i = 0;; ++i) {
+        ICameraChannel* channel = nullptr;
+        {
+            CLockGuard guard(m_channelLock);
+            if (i >= m_channels.size()) return;
+            channel = m_channels[i];
+            m_channels[i] = nullptr;
         }
-    }
-    for (ICameraChannel* channel : taken) {
+        if (channel == nullptr) continue;
         if (CChannelThreadMark::Current() == channel) {
             RetireChannel(channel);
             continue;
@@ -116,18 +109,26 @@ void CIPCapture::RetireChannel(ICameraChannel* channel) {
         channel->Stop();  // on its own thread this only asks
     } catch (...) {
     }
+    // Room for every channel was reserved by Open, so this push does not
+    // allocate; were it to fail, the channel is left rather than the process.
     std::lock_guard<std::mutex> lock(m_retiredMutex);
-    m_retired.push_back(channel);
+    try {
+        m_retired.push_back(channel);
+    } catch (...) {
+    }
 }
 
 void CIPCapture::FinishRetiredChannels() {
     if (CChannelThreadMark::Current() != nullptr) return;
-    std::vector<ICameraChannel*> retired;
-    {
-        std::lock_guard<std::mutex> lock(m_retiredMutex);
-        retired.swap(m_retired);
-    }
-    for (ICameraChannel* channel : retired) {
+    for (;;) {
+        ICameraChannel* channel = nullptr;
+        {
+            // Taken one by one, so the reserved room stays.
+            std::lock_guard<std::mutex> lock(m_retiredMutex);
+            if (m_retired.empty()) return;
+            channel = m_retired.back();
+            m_retired.pop_back();
+        }
         try {
             channel->Stop();
         } catch (...) {
@@ -179,7 +180,7 @@ CCaptureAPIUser* CIPCapture::GetCaptureUser() { return m_captureUser.load(); }
 
 int32_t CIPCapture::GetVideoStandard() { return m_videoStandard.load(); }
 
-uint32_t CIPCapture::GetCameraCount() { return m_cameraCount.load(); }
+uint32_t CIPCapture::GetCameraCount() noexcept { return m_cameraCount.load(); }
 
 DriverConfiguration CIPCapture::GetConfiguration() const {
     std::lock_guard<std::mutex> lock(m_configMutex);
@@ -203,14 +204,14 @@ std::vector<uint32_t> CIPCapture::GetFrameIntervals(int32_t) {
 
 // ---- CCaptureAPI ----------------------------------------------------------
 
-int CIPCapture::Init() { return 1; }
+int CIPCapture::Init() noexcept { return 1; }
 
-void CIPCapture::SetCaptureUser(CCaptureAPIUser* user) { m_captureUser.store(user); }
+void CIPCapture::SetCaptureUser(CCaptureAPIUser* user) noexcept { m_captureUser.store(user); }
 
-void CIPCapture::SetFrameAllocator(IFrameAllocator* allocator) { m_frameAllocator.store(allocator); }
+void CIPCapture::SetFrameAllocator(IFrameAllocator* allocator) noexcept { m_frameAllocator.store(allocator); }
 
-int CIPCapture::SetVideoStandard(int32_t standard) {
-    return Guarded([&] {
+int CIPCapture::SetVideoStandard(int32_t standard) noexcept {
+    return GuardedCall(0, [&] {
         m_videoStandard.store(standard);
         CLockGuard guard(m_capabilityLock);
         m_frameIntervals.clear();
@@ -219,8 +220,8 @@ int CIPCapture::SetVideoStandard(int32_t standard) {
     });
 }
 
-int CIPCapture::SetFourCC(uint32_t fourcc) {
-    return Guarded([&] {
+int CIPCapture::SetFourCC(uint32_t fourcc) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         m_selectedFourCC = 0;
         uint32_t candidate = 0;
@@ -235,73 +236,77 @@ int CIPCapture::SetFourCC(uint32_t fourcc) {
     });
 }
 
-int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) {
+int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) noexcept {
     if (kind < 1 || kind > 4 || width == nullptr || height == nullptr) return 0;
-    const size_t i = static_cast<size_t>(kind - 1);
-    std::lock_guard<std::mutex> lock(m_configMutex);
-    if (!m_config.supported[i]) return 0;
-    *width = m_config.width[i];
-    *height = m_config.height[i];
-    return 1;
+    return GuardedCall(0, [&] {
+        const size_t i = static_cast<size_t>(kind - 1);
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        if (!m_config.supported[i]) return 0;
+        *width = m_config.width[i];
+        *height = m_config.height[i];
+        return 1;
+    });
 }
 
-int CIPCapture::Fixed7(int32_t) { return 0; }
+int CIPCapture::Fixed7(int32_t) noexcept { return 0; }
 
-int CIPCapture::GetFirstFourCC(uint32_t* fourcc) {
-    return Guarded([&] {
+int CIPCapture::GetFirstFourCC(uint32_t* fourcc) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateFirst(m_fourccs, m_fourccCursor, fourcc);
     });
 }
 
-int CIPCapture::GetNextFourCC(uint32_t* fourcc) {
-    return Guarded([&] {
+int CIPCapture::GetNextFourCC(uint32_t* fourcc) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateNext(m_fourccs, m_fourccCursor, fourcc);
     });
 }
 
-int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) {
+int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) noexcept {
     if (camera > GetCameraCount() || rate == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(m_configMutex);
-    *rate = m_config.maxFrameRate;
-    return 1;
+    return GuardedCall(0, [&] {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        *rate = m_config.maxFrameRate;
+        return 1;
+    });
 }
 
-int CIPCapture::Fixed12() { return 1; }
+int CIPCapture::Fixed12() noexcept { return 1; }
 
-int CIPCapture::GetFirstResolution(int* kind) {
-    return Guarded([&] {
+int CIPCapture::GetFirstResolution(int* kind) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateFirst(m_resolutions, m_resolutionCursor, kind);
     });
 }
 
-int CIPCapture::GetNextResolution(int* kind) {
-    return Guarded([&] {
+int CIPCapture::GetNextResolution(int* kind) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateNext(m_resolutions, m_resolutionCursor, kind);
     });
 }
 
-int CIPCapture::GetFirstFrameInterval(uint32_t* interval) {
-    return Guarded([&] {
+int CIPCapture::GetFirstFrameInterval(uint32_t* interval) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateFirst(m_frameIntervals, m_intervalCursor, interval);
     });
 }
 
-int CIPCapture::GetNextFrameInterval(uint32_t* interval) {
-    return Guarded([&] {
+int CIPCapture::GetNextFrameInterval(uint32_t* interval) noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard guard(m_capabilityLock);
         return EnumerateNext(m_frameIntervals, m_intervalCursor, interval);
     });
 }
 
-int CIPCapture::Fixed17() { return 0; }
+int CIPCapture::Fixed17() noexcept { return 0; }
 
-int CIPCapture::Open(const char*) {
-    return Guarded([&]() -> int {
+int CIPCapture::Open(const char*) noexcept {
+    return GuardedCall(0, [&]() -> int {
         CLockGuard openGuard(m_openLock);
         if (m_opened.load()) return 1;
         std::string serverType;
@@ -332,6 +337,10 @@ int CIPCapture::Open(const char*) {
         {
             CLockGuard guard(m_channelLock);
             m_channels.resize(config.cameraCount, nullptr);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_retiredMutex);
+            m_retired.reserve(config.cameraCount);
         }
         if (config.configuredInputCount > 0) m_inputCount.store(config.configuredInputCount);
         if (config.configuredOutputCount > 0) m_outputCount.store(config.configuredOutputCount);
@@ -367,8 +376,8 @@ int CIPCapture::Open(const char*) {
     });
 }
 
-int CIPCapture::Close() {
-    return Guarded([&] {
+int CIPCapture::Close() noexcept {
+    return GuardedCall(0, [&] {
         CLockGuard openGuard(m_openLock);
         FinishRetiredChannels();
         try {
@@ -401,8 +410,8 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
     return params;
 }
 
-int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) {
-    return Guarded([&]() -> int {
+int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) noexcept {
+    return GuardedCall(0, [&]() -> int {
         FinishRetiredChannels();
         if (!m_opened.load()) return 0;
         if (kind < 1 || kind > 4) return 0;
@@ -434,8 +443,8 @@ int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind
     });
 }
 
-int CIPCapture::StopChannel(uint32_t channel) {
-    return Guarded([&]() -> int {
+int CIPCapture::StopChannel(uint32_t channel) noexcept {
+    return GuardedCall(0, [&]() -> int {
         ICameraChannel* taken = nullptr;
         {
             CLockGuard guard(m_channelLock);
@@ -462,23 +471,23 @@ int CIPCapture::StopChannel(uint32_t channel) {
     });
 }
 
-int CIPCapture::GetChannelName(uint32_t channel, char* buffer, int32_t size) {
+int CIPCapture::GetChannelName(uint32_t channel, char* buffer, int32_t size) noexcept {
     if (channel >= GetCameraCount() || buffer == nullptr || size < 2) return 0;
     buffer[0] = '\0';
     return 1;
 }
 
-int CIPCapture::Fixed23() { return 0; }
-int CIPCapture::Fixed24() { return 1; }
-int CIPCapture::Fixed25() { return 0; }
-int CIPCapture::Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
-int CIPCapture::Fixed27() { return 0; }
-int CIPCapture::Fixed28(int32_t) { return 0; }
-void CIPCapture::Fixed29() {}
+int CIPCapture::Fixed23() noexcept { return 0; }
+int CIPCapture::Fixed24() noexcept { return 1; }
+int CIPCapture::Fixed25() noexcept { return 0; }
+int CIPCapture::Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) noexcept { return 0; }
+int CIPCapture::Fixed27() noexcept { return 0; }
+int CIPCapture::Fixed28(int32_t) noexcept { return 0; }
+void CIPCapture::Fixed29() noexcept {}
 
-int CIPCapture::SetParameter(const char* name, const void* value, int32_t) {
+int CIPCapture::SetParameter(const char* name, const void* value, int32_t) noexcept {
     if (name == nullptr || value == nullptr) return 0;
-    return Guarded([&] {
+    return GuardedCall(0, [&] {
         std::lock_guard<std::mutex> lock(m_deviceMutex);
         if (std::strcmp(name, "IPSERVERADDRESS") == 0) {
             m_device.address = static_cast<const char*>(value);
@@ -496,9 +505,9 @@ int CIPCapture::SetParameter(const char* name, const void* value, int32_t) {
     });
 }
 
-int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) {
+int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) noexcept {
     if (name == nullptr || buffer == nullptr || size == 0) return 0;
-    return Guarded([&]() -> int {
+    return GuardedCall(0, [&]() -> int {
         if (std::strcmp(name, "ICaptureIOApi") == 0) {
             // Pointers are 8 bytes here: any other size would be written past.
             ICaptureIOApi* io = m_digitalIO.load();
@@ -554,16 +563,16 @@ int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) {
     });
 }
 
-int CIPCapture::Fixed32(int* first, int* second) {
+int CIPCapture::Fixed32(int* first, int* second) noexcept {
     if (first != nullptr) *first = 0;
     if (second != nullptr) *second = 0;
     return 0;
 }
 
-int CIPCapture::Fixed33(int32_t, int32_t) { return 0; }
+int CIPCapture::Fixed33(int32_t, int32_t) noexcept { return 0; }
 
-int CIPCapture::GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) {
-    return Guarded([&]() -> int {
+int CIPCapture::GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) noexcept {
+    return GuardedCall(0, [&]() -> int {
         CLockGuard guard(m_channelLock);
         ICameraChannel* found = channel < m_channels.size() ? m_channels[channel] : nullptr;
         if (found == nullptr) return 0;
@@ -576,8 +585,8 @@ int CIPCapture::GetChannelStatus(uint32_t channel, int* state, int* second, char
     });
 }
 
-int CIPCapture::Fixed35(int32_t) { return 0; }
-int CIPCapture::Fixed36(int32_t, int32_t) { return 0; }
-int CIPCapture::Fixed37(int32_t, int32_t) { return 0; }
+int CIPCapture::Fixed35(int32_t) noexcept { return 0; }
+int CIPCapture::Fixed36(int32_t, int32_t) noexcept { return 0; }
+int CIPCapture::Fixed37(int32_t, int32_t) noexcept { return 0; }
 
 }  // namespace kestrel

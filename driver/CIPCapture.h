@@ -35,7 +35,7 @@ public:
     IFrameAllocator* GetFrameAllocator() override;
     CCaptureAPIUser* GetCaptureUser() override;
     int32_t GetVideoStandard() override;
-    uint32_t GetCameraCount() override;  // also legacy slot 8
+    uint32_t GetCameraCount() noexcept override;  // also legacy slot 8
     // slots 10 to 13
     virtual std::vector<uint32_t> GetFrameIntervals(int32_t standard);
     virtual ICameraChannel* CreateCameraChannel(uint32_t index) = 0;
@@ -43,43 +43,43 @@ public:
     virtual void DeleteDigitalIO() = 0;
 
     // CCaptureAPI, slots 1 to 34
-    int Init() override;
-    void SetCaptureUser(CCaptureAPIUser* user) override;
-    void SetFrameAllocator(IFrameAllocator* allocator) override;
-    int SetVideoStandard(int32_t standard) override;
-    int SetFourCC(uint32_t fourcc) override;
-    int GetResolutionSize(int32_t kind, int* width, int* height) override;
-    int Fixed7(int32_t value) override;
-    int GetFirstFourCC(uint32_t* fourcc) override;
-    int GetNextFourCC(uint32_t* fourcc) override;
-    int GetMaxFrameRate(uint32_t camera, int* rate) override;
-    int Fixed12() override;
-    int GetFirstResolution(int* kind) override;
-    int GetNextResolution(int* kind) override;
-    int GetFirstFrameInterval(uint32_t* interval) override;
-    int GetNextFrameInterval(uint32_t* interval) override;
-    int Fixed17() override;
-    int Open(const char* text) override;
-    int Close() override;
-    int StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) override;
-    int StopChannel(uint32_t channel) override;
-    int GetChannelName(uint32_t channel, char* buffer, int32_t size) override;
-    int Fixed23() override;
-    int Fixed24() override;
-    int Fixed25() override;
-    int Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override;
-    int Fixed27() override;
-    int Fixed28(int32_t value) override;
-    void Fixed29() override;
-    int SetParameter(const char* name, const void* value, int32_t length) override;
-    int GetParameter(const char* name, void* buffer, int32_t size) override;
-    int Fixed32(int* first, int* second) override;
-    int Fixed33(int32_t, int32_t) override;
-    int GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) override;
+    int Init() noexcept override;
+    void SetCaptureUser(CCaptureAPIUser* user) noexcept override;
+    void SetFrameAllocator(IFrameAllocator* allocator) noexcept override;
+    int SetVideoStandard(int32_t standard) noexcept override;
+    int SetFourCC(uint32_t fourcc) noexcept override;
+    int GetResolutionSize(int32_t kind, int* width, int* height) noexcept override;
+    int Fixed7(int32_t value) noexcept override;
+    int GetFirstFourCC(uint32_t* fourcc) noexcept override;
+    int GetNextFourCC(uint32_t* fourcc) noexcept override;
+    int GetMaxFrameRate(uint32_t camera, int* rate) noexcept override;
+    int Fixed12() noexcept override;
+    int GetFirstResolution(int* kind) noexcept override;
+    int GetNextResolution(int* kind) noexcept override;
+    int GetFirstFrameInterval(uint32_t* interval) noexcept override;
+    int GetNextFrameInterval(uint32_t* interval) noexcept override;
+    int Fixed17() noexcept override;
+    int Open(const char* text) noexcept override;
+    int Close() noexcept override;
+    int StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) noexcept override;
+    int StopChannel(uint32_t channel) noexcept override;
+    int GetChannelName(uint32_t channel, char* buffer, int32_t size) noexcept override;
+    int Fixed23() noexcept override;
+    int Fixed24() noexcept override;
+    int Fixed25() noexcept override;
+    int Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) noexcept override;
+    int Fixed27() noexcept override;
+    int Fixed28(int32_t value) noexcept override;
+    void Fixed29() noexcept override;
+    int SetParameter(const char* name, const void* value, int32_t length) noexcept override;
+    int GetParameter(const char* name, void* buffer, int32_t size) noexcept override;
+    int Fixed32(int* first, int* second) noexcept override;
+    int Fixed33(int32_t, int32_t) noexcept override;
+    int GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) noexcept override;
     // CCaptureAPIEx, slots 35 to 37
-    int Fixed35(int32_t value) override;
-    int Fixed36(int32_t, int32_t) override;
-    int Fixed37(int32_t, int32_t) override;
+    int Fixed35(int32_t value) noexcept override;
+    int Fixed36(int32_t, int32_t) noexcept override;
+    int Fixed37(int32_t, int32_t) noexcept override;
 
     // Delivers a finished text (no format interpretation).
     void DeliverMessage(int level, const std::string& text);
@@ -107,10 +107,6 @@ protected:
     std::atomic<ICaptureIOApi*> m_digitalIO{nullptr};
 
 private:
-    // Any 0/1 result the host sees comes through here: nothing escapes.
-    template <typename F>
-    int Guarded(F&& body) noexcept;
-
     std::atomic<CCaptureAPIUser*> m_captureUser{nullptr};
     std::atomic<IFrameAllocator*> m_frameAllocator{nullptr};
     HostVersion m_hostVersion;

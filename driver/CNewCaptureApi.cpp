@@ -2,13 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "driver/CNewIPVideoCapture.h"
 #include "host/CCaptureAPIEx.h"
 #include "host/IConnectionInfo.h"
 #include "host/IDeviceDescription.h"
 #include "host/IModelInfo.h"
+#include "runtime/GuardedCall.h"
 
 namespace kestrel {
 
@@ -23,16 +23,11 @@ bool SendText(CCaptureAPIEx* legacy, const char* name, const char* text) {
 
 CNewCaptureApi::CNewCaptureApi(CCaptureAPIEx* legacy) : m_legacy(legacy) {}
 
-CNewCaptureApi::~CNewCaptureApi() {
-    try {
-        Shutdown();
-    } catch (...) {
-    }
-}
+CNewCaptureApi::~CNewCaptureApi() { Shutdown(); }
 
 bool CNewCaptureApi::Initialize(ipcapture::IHostSink* sink, IFrameAllocator* allocator,
-                                ipcapture::IDeviceDescription* device) {
-    try {
+                                ipcapture::IDeviceDescription* device) noexcept {
+    return GuardedCall(false, [&] {
         if (sink == nullptr || allocator == nullptr || device == nullptr || m_legacy == nullptr) return false;
         m_hostSink = sink;
         m_frameAllocator = allocator;
@@ -59,12 +54,10 @@ bool CNewCaptureApi::Initialize(ipcapture::IHostSink* sink, IFrameAllocator* all
         m_legacy->SetFrameAllocator(allocator);
         m_opened = m_legacy->Open(m_modelName.c_str()) != 0;
         return m_opened;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
-void CNewCaptureApi::Shutdown() {
+void CNewCaptureApi::Shutdown() noexcept {
     if (m_opened && m_legacy != nullptr) {
         m_legacy->Close();
         m_opened = false;
@@ -74,25 +67,19 @@ void CNewCaptureApi::Shutdown() {
     delete video;
 }
 
-ipcapture::IIPVideoCapture* CNewCaptureApi::GetVideoCapture() {
-    try {
-        if (m_video == nullptr) m_video = new (std::nothrow) CNewIPVideoCapture(this);
+ipcapture::IIPVideoCapture* CNewCaptureApi::GetVideoCapture() noexcept {
+    return GuardedCall<ipcapture::IIPVideoCapture*>(nullptr, [&] {
+        if (m_video == nullptr) m_video = new CNewIPVideoCapture(this);
         return m_video;
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
-ICaptureIOApi* CNewCaptureApi::GetIOApi() {
-    try {
-        if (m_legacy == nullptr) return nullptr;
-        ICaptureIOApi* io = nullptr;
-        // Pointers are 8 bytes here: the legacy query answers that size only.
-        if (m_legacy->GetParameter("ICaptureIOApi", &io, static_cast<int32_t>(sizeof(io))) == 0) return nullptr;
-        return io;
-    } catch (...) {
-        return nullptr;
-    }
+ICaptureIOApi* CNewCaptureApi::GetIOApi() noexcept {
+    if (m_legacy == nullptr) return nullptr;
+    ICaptureIOApi* io = nullptr;
+    // Pointers are 8 bytes here: the legacy query answers that size only.
+    if (m_legacy->GetParameter("ICaptureIOApi", &io, static_cast<int32_t>(sizeof(io))) == 0) return nullptr;
+    return io;
 }
 
 }  // namespace kestrel

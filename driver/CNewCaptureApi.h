@@ -18,10 +18,10 @@ public:
     ~CNewCaptureApi() override;  // runs Shutdown; the legacy object stays with DeleteIPCapture
 
     bool Initialize(ipcapture::IHostSink* sink, IFrameAllocator* allocator,
-                    ipcapture::IDeviceDescription* device) override;
-    void Shutdown() override;
-    ipcapture::IIPVideoCapture* GetVideoCapture() override;
-    ICaptureIOApi* GetIOApi() override;
+                    ipcapture::IDeviceDescription* device) noexcept override;
+    void Shutdown() noexcept override;
+    ipcapture::IIPVideoCapture* GetVideoCapture() noexcept override;
+    ICaptureIOApi* GetIOApi() noexcept override;
 
     CCaptureAPIEx* GetLegacy() const { return m_legacy; }
     ipcapture::IHostSink* GetHostSink() const { return m_hostSink; }

@@ -16,14 +16,14 @@ public:
     explicit CNewIPVideoCapture(CNewCaptureApi* owner);
     ~CNewIPVideoCapture() override;
 
-    uint32_t GetCameraCount() override;
-    bool StartVideo(uint32_t channel, ipcapture::IVideoSink* sink, ipcapture::IStreamFormat* format) override;
-    bool StopVideo(uint32_t channel) override;
-    bool ChangeResolution(uint32_t channel, ipcapture::IResolution* resolution, uint32_t intervalMs) override;
-    bool Fixed5() override;
-    bool GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) override;
-    bool SetParameter(const char* name, const void* value, int32_t length) override;
-    bool GetParameter(const char* name, void* buffer, int32_t size) override;
+    uint32_t GetCameraCount() noexcept override;
+    bool StartVideo(uint32_t channel, ipcapture::IVideoSink* sink, ipcapture::IStreamFormat* format) noexcept override;
+    bool StopVideo(uint32_t channel) noexcept override;
+    bool ChangeResolution(uint32_t channel, ipcapture::IResolution* resolution, uint32_t intervalMs) noexcept override;
+    bool Fixed5() noexcept override;
+    bool GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) noexcept override;
+    bool SetParameter(const char* name, const void* value, int32_t length) noexcept override;
+    bool GetParameter(const char* name, void* buffer, int32_t size) noexcept override;
 
 private:
     // The resolution kind listed for a size, or 0.

@@ -21,10 +21,11 @@ public:
     explicit COldCaptureApiUser(ipcapture::IHostSink* hostSink);
     ~COldCaptureApiUser() override = default;
 
-    int SendFrameCallback(uint32_t channel, IFrameBuffer* alternate, IFrameBuffer* frame) override;
-    void VideoStopped(uint32_t channel) override;
-    void Reserved3() override;
-    void DebugInfo(CDebugInfoIf* message) override;
+    // The host's sinks may throw; what they throw ends here as a refusal.
+    int SendFrameCallback(uint32_t channel, IFrameBuffer* alternate, IFrameBuffer* frame) noexcept override;
+    void VideoStopped(uint32_t channel) noexcept override;
+    void Reserved3() noexcept override;
+    void DebugInfo(CDebugInfoIf* message) noexcept override;
 
     void SetSink(uint32_t channel, ipcapture::IVideoSink* sink);
 

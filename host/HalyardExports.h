@@ -7,13 +7,13 @@ namespace kestrel::ipcapture {
 class IIPCaptureDriver;
 }
 
-// The five functions a host finds by name in libHalyard.so.
+// The five functions a host finds by name in libHalyard.so. None throws.
 extern "C" {
-CCaptureAPIEx* CreateCapture(int32_t value);
-bool DeleteCapture(CCaptureAPIEx** capture);
-kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture();
-void DeleteIPCapture(kestrel::ipcapture::IIPCaptureDriver* driver);
-int32_t QueryModelCapabilities(int32_t model, int32_t second, ICaptureCapabilities* capabilities);
+CCaptureAPIEx* CreateCapture(int32_t value) noexcept;
+bool DeleteCapture(CCaptureAPIEx** capture) noexcept;
+kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture() noexcept;
+void DeleteIPCapture(kestrel::ipcapture::IIPCaptureDriver* driver) noexcept;
+int32_t QueryModelCapabilities(int32_t model, int32_t second, ICaptureCapabilities* capabilities) noexcept;
 }
 
 // Function pointer types for hosts that load the library with dlopen.

@@ -8,6 +8,7 @@
 #include "driver/IDriver.h"
 #include "host/ICaptureIOApiUser.h"
 #include "runtime/FormatString.h"
+#include "runtime/GuardedCall.h"
 #include "runtime/TickClock.h"
 
 namespace kestrel {
@@ -32,31 +33,49 @@ CIOBase::~CIOBase() {
     m_inputStates.clear();
 }
 
-bool CIOBase::SetIOUser(ICaptureIOApiUser* user) {
+bool CIOBase::SetIOUser(ICaptureIOApiUser* user) noexcept {
     if (user == nullptr) return false;
     m_user.store(user);
     return true;
 }
 
-uint32_t CIOBase::GetInputCount() { return CountOrZero(m_driver->GetIOCounts().first); }
-
-uint32_t CIOBase::GetOutputCount() { return CountOrZero(m_driver->GetIOCounts().second); }
-
-bool CIOBase::RequestOutputState(uint32_t index, int32_t state) {
-    return m_outputThread.Enqueue(std::make_unique<COutputState>(index, state));
+uint32_t CIOBase::GetInputCount() noexcept {
+    return GuardedCall(0u, [&] { return CountOrZero(m_driver->GetIOCounts().first); });
 }
+
+uint32_t CIOBase::GetOutputCount() noexcept {
+    return GuardedCall(0u, [&] { return CountOrZero(m_driver->GetIOCounts().second); });
+}
+
+bool CIOBase::RequestOutputState(uint32_t index, int32_t state) noexcept {
+    return GuardedCall(false, [&] { return m_outputThread.Enqueue(std::make_unique<COutputState>(index, state)); });
+}
+
+namespace {
+
+// Indices 0 … count-1, every state 0; the nodes are kept when they fit.
+void ResetMap(std::map<uint32_t, int32_t>& states, uint32_t count) {
+    if (states.size() == count && (count == 0 || states.rbegin()->first == count - 1)) {
+        for (auto& entry : states) entry.second = 0;
+        return;
+    }
+    states.clear();
+    for (uint32_t i = 0; i < count; ++i) states.emplace(i, 0);
+}
+
+}  // namespace
 
 void CIOBase::ResetStates() {
     const uint32_t outputs = GetOutputCount();
     const uint32_t inputs = GetInputCount();
     CLockGuard guard(m_stateLock);
-    m_outputStates.clear();
-    for (uint32_t i = 0; i < outputs; ++i) m_outputStates.emplace(i, 0);
-    m_inputStates.clear();
-    for (uint32_t i = 0; i < inputs; ++i) m_inputStates.emplace(i, 0);
+    ResetMap(m_outputStates, outputs);
+    ResetMap(m_inputStates, inputs);
 }
 
-bool CIOBase::StartIO() {
+bool CIOBase::StartIO() noexcept { return GuardedCall(false, [&] { return StartBoth(); }); }
+
+bool CIOBase::StartBoth() {
     bool result = true;
     ResetStates();
     OnStartIO();
@@ -100,7 +119,9 @@ void CIOBase::CancelUntilStopped(uint32_t timeoutMs) {
     }
 }
 
-bool CIOBase::StopIO() {
+bool CIOBase::StopIO() noexcept { return GuardedCall(false, [&] { return StopBoth(); }); }
+
+bool CIOBase::StopBoth() {
     bool result = true;
     const DEVICE_INFO* device = m_driver->GetDeviceInfo();
     const uint32_t timeout = device != nullptr ? device->requestTimeLimitMs : 5000;

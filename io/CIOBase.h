@@ -25,12 +25,14 @@ public:
     CIOBase(const CIOBase&) = delete;
     CIOBase& operator=(const CIOBase&) = delete;
 
-    bool SetIOUser(ICaptureIOApiUser* user) override;                        // slot 1
-    bool StartIO() override;                                                 // slot 2
-    bool StopIO() override;                                                  // slot 3
-    uint32_t GetInputCount() override;                                       // slot 4
-    uint32_t GetOutputCount() override;                                      // slot 5
-    bool RequestOutputState(uint32_t index, int32_t state) override;         // slot 6
+    // The host's operations: nothing thrown inside reaches it. Stopping
+    // needs no memory.
+    bool SetIOUser(ICaptureIOApiUser* user) noexcept override;               // slot 1
+    bool StartIO() noexcept override;                                        // slot 2
+    bool StopIO() noexcept override;                                         // slot 3
+    uint32_t GetInputCount() noexcept override;                              // slot 4
+    uint32_t GetOutputCount() noexcept override;                             // slot 5
+    bool RequestOutputState(uint32_t index, int32_t state) noexcept override; // slot 6
 
     virtual bool SetOutputState(uint32_t index, int32_t state) = 0;          // slot 7
     virtual bool GetInputStates(uint32_t count) = 0;                         // slot 8
@@ -39,6 +41,7 @@ public:
     virtual void ProcessOutputState(uint32_t index, int32_t state);          // slot 11
 
 protected:
+    // Every state back to 0. Allocates only when the counts changed.
     void ResetStates();
     void GetInputStatesWrapper();
     void UpdateInputState(uint32_t index, int32_t state);
@@ -58,6 +61,8 @@ protected:
     std::atomic<bool> m_outputFailureReportable{true};
 
 private:
+    bool StartBoth();
+    bool StopBoth();
     // Cancels camera requests again until both threads have ended or the
     // limit has passed: a cancel that lands just before a thread starts its
     // next request would otherwise leave that request to its time-out.

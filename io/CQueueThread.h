@@ -56,12 +56,11 @@ public:
         return item;
     }
 
+    // Popped in place: a fresh deque to swap with would allocate, and
+    // stopping must not need memory. Items are plain records.
     void ClearQueue() {
-        std::deque<std::unique_ptr<T>> dropped;
-        {
-            CLockGuard guard(m_queueLock);
-            dropped.swap(m_queue);
-        }
+        CLockGuard guard(m_queueLock);
+        while (!m_queue.empty()) m_queue.pop_front();
     }
 
     size_t QueuedCount() {

@@ -114,6 +114,9 @@ const uint8_t* ValueOf(const std::string& line, size_t& size)
 
 CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(device)
 {
+    // First: a constructor that throws runs no destructor, so nothing may
+    // be held yet when this is refused.
+    m_pending.reserve(CURL_MAX_WRITE_SIZE);
     m_secure = m_device.port == 443 ? 1 : 0;
     std::call_once(g_curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_multi = curl_multi_init();
@@ -130,7 +133,6 @@ CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(d
         m_multi = nullptr;
         return;
     }
-    m_pending.reserve(CURL_MAX_WRITE_SIZE);
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, 16L);
     curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 16L);
 }

@@ -72,12 +72,13 @@ TEST_F(Library, IPCaptureObjectsAndForeignPointers) {
     // Another implementation of the interface is not ours to delete.
     class Foreign : public kestrel::ipcapture::IIPCaptureDriver {
     public:
-        bool Initialize(kestrel::ipcapture::IHostSink*, IFrameAllocator*, kestrel::ipcapture::IDeviceDescription*) override {
+        bool Initialize(kestrel::ipcapture::IHostSink*, IFrameAllocator*,
+                        kestrel::ipcapture::IDeviceDescription*) noexcept override {
             return false;
         }
-        void Shutdown() override {}
-        kestrel::ipcapture::IIPVideoCapture* GetVideoCapture() override { return nullptr; }
-        kestrel::ICaptureIOApi* GetIOApi() override { return nullptr; }
+        void Shutdown() noexcept override {}
+        kestrel::ipcapture::IIPVideoCapture* GetVideoCapture() noexcept override { return nullptr; }
+        kestrel::ICaptureIOApi* GetIOApi() noexcept override { return nullptr; }
     } foreign;
     deleteIP(&foreign);
     deleteIP(driver);

@@ -21,19 +21,19 @@ using drivertest::ModelFile;
 // The legacy object under the adapter: records the settings and channel calls it is given.
 class RecordingLegacy : public drivertest::FakeCapture {
 public:
-    int SetParameter(const char* name, const void* value, int32_t length) override {
+    int SetParameter(const char* name, const void* value, int32_t length) noexcept override {
         std::string entry = std::string("Set ") + name + " ";
         entry += std::strcmp(name, "IPSERVERPORT") == 0 ? std::to_string(reinterpret_cast<uintptr_t>(value))
                                                          : static_cast<const char*>(value);
         calls.push_back(entry + " " + std::to_string(length));
         return FakeCapture::SetParameter(name, value, length);
     }
-    int StartChannel(uint32_t channel, uint32_t interval, int32_t kind, int32_t quality) override {
+    int StartChannel(uint32_t channel, uint32_t interval, int32_t kind, int32_t quality) noexcept override {
         calls.push_back("Start " + std::to_string(channel) + " " + std::to_string(interval) + " " +
                         std::to_string(kind) + " " + std::to_string(quality));
         return FakeCapture::StartChannel(channel, interval, kind, quality);
     }
-    int StopChannel(uint32_t channel) override {
+    int StopChannel(uint32_t channel) noexcept override {
         calls.push_back("Stop " + std::to_string(channel));
         return FakeCapture::StopChannel(channel);
     }

@@ -399,9 +399,22 @@ void CCamera::OnRequest(RequestContext& ctx, Reply& reply) {
     CQueryString::SplitTarget(req.target, &path, &query);
 
     if (path == "simctl" && m_config.controlEnabled) {
-        bool ok = false;
-        reply.body = Control(query, &ok);
-        reply.status = ok ? 200 : 400;
+        // The control language takes the camera apart: it answers this
+        // machine only (unless told otherwise) and asks for the camera's
+        // own credentials.
+        std::string challenge;
+        if (!m_config.controlAnyPeer && !CControlCommand::IsLoopbackPeer(req.remote_addr)) {
+            reply.status = 403;
+            reply.body = "simctl answers loopback peers only\r\n";
+        } else if (!m_auth->Check(req.method, req.target, req.get_header_value("Authorization"), &challenge)) {
+            reply.status = 401;
+            reply.challenge = challenge;
+            reply.body = "401 Unauthorized\r\n";
+        } else {
+            bool ok = false;
+            reply.body = Control(query, &ok);
+            reply.status = ok ? 200 : 400;
+        }
         Log(m_config.name + ": " + ctx.remote + " " + req.method + " " + req.target + " -> " +
             std::to_string(reply.status) + " (control)");
         return;

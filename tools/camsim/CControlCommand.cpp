@@ -1,6 +1,10 @@
 #include "tools/camsim/CControlCommand.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "tools/camsim/CCamera.h"
@@ -39,27 +43,55 @@ std::string StatsText(const CCamera& camera) {
 }  // namespace
 
 const char* CControlCommand::Help() {
-    return "drop=F dup=F reorder=F pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N\n"
+    return "drop=F dup=F reorder=F pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N (N<=16777216)\n"
            "status=CODE[:PATTERN] hang=PATTERN close=PATTERN times=N release=1 clearhttp=1 reset=1\n"
            "sensor=N:0|1 stats=1 help=1   (join parts with '&'; percent-encode '&', '=' in patterns)";
 }
 
+bool CControlCommand::IsLoopbackPeer(std::string_view address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.empty() || address.size() >= sizeof text) return false;
+    std::memcpy(text, address.data(), address.size());
+    in_addr v4{};
+    if (inet_pton(AF_INET, text, &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, text, &v6) != 1) return false;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
+
 bool CControlCommand::Apply(CCamera& camera, std::string_view command, std::string* answer) {
-    const auto parts = CQueryString::Parse(command);
     std::string out;
     auto fail = [&](const std::string& why) {
         out += "error: " + why + "\n";
         *answer = out;
         return false;
     };
+    if (command.size() > kMaxCommand) return fail("command longer than " + std::to_string(kMaxCommand) + " bytes");
+    const auto parts = CQueryString::Parse(command);
     if (parts.empty()) return fail("empty command; try help=1");
     int times = -1;
     for (const auto& p : parts)
         if (p.name == "times") {
             uint32_t n = 0;
-            if (!CQueryString::ParseUnsigned(p.value, &n) || n == 0) return fail("times wants a positive number");
+            if (!CQueryString::ParseUnsigned(p.value, &n) || n == 0 || n > kMaxTimes)
+                return fail("times wants 1.." + std::to_string(kMaxTimes));
             times = static_cast<int>(n);
         }
+    // HTTP rules are checked before any part runs, so a refused command
+    // leaves no rule behind.
+    size_t newRules = 0;
+    for (const auto& p : parts) {
+        if (p.name != "status" && p.name != "hang" && p.name != "close") continue;
+        ++newRules;
+        const size_t colon = p.value.find(':');
+        const size_t pattern = p.name != "status" ? p.value.size()
+                               : colon == std::string::npos ? 0
+                                                            : p.value.size() - colon - 1;
+        if (pattern > kMaxPattern) return fail("a PATTERN has at most " + std::to_string(kMaxPattern) + " bytes");
+    }
+    if (newRules > 0 && camera.HttpFaults().size() + newRules > kMaxHttpRules)
+        return fail("at most " + std::to_string(kMaxHttpRules) + " HTTP rules at once; clearhttp=1 first");
     for (const auto& p : parts) {
         const std::string& v = p.value;
         uint32_t n = 0;
@@ -91,7 +123,8 @@ bool CControlCommand::Apply(CCamera& camera, std::string_view command, std::stri
             if (!CQueryString::ParseUnsigned(v, &n) || n <= 12 || n > 65507) return fail("longdgram wants 13..65507");
             camera.SendLongDatagram(n);
         } else if (p.name == "oversize") {
-            if (!CQueryString::ParseUnsigned(v, &n) || n == 0) return fail("oversize wants 1 or a size");
+            if (!CQueryString::ParseUnsigned(v, &n) || n == 0 || n > kMaxOversize)
+                return fail("oversize wants 1 or a size up to " + std::to_string(kMaxOversize));
             if (!camera.SendOversizedPicture(n == 1 ? 786432 + 65536 : n)) return fail("no pictures to pad");
         } else if (p.name == "status") {
             const size_t colon = v.find(':');

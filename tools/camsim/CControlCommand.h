@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,7 +19,8 @@ class CCamera;
 //   seqjump=N                next packet's sequence number jumps by N
 //   newssrc=random|N         switch to a new SSRC from the next packet
 //   longdgram=N              next picture's first datagram is N bytes
-//   oversize=1|N             next picture padded past 786432+65536 (or N) bytes
+//   oversize=1|N             next picture padded past 786432+65536 (or N,
+//                            at most 16 MiB) bytes
 //   status=CODE[:PATTERN]    answer CODE to requests whose target contains
 //                            PATTERN (all when absent or "*")
 //   hang=PATTERN             hold matching requests until released or the
@@ -30,12 +33,24 @@ class CCamera;
 //   sensor=N:0|1             set sensor input N
 //   stats=1                  answer with the camera's figures
 //   help=1                   this list
+//
+// Every value has an upper bound (below): one request must not be able to
+// take the simulator's memory.
 class CControlCommand {
 public:
+    static constexpr size_t kMaxCommand = 4096;           // bytes of one command
+    static constexpr size_t kMaxOversize = 16u << 20;     // padded picture
+    static constexpr uint32_t kMaxTimes = 1000000;
+    static constexpr size_t kMaxPattern = 256;            // bytes of a PATTERN
+    static constexpr size_t kMaxHttpRules = 64;           // rules in force at once
+
     // Applies the command to the camera; *answer gets one line per part.
     // False when a part was not understood (the parts before it stay done).
     static bool Apply(CCamera& camera, std::string_view command, std::string* answer);
     static const char* Help();
+    // True for an address on the loopback network: 127.0.0.0/8, ::1, or
+    // 127.0.0.0/8 mapped into IPv6. Text that is no address is not.
+    static bool IsLoopbackPeer(std::string_view address);
 };
 
 }  // namespace camsim

@@ -50,6 +50,7 @@ struct CameraConfig {
     std::optional<uint32_t> ssrc;          // empty: random per stream
     uint64_t faultSeed = 1;                // seeds the drop/duplicate/reorder choices
     bool controlEnabled = true;            // serve /simctl?... (not logged as a request)
+    bool controlAnyPeer = false;           // /simctl from any address, not only loopback
     unsigned httpThreads = 4;              // connections served at once
     uint32_t ioTimeoutMs = 5000;           // per read/write on an HTTP connection
     LogSink log;

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -31,12 +32,13 @@ const char* kDescription =
     "\n"
     "Examples:\n"
     "  halyard-camsim                                  one camera on a free port\n"
-    "  halyard-camsim --port 8080 --auth digest --user admin --password secret\n"
-    "  halyard-camsim --https --port 8443 --auth basic --user u --password p\n"
+    "  halyard-camsim --port 8080 --auth digest --user admin --password-file pw.txt\n"
+    "  halyard-camsim --https --port 8443 --auth basic --user u --password-file pw.txt\n"
     "  halyard-camsim --cameras 64 --base-port 18080 --size 704x480 --fps 30\n"
     "\n"
     "While running, type commands on standard input (or GET /simctl?COMMAND on a\n"
-    "camera's port):   [CAMERA|all] COMMAND      e.g.  0 drop=0.1   all pause=1\n"
+    "camera's port, from loopback unless --simctl-any-peer, with the camera's\n"
+    "credentials when it has any):   [CAMERA|all] COMMAND   e.g.  0 drop=0.1\n"
     "COMMAND parts, joined by '&':\n"
     "  drop=F dup=F reorder=F    fraction of RTP packets dropped/duplicated/swapped\n"
     "  pause=1|0  stop=1  seqjump=N  newssrc=random|N  longdgram=N  oversize=1\n"
@@ -51,7 +53,7 @@ struct Options {
     bool https = false;
     std::string cert, key;
     std::string auth = "none";
-    std::string user, password, realm = "camsim";
+    std::string user, passwordFile, realm = "camsim";
     int settingsStatus = 200;
     unsigned sensors = 2, outputs = 2;
     std::string size = "352x288";
@@ -62,11 +64,31 @@ struct Options {
     int64_t ssrc = -1;
     uint64_t seed = 1;
     bool noControl = false;
+    bool controlAnyPeer = false;
     unsigned httpThreads = 4, senderThreads = 1;
     std::string streamTo;
     double duration = 0;
     bool quiet = false;
 };
+
+// The first line of the file, without its line end. Nothing read here is
+// ever printed.
+bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "--password-file: cannot open " + path;
+        return false;
+    }
+    std::string line;
+    std::getline(in, line);
+    if (in.bad() || line.size() > 4096) {
+        *error = "--password-file: " + path + " is not one line of at most 4096 bytes";
+        return false;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    *password = std::move(line);
+    return true;
+}
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
@@ -118,7 +140,12 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::IsMember({"none", "basic", "digest"}));
     app.add_option("--user", o.user, "user name the cameras accept");
-    app.add_option("--password", o.password, "password the cameras accept");
+    app.add_option("--password-file", o.passwordFile, "file whose first line is the password the cameras accept")
+        ->check(CLI::ExistingFile);
+    // Gone: a password on the command line is visible to every user of the
+    // machine. Kept hidden only to say so.
+    std::string commandLinePassword;
+    CLI::Option* oldPassword = app.add_option("--password", commandLinePassword)->group("");
     app.add_option("--realm", o.realm, "authentication realm")->capture_default_str();
     app.add_option("--settings-status", o.settingsStatus, "status for accepted commands")
         ->capture_default_str()
@@ -140,6 +167,7 @@ int main(int argc, char** argv) {
     app.add_option("--ssrc", o.ssrc, "RTP SSRC (default random)")->check(CLI::Range(int64_t{0}, int64_t{0xFFFFFFFF}));
     app.add_option("--seed", o.seed, "seed of the packet fault choices")->capture_default_str();
     app.add_flag("--no-control", o.noControl, "do not serve /simctl");
+    app.add_flag("--simctl-any-peer", o.controlAnyPeer, "serve /simctl to any address, not only loopback");
     app.add_option("--http-threads", o.httpThreads, "connections each camera serves at once")->capture_default_str();
     app.add_option("--sender-threads", o.senderThreads, "RTP sending threads shared by all cameras")
         ->capture_default_str()
@@ -157,6 +185,16 @@ int main(int argc, char** argv) {
     }
     if (o.https && (o.cert.empty() != o.key.empty())) {
         std::cerr << "--cert and --key go together\n";
+        return 2;
+    }
+    if (oldPassword->count() > 0) {
+        std::cerr << "--password is not accepted: put the password in a file and give --password-file FILE\n";
+        return 2;
+    }
+    std::string password;
+    std::string error;
+    if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, &password, &error)) {
+        std::cerr << "halyard-camsim: " << error << "\n";
         return 2;
     }
     if (o.auth != "none" && o.user.empty()) std::cerr << "note: --auth without --user: no client can log in\n";
@@ -185,7 +223,7 @@ int main(int argc, char** argv) {
                 : o.auth == "digest" ? camsim::AuthMode::Digest
                                      : camsim::AuthMode::None;
     base.user = o.user;
-    base.password = o.password;
+    base.password = password;
     base.realm = o.realm;
     base.settingsStatus = o.settingsStatus;
     base.sensorCount = o.sensors;
@@ -202,6 +240,7 @@ int main(int argc, char** argv) {
     if (o.ssrc >= 0) base.ssrc = static_cast<uint32_t>(o.ssrc);
     base.faultSeed = o.seed;
     base.controlEnabled = !o.noControl;
+    base.controlAnyPeer = o.controlAnyPeer;
     base.httpThreads = o.httpThreads;
     const bool quiet = o.quiet;
     base.log = [&outMutex, t0, quiet](const std::string& line) {
@@ -216,7 +255,6 @@ int main(int argc, char** argv) {
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     camsim::CCameraFarm farm(o.senderThreads);
-    std::string error;
     if (!farm.Start(base, o.cameras, o.port, &error)) {
         std::cerr << "halyard-camsim: " << error << "\n";
         return 1;

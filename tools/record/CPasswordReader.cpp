@@ -1,6 +1,7 @@
 #include "tools/record/CPasswordReader.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,61 @@
 namespace kestrel::record {
 
 namespace {
+
+// What a signal handler needs to give the terminal its echo back. Written
+// before the handlers are installed, cleared after they are gone.
+volatile sig_atomic_t g_promptFd = -1;
+termios g_savedTerminal{};
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void RestoreEchoAndDie(int signal) {
+    const int fd = g_promptFd;
+    if (fd >= 0) {
+        ::tcsetattr(fd, TCSAFLUSH, &g_savedTerminal);
+        const ssize_t n = ::write(fd, "\n", 1);
+        (void)n;
+    }
+    // SA_RESETHAND has put the default action back: the program ends by
+    // this signal, the status a shell reports as interrupted (130 for ^C).
+    ::raise(signal);
+}
+
+// While the echo is off, the signals that end the program end it only
+// after the echo is back on.
+class EchoGuard {
+public:
+    EchoGuard(int fd, const termios& saved) {
+        g_savedTerminal = saved;
+        g_promptFd = fd;
+        struct sigaction action{};
+        action.sa_handler = RestoreEchoAndDie;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (size_t i = 0; i < kSignalCount; ++i) {
+            ::sigaction(kEndingSignals[i], &action, &m_previous[i]);
+            sigaddset(&ending, kEndingSignals[i]);
+        }
+        // A caller that blocked them (to read them later) would leave the
+        // prompt deaf to ^C.
+        ::pthread_sigmask(SIG_UNBLOCK, &ending, &m_mask);
+    }
+    ~EchoGuard() {
+        ::tcsetattr(g_promptFd, TCSAFLUSH, &g_savedTerminal);
+        ::pthread_sigmask(SIG_SETMASK, &m_mask, nullptr);
+        for (size_t i = 0; i < kSignalCount; ++i) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
+        g_promptFd = -1;
+    }
+    EchoGuard(const EchoGuard&) = delete;
+    EchoGuard& operator=(const EchoGuard&) = delete;
+
+private:
+    static constexpr size_t kSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+    struct sigaction m_previous[kSignalCount]{};
+    sigset_t m_mask{};
+};
 
 // One line from fd, at most 4 KiB; the line end is not kept.
 bool ReadLine(int fd, std::string& line) {
@@ -68,11 +124,14 @@ bool CPasswordReader::FromTerminal(const std::string& prompt, std::string& passw
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
-    const ssize_t shown = ::write(fd, prompt.data(), prompt.size());
-    (void)shown;
-    const bool ok = ReadLine(fd, password);
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    bool ok = false;
+    {
+        EchoGuard guard(fd, saved);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        const ssize_t shown = ::write(fd, prompt.data(), prompt.size());
+        (void)shown;
+        ok = ReadLine(fd, password);
+    }
     ::close(fd);
     if (!ok) {
         error = "cannot read the password from the terminal";
