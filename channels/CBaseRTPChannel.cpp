@@ -1,5 +1,7 @@
 #include "channels/CBaseRTPChannel.h"
 
+#include "transport/CUDPSocket.h"
+
 namespace kestrel {
 
 namespace {
@@ -47,7 +49,17 @@ void CBaseRTPChannel::OnIdle() {
 
 bool CBaseRTPChannel::PrepareStart() { return true; }
 
+bool CBaseRTPChannel::ResolveCameraAddress() {
+    uint32_t address = 0;
+    // 0.0.0.0 is no sender: the receiver then drops everything.
+    const bool resolved = CUDPSocket::ResolveIpv4(GetDeviceAddressOnly(), address);
+    m_cameraAddress = resolved ? address : 0;
+    m_receiver.SetSourceAddress(m_cameraAddress);
+    return resolved;
+}
+
 bool CBaseRTPChannel::OpenPorts() {
+    if (!ResolveCameraAddress()) return false;
     for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
         if (m_stopEvent.IsSet()) return false;
         if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) == UdpSuccess) {

@@ -37,10 +37,16 @@ public:
 protected:
     bool TryStart();
     void StopStream();
+    // Resolves the camera's address for this stream start and lets only
+    // its datagrams through the receiver; false when it names no IPv4
+    // address (the receiver then accepts nothing).
+    bool ResolveCameraAddress();
 
     CRTPReceiver m_receiver;
     const uint32_t m_keepAliveMs;
     CTime m_keepAliveTimer{0};
+    // Set by ResolveCameraAddress on the channel thread.
+    uint32_t m_cameraAddress = 0;
 };
 
 }  // namespace kestrel

@@ -185,12 +185,19 @@ bool CSonyMJPEGChannelRTP::StartStream() {
 // ---- ports ----
 
 bool CSonyMJPEGChannelRTP::OpenPorts() {
+    // Once per stream start: a camera given by name may have moved.
+    if (!ResolveCameraAddress()) {
+        const std::string host = GetDeviceAddressOnly();
+        DebugMessage(LevelError, "kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"%s\" names no IPv4 address",
+                     host.c_str());
+        return false;
+    }
+    m_rtcp.SetCameraAddress(m_cameraAddress);
     for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
         if (m_stopEvent.IsSet()) return false;
         if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) != UdpSuccess) continue;
         if (m_rtcp.Open(static_cast<uint16_t>(port + 1))) {
             m_receiver.SetUser(this);
-            m_rtcp.SetRemoteAddress(GetDeviceAddressOnly());
             m_rtcp.SetReportInterval(static_cast<int32_t>(m_keepAliveMs / 2));
             m_rtcp.SetUser(this);
             m_rtcp.StartReports();
@@ -210,6 +217,24 @@ void CSonyMJPEGChannelRTP::ClosePorts() {
     }
     m_receiver.SetUser(nullptr);
     m_receiver.GetPort().Close();
+    ReportForeignDatagrams();
+}
+
+void CSonyMJPEGChannelRTP::ReportForeignDatagrams() {
+    Ipv4Endpoint rtpFrom;
+    Ipv4Endpoint rtcpFrom;
+    const uint64_t rtp = m_receiver.TakeDropped(rtpFrom);
+    const uint64_t rtcp = m_rtcp.TakeDropped(rtcpFrom);
+    if (rtp == 0 && rtcp == 0) return;
+    const Ipv4Endpoint& last = rtp != 0 ? rtpFrom : rtcpFrom;
+    const std::string device = GetDeviceAddressOnly();
+    DebugMessage(LevelInfo,
+                 "kestrel::CSonyMJPEGChannelRTP::ClosePorts: dropped %llu RTP and %llu RTCP datagrams not sent by camera "
+                 "%s (%u.%u.%u.%u), the last from %u.%u.%u.%u:%u",
+                 static_cast<unsigned long long>(rtp), static_cast<unsigned long long>(rtcp), device.c_str(),
+                 m_cameraAddress >> 24, (m_cameraAddress >> 16) & 0xFF, (m_cameraAddress >> 8) & 0xFF,
+                 m_cameraAddress & 0xFF, last.address >> 24, (last.address >> 16) & 0xFF, (last.address >> 8) & 0xFF,
+                 last.address & 0xFF, static_cast<unsigned>(last.port));
 }
 
 void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
@@ -268,6 +293,7 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
 
 void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
     if (picture.empty()) return;
+    if (!IsWholeJpeg(picture.data(), picture.size())) return;
     if (!FindJpegFrameHeader(picture.data(), picture.size())) return;
     if (m_driver == nullptr) return;
     IFrameAllocator* allocator = m_driver->GetFrameAllocator();

@@ -59,6 +59,8 @@ protected:
     enum class ClosedSocket { Video, Rtcp };
     void SocketClosed(ClosedSocket which);
     void FrameReceived(const std::vector<uint8_t>& picture);
+    // One message per stream start for the datagrams other hosts sent.
+    void ReportForeignDatagrams();
 
     Web::CHttpSender m_sender;
     CRTCPSendReceive m_rtcp;

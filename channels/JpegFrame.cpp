@@ -35,6 +35,15 @@ bool FindJpegFrameHeader(const uint8_t* data, size_t size) {
     return false;
 }
 
+//   FF D8 ... FF D9 [00|FF]*
+bool IsWholeJpeg(const uint8_t* data, size_t size) {
+    if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    size_t end = size;
+    while (end > 2 && (data[end - 1] == 0x00 || data[end - 1] == 0xFF)) --end;
+    // SOI and EOI may not share a byte.
+    return end >= 4 && data[end - 2] == 0xFF && data[end - 1] == 0xD9;
+}
+
 int32_t ResolutionKind(int32_t width, int32_t height) {
     if (width < 200) return 1;
     if (width < 400) return 2;

@@ -80,6 +80,8 @@ bool CRTCPSendReceive::Open(uint16_t port) {
 void CRTCPSendReceive::Close() {
     m_portOpen.store(false);
     SendBye();
+    // The camera's next stream may report from another port.
+    m_peerKnown.store(false);
     m_port.Close();
 }
 
@@ -91,7 +93,20 @@ void CRTCPSendReceive::SetRemoteAddress(const std::string& dottedAddress) {
         // As the platform's conversion does: "none", which no camera sends from.
         address = 0xFFFFFFFFu;
     }
+    SetCameraAddress(address);
+}
+
+void CRTCPSendReceive::SetCameraAddress(uint32_t address) {
     m_cameraAddress.store(address);
+    m_dropped.store(0);
+}
+
+uint64_t CRTCPSendReceive::TakeDropped(Ipv4Endpoint& lastFrom) {
+    const uint64_t count = m_dropped.exchange(0);
+    const uint64_t last = m_lastDropped.load();
+    lastFrom.address = static_cast<uint32_t>(last >> 16);
+    lastFrom.port = static_cast<uint16_t>(last);
+    return count;
 }
 
 void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) {
@@ -127,11 +142,18 @@ void CRTCPSendReceive::PortClosed(CUDPPort* /*port*/) {
 // receiver report echoes as LSR.
 void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from, const uint8_t* data,
                                     size_t length) {
-    if (from.address != m_cameraAddress.load() || length == 0 || data == nullptr) return;
+    if (from.address != m_cameraAddress.load()) {
+        m_lastDropped.store((uint64_t{from.address} << 16) | from.port);
+        m_dropped.fetch_add(1);
+        return;
+    }
+    if (length == 0 || data == nullptr) return;
     CLockGuard guard(m_lock);
-    if (!m_peerKnown.load()) {
+    // Reports go where the camera's latest sender report came from: its
+    // RTCP port may change with every stream it starts.
+    if (length >= 2 && data[1] == kSenderReport && m_portOpen.load()) {
         m_peerAddress = from;
-        if (length >= 2 && data[1] == kSenderReport && m_portOpen.load()) m_peerKnown.store(true);
+        m_peerKnown.store(true);
     }
     m_peerVersionBits = data[0] & 0xC0;
     // Fields a short datagram does not carry keep their last values.

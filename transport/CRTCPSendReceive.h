@@ -45,9 +45,15 @@ public:
     virtual void ReportLoop();
 
     bool Open(uint16_t port);
-    void Close();                 // sends BYE; the owner calls StopReports first
+    void Close();                 // sends BYE and forgets the peer; the owner calls StopReports first
     bool IsOpen() const;
     void SetRemoteAddress(const std::string& dottedAddress);
+    // The camera's IPv4 address (host order): RTCP from any other address
+    // is dropped and counted. The count starts again.
+    void SetCameraAddress(uint32_t address);
+    // Datagrams dropped since the address was set or last taken, and the
+    // sender of the latest of them; the count starts again.
+    uint64_t TakeDropped(Ipv4Endpoint& lastFrom);
     void SetReportInterval(int32_t milliseconds);  // kept only when > 1000
     int32_t GetReportInterval() const;
     void RtpSequenceSeen(uint16_t sequenceNumber);
@@ -112,6 +118,8 @@ protected:
     uint32_t m_byeLingerMs = 2;
     std::atomic<bool> m_portOpen{false};
     std::atomic<uint32_t> m_cameraAddress{0};
+    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<uint64_t> m_lastDropped{0};  // address << 16 | port
 
     // The report thread: owned here, started and stopped by the owner's
     // thread; m_reportDone lets a stop wait with a limit.

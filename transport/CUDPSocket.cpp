@@ -1,6 +1,7 @@
 #include "transport/CUDPSocket.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/time.h>
 #include <pthread.h>
@@ -149,6 +150,26 @@ bool CUDPSocket::ParseDottedAddress(const std::string& text, uint32_t& address) 
     if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
     address = ntohl(parsed.s_addr);
     return true;
+}
+
+bool CUDPSocket::ResolveIpv4(const std::string& host, uint32_t& address) {
+    if (host.empty()) return false;
+    if (ParseDottedAddress(host, address)) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    bool ok = false;
+    for (const addrinfo* a = found; a != nullptr && !ok; a = a->ai_next) {
+        if (a->ai_family != AF_INET || a->ai_addr == nullptr || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+        sockaddr_in in{};
+        std::memcpy(&in, a->ai_addr, sizeof in);
+        address = ntohl(in.sin_addr.s_addr);
+        ok = true;
+    }
+    ::freeaddrinfo(found);
+    return ok;
 }
 
 void CUDPSocket::RaiseCurrentThreadPriority() {

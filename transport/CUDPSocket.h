@@ -53,6 +53,10 @@ public:
 
     // Dotted IPv4 text to a host-order address; false when it is not one.
     static bool ParseDottedAddress(const std::string& text, uint32_t& address);
+    // Dotted text or a host name to the first IPv4 address it names
+    // (host order); false when it names none. A name may block on the
+    // system's resolver.
+    static bool ResolveIpv4(const std::string& host, uint32_t& address);
     // Raises the calling thread above normal priority if the system allows.
     static void RaiseCurrentThreadPriority();
     // Names the calling thread for debuggers (15 characters kept).

@@ -34,8 +34,8 @@ public:
     const Bytes& Picture() const { return m_picture; }
 };
 
-// A picture the JPEG check accepts: SOI, APP0, SOF0, then a pattern tagged
-// with `tag`, `size` bytes in all.
+// A picture the JPEG checks accept: SOI, APP0, SOF0, then a pattern tagged
+// with `tag`, EOI last, `size` bytes in all.
 Bytes MakePicture(size_t size, uint8_t tag) {
     Bytes p = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
     p.insert(p.end(), 14, tag);
@@ -43,6 +43,8 @@ Bytes MakePicture(size_t size, uint8_t tag) {
     p.insert(p.end(), std::begin(sof0), std::end(sof0));
     for (size_t i = p.size(); i < size; ++i) p.push_back(static_cast<uint8_t>((i * 7 + tag) & 0x7F));
     p.resize(size);
+    p[size - 2] = 0xFF;
+    p[size - 1] = 0xD9;
     return p;
 }
 

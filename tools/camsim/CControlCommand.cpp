@@ -43,7 +43,7 @@ std::string StatsText(const CCamera& camera) {
 }  // namespace
 
 const char* CControlCommand::Help() {
-    return "drop=F dup=F reorder=F pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N (N<=16777216)\n"
+    return "drop=F dup=F reorder=F cut=N pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N (N<=16777216)\n"
            "status=CODE[:PATTERN] hang=PATTERN close=PATTERN times=N release=1 clearhttp=1 reset=1\n"
            "sensor=N:0|1 stats=1 help=1   (join parts with '&'; percent-encode '&', '=' in patterns)";
 }
@@ -102,6 +102,11 @@ bool CControlCommand::Apply(CCamera& camera, std::string_view command, std::stri
             if (!ParseFraction(v, &f)) return fail(p.name + " wants a fraction 0..1");
             RtpFaults rtp = camera.GetRtpFaults();
             (p.name == "drop" ? rtp.dropFraction : p.name == "dup" ? rtp.duplicateFraction : rtp.reorderFraction) = f;
+            camera.SetRtpFaults(rtp);
+        } else if (p.name == "cut") {
+            if (!CQueryString::ParseUnsigned(v, &n) || n > 65535) return fail("cut wants 0..65535");
+            RtpFaults rtp = camera.GetRtpFaults();
+            rtp.cutBytes = n;
             camera.SetRtpFaults(rtp);
         } else if (p.name == "pause") {
             if (v != "0" && v != "1") return fail("pause wants 0 or 1");

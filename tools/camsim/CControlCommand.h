@@ -14,6 +14,8 @@ class CCamera;
 //
 //   drop=F dup=F reorder=F   fraction 0..1 of RTP packets dropped, sent twice,
 //                            swapped with the next one
+//   cut=N                    every picture sent without its last N bytes
+//                            (0..65535; 0 sends them whole again)
 //   pause=1|0                stop / resume sending RTP (RTCP goes on)
 //   stop=1                   end the stream (a new mjpeg request starts one)
 //   seqjump=N                next packet's sequence number jumps by N

@@ -275,8 +275,10 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
     std::memcpy(m_head.data(), pic->bytes.data(), pic->stampOffset);
     CPictureRing::StampFor(*pic, static_cast<uint32_t>(m_stats.pictures), m_head.data() + pic->stampOffset);
 
-    // Cut into packets.
-    const size_t size = pic->bytes.size();
+    // Cut into packets; a cut picture keeps at least its stamped head.
+    const size_t whole = pic->bytes.size();
+    const size_t cut = std::min(faults.rtp.cutBytes, whole > headLen ? whole - headLen : size_t{0});
+    const size_t size = whole - cut;
     size_t chunks = 0;
     for (size_t off = 0; off < size; ++chunks) {
         size_t len = m_params.maxPayload;

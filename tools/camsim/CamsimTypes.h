@@ -143,6 +143,7 @@ struct RtpFaults {
     double duplicateFraction = 0.0;
     double reorderFraction = 0.0;  // packet swapped with the one after it
     bool paused = false;           // no RTP while set (RTCP goes on)
+    size_t cutBytes = 0;           // every picture sent without its last N bytes
 };
 
 enum class HttpFaultAction { Status, Hang, Close };
