@@ -183,6 +183,76 @@ TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {
     EXPECT_EQ(driver.Count(kOnline, 3), 2u) << driver.Dump();
 }
 
+// Another host on the camera network sends to both ports of the stream:
+// nothing of it reaches the host, and the stop reports it once.
+TEST_F(CamsimChannel, StrangersAreDroppedAndReportedOncePerStreamStart) {
+    StartCamera();
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    ASSERT_TRUE(user.WaitForFrames(2));
+    const uint16_t port = StreamPort();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000002);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    auto send = [&](uint16_t to, const std::vector<uint8_t>& bytes) {
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_addr.s_addr = htonl(0x7F000001);
+        d.sin_port = htons(to);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
+    };
+    // RTP with the marker set and a whole tiny JPEG; RTCP sender reports.
+    const std::vector<uint8_t> rtp = {0x80, 0x80 | 26, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0xD8, 0xFF, 0xD9};
+    const std::vector<uint8_t> sr = {0x80, 200, 0, 6, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3,
+                                     0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6};
+    for (int i = 0; i < 30; ++i) send(port, rtp);
+    for (int i = 0; i < 4; ++i) send(static_cast<uint16_t>(port + 1), sr);
+    ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 5));
+    channel->Stop();
+    ::close(fd);
+    CheckedFrameNumbers();
+    EXPECT_EQ(driver.Count("datagrams not sent by camera", 3), 1u) << driver.Dump();
+    EXPECT_EQ(driver.Count("dropped 30 RTP and 4 RTCP datagrams not sent by camera 127.0.0.1 (127.0.0.1), the last from "
+                           "127.0.0.2:"),
+              1u)
+        << driver.Dump();
+    EXPECT_EQ(driver.Messages().size(), 3u) << "online, offline, the drops and nothing else" << driver.Dump();
+}
+
+// The camera given by name: resolved at the stream start, so that its RTCP
+// is accepted and answered; a name that resolves to nothing starts nothing
+// and says so once over many tries.
+TEST_F(CamsimChannel, CameraByName) {
+    camsim::CameraConfig config;
+    config.srIntervalMs = 200;
+    StartCamera(config);
+    driver.device.address = "localhost";
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    ASSERT_TRUE(user.WaitForFrames(3));
+    EXPECT_TRUE(WaitUntil([&] { return camera->GetStreamStats().receiverReports >= 2; }))
+        << "the camera's sender reports were not answered";
+    channel->Stop();
+    CheckedFrameNumbers();
+
+    driver.device.address = "no-such-camera.invalid";
+    driver.Clear();
+    camera->ClearRequests();
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    ASSERT_TRUE(WaitUntil([&] { return driver.Count("names no IPv4 address") >= 1; }));
+    std::this_thread::sleep_for(2500ms);  // two more tries
+    channel->Stop();
+    EXPECT_EQ(driver.Count("kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"no-such-camera.invalid\" names no "
+                           "IPv4 address",
+                           1),
+              1u)
+        << driver.Dump();
+    EXPECT_TRUE(camera->RequestTargets().empty());
+}
+
 TEST_F(CamsimChannel, FailedRequestsAreLoggedOnceOverRetries) {
     const std::string c = "kestrel::CSonyMJPEGChannelRTP::";
     struct Case {

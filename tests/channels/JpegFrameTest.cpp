@@ -61,6 +61,39 @@ TEST(FindJpegFrameHeader, WalksMarkersUpToTheFrameHeader) {
     EXPECT_FALSE(FindJpegFrameHeader(nullptr, 10));
 }
 
+TEST(IsWholeJpeg, SoiFirstEoiLastPaddingAfter) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool whole;
+    };
+    const std::vector<Case> cases = {
+        //  SOI         body        EOI         padding
+        {"SOI, body, EOI", {0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9}, true},
+        {"SOI, EOI and nothing else", {0xFF, 0xD8, 0xFF, 0xD9}, true},
+        {"zero padding", {0xFF, 0xD8, 0x11, 0xFF, 0xD9, 0x00, 0x00}, true},
+        {"FF padding", {0xFF, 0xD8, 0x11, 0xFF, 0xD9, 0xFF}, true},
+        {"mixed padding", {0xFF, 0xD8, 0x11, 0xFF, 0xD9, 0xFF, 0x00, 0xFF, 0x00}, true},
+        // Cut short: the EOI or part of it missing.
+        {"no EOI", {0xFF, 0xD8, 0x11, 0x22, 0x33}, false},
+        {"EOI cut after its FF", {0xFF, 0xD8, 0x11, 0x22, 0xFF}, false},
+        {"cut after the first FF of EOI, zero padding", {0xFF, 0xD8, 0x11, 0xFF, 0x00}, false},
+        {"D9 without its FF", {0xFF, 0xD8, 0x11, 0x22, 0xD9}, false},
+        {"something after EOI that is not padding", {0xFF, 0xD8, 0x11, 0xFF, 0xD9, 0x01}, false},
+        {"EOI in the middle, cut after", {0xFF, 0xD8, 0xFF, 0xD9, 0x11, 0x22}, false},
+        // A wrong or missing start.
+        {"no SOI", {0x00, 0xFF, 0xD8, 0x11, 0xFF, 0xD9}, false},
+        {"EOI first", {0xFF, 0xD9, 0x11, 0x22, 0xFF, 0xD9}, false},
+        {"SOI and D9 sharing the FF", {0xFF, 0xD8, 0xD9}, false},
+        {"SOI then padding", {0xFF, 0xD8, 0xFF, 0xFF, 0x00}, false},
+        {"SOI only", {0xFF, 0xD8}, false},
+        {"one byte", {0xFF}, false},
+        {"empty", {}, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsWholeJpeg(c.bytes.data(), c.bytes.size()), c.whole) << c.name;
+    EXPECT_FALSE(IsWholeJpeg(nullptr, 6));
+}
+
 TEST(ResolutionKind, SizeClasses) {
     const int32_t cases[][3] = {
         {176, 144, 1}, {199, 1000, 1},                 // below 200: QCIF

@@ -102,6 +102,48 @@ TEST(CRTCPSendReceive, EachCameraPacketIsAnsweredAtOnceAndCloseSaysBye) {
     EXPECT_EQ(sent.back().from.port, sent.front().from.port);
 }
 
+// The camera's RTCP socket changes with every stream it starts: reports go
+// where its latest sender report came from, never to a stranger, and a
+// closed object knows nobody.
+TEST(CRTCPSendReceive, ReportsFollowTheCamerasLatestSenderReportAndCloseForgetsIt) {
+    RtcpSession session(30000);
+    const uint16_t port = session.rtcp.GetPort().GetPort();
+    Peer restarted;  // the camera's address, another port
+    ForeignSender stranger;
+    ASSERT_TRUE(stranger.Bound()) << "127.0.0.2 is not usable here";
+
+    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 1, 2)), UdpSuccess);
+    ASSERT_TRUE(session.camera.received.WaitForDatagrams(1));
+    // A stranger's sender report is dropped; a receiver report from the
+    // camera's address wakes a report but does not move it.
+    ASSERT_TRUE(stranger.Send(port, SenderReport(kCameraSsrc, 3, 4)));
+    ASSERT_EQ(restarted.Send(port, {0x80, 201, 0x00, 0x01, 0xCA, 0x3E, 0x4A, 0x01}), UdpSuccess);
+    ASSERT_TRUE(session.camera.received.WaitForDatagrams(2));
+    // The camera's next stream reports from the new port.
+    ASSERT_EQ(restarted.Send(port, SenderReport(kCameraSsrc, 5, 6)), UdpSuccess);
+    ASSERT_TRUE(restarted.received.WaitForDatagrams(1)) << "the report went to the old port";
+    EXPECT_EQ(GetBigEndian32(restarted.received.Datagrams().at(0).bytes, 4), kOwnSsrc);
+    // And back: the latest wins.
+    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 7, 8)), UdpSuccess);
+    ASSERT_TRUE(session.camera.received.WaitForDatagrams(3));
+    EXPECT_EQ(restarted.received.Datagrams().size(), 1u);
+
+    Ipv4Endpoint last;
+    EXPECT_EQ(session.rtcp.TakeDropped(last), 1u);
+    EXPECT_EQ(last.address, 0x7F000002u);
+    EXPECT_EQ(last.port, stranger.Port());
+    EXPECT_EQ(session.rtcp.TakeDropped(last), 0u);
+
+    session.rtcp.StopReports();
+    session.rtcp.Close();
+    ASSERT_TRUE(session.camera.received.Wait([&] { return session.camera.received.datagrams.back().bytes.size() == 8; }))
+        << "BYE to the latest sender";
+    EXPECT_FALSE(session.rtcp.IsPeerKnown());
+    // Opened again, nobody is reported to before a sender report.
+    ASSERT_TRUE(session.rtcp.Open(0));
+    EXPECT_FALSE(session.rtcp.IsPeerKnown());
+}
+
 // The report thread's use of it, 1500 ms on the injected clock, is decoded
 // by tshark in RtcpWiresharkTest.
 TEST(CRTCPSendReceive, DelayInSixtyFourThousandthsAndTheIntervalAboveOneSecond) {

@@ -1,4 +1,9 @@
 #pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -82,6 +87,43 @@ public:
 
 private:
     kestrel::CUDPPort m_port;
+};
+
+// A sender on another loopback address (127.0.0.2 and so on): another host
+// as far as a receiver can tell.
+class ForeignSender {
+public:
+    explicit ForeignSender(const char* address = "127.0.0.2") : m_fd(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~ForeignSender() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    ForeignSender(const ForeignSender&) = delete;
+    ForeignSender& operator=(const ForeignSender&) = delete;
+    bool Bound() const { return m_fd >= 0; }
+    bool Send(uint16_t to, const Bytes& bytes) const {
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_addr.s_addr = htonl(kLoopback);
+        d.sin_port = htons(to);
+        return ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    uint16_t Port() const {
+        sockaddr_in a{};
+        socklen_t size = sizeof a;
+        return ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) == 0 ? ntohs(a.sin_port) : 0;
+    }
+
+private:
+    int m_fd;
 };
 
 inline void PutBigEndian32(Bytes& out, uint32_t value) {
