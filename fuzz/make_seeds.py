@@ -154,12 +154,13 @@ put("channels", "jpeg_frame_header", "length-past-end", bytes.fromhex("FFD8FFE0F
 
 # --- channels/frame_assembly: width(2) height(2) answer byte, then packets:
 #     flags (bit0 marker, bit1 explicit seq), [seq(2)], length(2), bytes
-def packet(data, marker=False, seqno=None):
+#     (length bit 15: sent by another host)
+def packet(data, marker=False, seqno=None, foreign=False):
     flags = (1 if marker else 0) | (2 if seqno is not None else 0)
     out = bytes([flags])
     if seqno is not None:
         out += struct.pack(">H", seqno)
-    return out + struct.pack(">H", len(data)) + data
+    return out + struct.pack(">H", len(data) | (0x8000 if foreign else 0)) + data
 
 picture = sof + b"\x10" * 40 + bytes.fromhex("FFD9")
 def whole(pic, parts, first=None):
@@ -176,6 +177,12 @@ put("channels", "frame_assembly", "gap", fa_head + packet(b"x", marker=True, seq
 put("channels", "frame_assembly", "wrap", fa_head + packet(b"x", marker=True, seqno=65533) + whole(picture, 4))
 put("channels", "frame_assembly", "empty-marker", fa_head + packet(b"x", marker=True, seqno=5) + packet(picture) + packet(b"", marker=True) + packet(b"", marker=True))
 put("channels", "frame_assembly", "refused", struct.pack(">HHB", 352, 288, 1) + packet(b"x", marker=True, seqno=1) + whole(picture, 2) + whole(picture, 2) + whole(picture, 2))
+# A stranger's three datagrams (break the sequence, end the discarding, a
+# picture) between the camera's pictures, and one cut-short picture.
+put("channels", "frame_assembly", "foreign", struct.pack(">HH", 352, 288) + packet(b"x", marker=True, seqno=10) +
+    whole(picture, 2) + packet(b"y", marker=True, seqno=500, foreign=True) +
+    packet(b"z", marker=True, seqno=501, foreign=True) + packet(picture, marker=True, seqno=502, foreign=True) +
+    whole(picture, 3) + packet(picture[:-2], marker=True) + whole(picture, 1))
 put("channels", "frame_assembly", "no-frame", struct.pack(">HHB", 176, 144, 2) + packet(b"x", marker=True, seqno=1) + whole(picture, 2))
 
 # --- io/sensor_answer: count byte, then the answer text

@@ -38,4 +38,18 @@ inline bool ReferenceJpegWalk(const uint8_t* d, size_t n) {
     return false;
 }
 
+// A whole picture, said another way: SOI at 0, and the last byte that is
+// not padding (00 or FF) is the D9 of an EOI after the SOI.
+inline bool ReferenceWholeJpeg(const uint8_t* d, size_t n) {
+    if (d == nullptr || n < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    size_t last = n;
+    for (size_t i = n; i-- > 0;) {
+        if (d[i] != 0x00 && d[i] != 0xFF) {
+            last = i;
+            break;
+        }
+    }
+    return last != n && last >= 3 && d[last] == 0xD9 && d[last - 1] == 0xFF;
+}
+
 }  // namespace fuzzchannels

@@ -1,7 +1,9 @@
-// Frame assembly from RTP packets to the host: one input cut into packets
-// of the fuzzer's sizes, sequence numbers and marker bits, delivered through
-// a fake driver to the recording test host, whose answer the fuzzer picks
-// picture by picture. Every delivered picture must be a contiguous, in-order
+// Frame assembly from RTP datagrams to the host: one input cut into
+// datagrams of the fuzzer's sizes, sequence numbers, marker bits and
+// senders (the camera or another host), handed to the channel's receiver as
+// its port hands them over, delivered through a fake driver to the
+// recording test host, whose answer the fuzzer picks picture by picture.
+// Datagrams of other hosts must change nothing and be counted. Every delivered picture must be a contiguous, in-order
 // run of payloads that ends in a marker packet, and the delivered pictures
 // must be exactly those the assembly rules let through. Every frame buffer
 // borrowed is given back.
@@ -13,7 +15,8 @@
 //          bits 3-4 host answer to a picture this packet completes
 //          (0, 3 accept, 1 refuse, 2 throw), bit 5 the allocator has no
 //          frame, bit 6 the channel is not running for this packet
-//   [sequence number (2)], payload length (2), payload bytes
+//   [sequence number (2)], payload length (2; bit 15: sent by another
+//   host, the length is the low 15 bits), payload bytes
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +38,8 @@ using kestrel::RtpPacket;
 
 constexpr size_t kMaxPicture = 0xC0000;
 constexpr size_t kMaxPackets = 512;
+constexpr uint32_t kCameraAddress = 0x7F000001;
+constexpr uint32_t kStrangerAddress = 0x7F000002;
 
 // The channel with its run state and size set directly: packets go in
 // without a thread, a camera or sockets.
@@ -52,8 +57,15 @@ public:
         ClearLastMessage();
         m_width = width;
         m_height = height;
+        m_receiver.SetUser(this);
+        m_receiver.SetSourceAddress(kCameraAddress);
         SetState(kestrel::StateRunning);
     }
+    // A datagram as the receiver's port hands it over.
+    void Datagram(const kestrel::Ipv4Endpoint& from, const std::vector<uint8_t>& bytes) {
+        m_receiver.DataReceived(&m_receiver.GetPort(), from, bytes.data(), bytes.size());
+    }
+    uint64_t TakeDropped(kestrel::Ipv4Endpoint& last) { return m_receiver.TakeDropped(last); }
     void Pause() { SetState(kestrel::StateSignalLost); }
     void Resume() { SetState(kestrel::StateRunning); }
     // Whether the last packet seen was `seq` and the channel is waiting for
@@ -87,6 +99,20 @@ void PrimeSequence(AssemblyChannel& channel, uint16_t first) {
     prime.payloadType = 26;
     channel.PacketReceived(nullptr, kestrel::Ipv4Endpoint{0x7F000001, 5004}, prime);
     FUZZ_CHECK(channel.IsFreshAfter(prime.sequenceNumber));
+}
+
+// V=2, PT=26, the marker, the sequence number. A packet without payload
+// carries an empty header extension: a bare 12-byte header is no packet.
+std::vector<uint8_t> Serialize(uint16_t seq, bool marker, const std::vector<uint8_t>& payload) {
+    const bool empty = payload.empty();
+    std::vector<uint8_t> d(empty ? 16 : 12 + payload.size());
+    d[0] = empty ? 0x90 : 0x80;
+    d[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | 26);
+    d[2] = static_cast<uint8_t>(seq >> 8);
+    d[3] = static_cast<uint8_t>(seq);
+    d[11] = 1;  // SSRC 1; time stamp 0; extension profile and length 0
+    if (!empty) std::copy(payload.begin(), payload.end(), d.begin() + 12);
+    return d;
 }
 
 struct Fed {
@@ -126,7 +152,8 @@ struct Model {
         if (p.payload.empty()) return;
         buffer.insert(buffer.end(), p.payload.begin(), p.payload.end());
         if (!p.marker) return;
-        if (fuzzchannels::ReferenceJpegWalk(buffer.data(), buffer.size()) && !noFrame) {
+        if (fuzzchannels::ReferenceWholeJpeg(buffer.data(), buffer.size()) &&
+            fuzzchannels::ReferenceJpegWalk(buffer.data(), buffer.size()) && !noFrame) {
             if (answer == testhost::TestCaptureUser::FrameAnswer::Accept) {
                 delivered.push_back(buffer);
             } else {
@@ -174,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Model model;
     std::vector<Fed> fed;        // packets the running channel saw, in order
     uint16_t seq = 0;
+    uint64_t foreignCount = 0;
     for (size_t count = 0; !in.Empty() && count < kMaxPackets; ++count) {
         const uint8_t flags = in.U8();
         if (flags & 2) {
@@ -181,8 +209,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             seq = static_cast<uint16_t>(seq + 1);
         }
+        const uint16_t lengthField = in.U16();
+        const bool foreign = (lengthField & 0x8000) != 0;
         size_t got = 0;
-        const uint8_t* bytes = in.Bytes(in.U16(), got);
+        const uint8_t* bytes = in.Bytes(lengthField & 0x7FFF, got);
         Fed p{seq, (flags & 1) != 0, std::vector<uint8_t>(bytes, bytes + got)};
         if ((flags & 0x84) == 0x84 && got != 0) {
             for (int r = 1; r < 64; ++r) p.payload.insert(p.payload.end(), bytes, bytes + got);
@@ -196,27 +226,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool running = (flags & 64) == 0;
         if (!running) {
             channel->Pause();
-        } else if (!primed) {
+        } else if (!primed && !foreign) {
             PrimeSequence(*channel, p.seq);
             primed = true;
         }
 
-        RtpPacket packet;
-        packet.sequenceNumber = p.seq;
-        packet.marker = p.marker ? 1 : 0;
-        packet.payloadType = 26;
-        packet.payloadLength = static_cast<uint32_t>(p.payload.size());
-        packet.payload = p.payload.empty() ? nullptr : p.payload.data();
-        channel->PacketReceived(nullptr, kestrel::Ipv4Endpoint{0x7F000001, 5004}, packet);
+        const kestrel::Ipv4Endpoint from{foreign ? kStrangerAddress : kCameraAddress, 5004};
+        channel->Datagram(from, Serialize(p.seq, p.marker, p.payload));
 
-        if (!running) {
-            channel->Resume();
-            continue;  // not even counted
+        if (!running) channel->Resume();
+        if (foreign) {
+            ++foreignCount;
+            continue;  // read by nobody, whatever the channel's state
         }
+        if (!running) continue;  // not even counted
         model.Packet(p, answer, (flags & 32) != 0);
         fed.push_back(std::move(p));
     }
     channel->Pause();
+    kestrel::Ipv4Endpoint last;
+    FUZZ_CHECK(channel->TakeDropped(last) == foreignCount);
+    FUZZ_CHECK(foreignCount == 0 || (last.address == kStrangerAddress && last.port == 5004));
     rig.driver.allocator = nullptr;
     rig.driver.captureUser = nullptr;
     rig.driver.Clear();
