@@ -6,8 +6,8 @@
 //
 // Input, after 4 bytes of GUID, 4 of start time and 2 of the delay before
 // the answer, a list of records:
-//   op 0  datagram: source (bit 0: another address, bit 1: another port,
-//         bit 2: data pointer null), length, bytes
+//   op 0  datagram: source (bit 0: another address, bit 1: another port
+//         of the camera's address, bit 2: data pointer null), length, bytes
 //   op 1  RTP sequence number (2 bytes)
 //   op 2  clock step in milliseconds (2 bytes)
 // The reports go to a loopback socket of this target, which stands for the
@@ -49,9 +49,11 @@ struct Peer {
 };
 
 void Accept(Peer& peer, const kestrel::Ipv4Endpoint& from, const uint8_t* d, size_t n, uint32_t now) {
-    if (!peer.known) {
+    // Reports go where the latest sender report came from (the port is
+    // open throughout).
+    if (n >= 2 && d[1] == 200) {
         peer.address = from;
-        if (n >= 2 && d[1] == 200) peer.known = true;  // the port is open throughout
+        peer.known = true;
     }
     peer.versionBits = d[0] & 0xC0;
     if (n >= 8) peer.ssrc = Get32(d + 4);
@@ -141,6 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     camera.Drain();
     FUZZ_CHECK(!rtcp.IsPeerKnown() && rtcp.GetExtendedHighestSequence() == 0 && !rtcp.IsSequenceStarted());
 
+    kestrel::Ipv4Endpoint lastStranger;
+    (void)rtcp.TakeDropped(lastStranger);  // the last input's
+    uint64_t strangers = 0;
     Peer peer;
     std::set<uint32_t> extendedSeen{0};
     for (size_t records = 0; !in.Empty() && records < kMaxRecords; ++records) {
@@ -153,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                              (source & 2) ? kOtherPort : camera.Port()};
             const uint8_t* passed = (source & 4) ? nullptr : bytes;
             rtcp.DataReceived(&rtcp.GetPort(), from, passed, length);
+            strangers += from.address == kStranger;
             if (from.address == kCamera && length != 0 && passed != nullptr) {
                 Accept(peer, from, bytes, length, now.load());
             }
@@ -168,11 +174,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     FUZZ_CHECK(rtcp.IsPeerKnown() == peer.known);
+    // Every stranger's datagram was counted, whatever it held.
+    FUZZ_CHECK(rtcp.TakeDropped(lastStranger) == strangers);
+    FUZZ_CHECK(strangers == 0 || lastStranger.address == kStranger);
 
-    const bool reportsToUs = !peer.known || peer.address.port == camera.Port();
+    // The camera's sender report from our port: wherever reports went
+    // before, they follow it here.
     std::vector<uint8_t> got;
-    if (reportsToUs) {
-        // The camera's sender report: the answer must echo it exactly.
+    {
+        // The answer must echo it exactly.
         const uint8_t sr[28] = {0x80, 200, 0, 6,                  // V=2, SR, 7 words
                                 0xCA, 0xFE, 0xBA, 0xBE,           // camera SSRC
                                 0x11, 0x22, 0x33, 0x44,           // NTP high
@@ -213,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     rtcp.SendBye();
-    if (reportsToUs) {
+    {
         // Reports still under way, then the BYE.
         bool bye = false;
         while (!bye && camera.Receive(got, 5000)) {
