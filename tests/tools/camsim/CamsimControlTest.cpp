@@ -118,6 +118,8 @@ TEST(CamsimControl, EveryValueHasAnUpperBound) {
         std::string command;
         long status;
     } cases[] = {
+        {"cut=65535", 200},
+        {"cut=65536", 400},
         {"oversize=16777216", 200},
         {"oversize=16777217", 400},
         {"oversize=4294967295", 400},  // once past 3 GB of padding

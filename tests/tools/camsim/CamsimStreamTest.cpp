@@ -290,6 +290,32 @@ TEST_F(CamsimStream, LongDatagramAndOversizedPictureOnce) {
     EXPECT_EQ(big, 1u);
 }
 
+// A camera cutting its pictures short: each picture lacks exactly its last
+// N bytes (first its EOI) until the fault is switched off.
+TEST_F(CamsimStream, CutPicturesLackTheirEndUntilSwitchedOff) {
+    for (const unsigned cut : {2u, 1000u}) {
+        SCOPED_TRACE(cut);
+        bool ok = false;
+        cam->Control("cut=" + std::to_string(cut), &ok);
+        ASSERT_TRUE(ok);
+        const auto cutPictures = sink.CollectPictures(6, 5000);
+        ASSERT_EQ(cutPictures.size(), 6u);
+        for (size_t i = 2; i < cutPictures.size(); ++i) {  // the first may have been under way
+            const auto& b = cutPictures[i].bytes;
+            PictureStampInfo info;
+            ASSERT_TRUE(CPictureStamp::Find(b.data(), b.size(), &info));
+            EXPECT_EQ(b.size() + cut, info.fileSize);
+            EXPECT_FALSE(b.size() >= 2 && b[b.size() - 2] == 0xFF && b.back() == 0xD9);
+        }
+        cam->Control("cut=0", &ok);
+        const auto whole = sink.CollectPictures(6, 5000);
+        ASSERT_EQ(whole.size(), 6u);
+        for (size_t i = 2; i < whole.size(); ++i) {
+            EXPECT_EQ(CPictureStamp::Verify(whole[i].bytes.data(), whole[i].bytes.size(), nullptr), StampResult::Ok);
+        }
+    }
+}
+
 TEST_F(CamsimStream, ControlLanguageSwitchesFaults) {
     bool ok = false;
     EXPECT_EQ(cam->Control("drop=0.5&dup=0.25&reorder=0.1", &ok), "ok drop=0.5\nok dup=0.25\nok reorder=0.1\n");
