@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -244,6 +245,7 @@ TEST_F(HostileRtp, JammingSenderDoesNotBlankTheStream) {
     const size_t accepted = host.Accepted() - before;
     const int stopped = host.videoStopped.load();
     Close();
+    std::printf("jammed: %zu of %llu pictures recorded\n", accepted, static_cast<unsigned long long>(sent));
     EXPECT_GE(accepted * 10, sent * 9) << accepted << " of " << sent << " pictures reached the host";
     EXPECT_EQ(stopped, 0) << "the signal was lost";
     EXPECT_EQ(host.bad.load(), 0);
@@ -284,6 +286,8 @@ TEST_F(HostileRtp, ReportsFollowTheCameraAcrossARestart) {
     std::this_thread::sleep_for(12s);  // three keep-alive periods
     const camsim::StreamStats stats = camera->GetStreamStats();
     Close();
+    std::printf("after the restart: %zu pictures in 12 s, %llu receiver reports, %zu expiries\n",
+                host.Accepted() - before, static_cast<unsigned long long>(stats.receiverReports), Expired());
     EXPECT_EQ(Expired(), 0u) << "the restarted stream expired " << Expired() << " times";
     EXPECT_EQ(camera->StreamStarts(), 2u);
     EXPECT_GE(stats.receiverReports, 6u);
@@ -300,6 +304,8 @@ TEST_F(HostileRtp, NamedCameraIsKeptAlive) {
     std::this_thread::sleep_for(10s);  // two and a half keep-alive periods
     const camsim::StreamStats stats = camera->GetStreamStats();
     Close();
+    std::printf("by name: %zu pictures in 10 s, %llu receiver reports, %zu expiries\n", host.Accepted() - before,
+                static_cast<unsigned long long>(stats.receiverReports), Expired());
     EXPECT_EQ(Expired(), 0u) << host.Dump();
     EXPECT_EQ(camera->StreamStarts(), 1u);
     EXPECT_GE(stats.receiverReports, 5u);
