@@ -45,8 +45,8 @@ Bytes Rtp(uint16_t seq) {
 }
 
 TEST(CRTPReceiver, OnlyTheSourceAddressIsReadAndStrangersAreCounted) {
+    RecordingRtpUser user;  // outlives the receiver's thread
     CRTPReceiver receiver;
-    RecordingRtpUser user;
     receiver.SetUser(&user);
     ASSERT_EQ(receiver.GetPort().Open(0), UdpSuccess);
     const uint16_t port = receiver.GetPort().GetPort();
@@ -89,7 +89,6 @@ TEST(CRTPReceiver, OnlyTheSourceAddressIsReadAndStrangersAreCounted) {
     receiver.AcceptAnySource();
     ASSERT_EQ(camera.Send(port, Rtp(10)), UdpSuccess);
     EXPECT_EQ(user.WaitFor(10).back(), 10);
-    receiver.SetUser(nullptr);
 }
 
 TEST(CUDPSocket, ResolvesDottedTextAndNamesToIpv4) {
