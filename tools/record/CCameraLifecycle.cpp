@@ -19,7 +19,8 @@ long FloorSeconds(CCameraLifecycle::Clock::duration d) {
 
 CCameraLifecycle::CCameraLifecycle(Settings settings) : m_settings(settings) {}
 
-CCameraLifecycle::Action CCameraLifecycle::Tick(Clock::time_point now, uint64_t pictures, int32_t channelState) {
+CCameraLifecycle::Action CCameraLifecycle::Tick(Clock::time_point now, uint64_t pictures, int32_t channelState,
+                                                bool failed) {
     if (m_state == State::Stopped) return Action::None;
     if (!m_open) {
         m_pictures = pictures;  // a picture still in flight from the last session is not this session's
@@ -36,7 +37,9 @@ CCameraLifecycle::Action CCameraLifecycle::Tick(Clock::time_point now, uint64_t 
     }
     if (channelState == 0) m_answered = true;
     const Clock::time_point since = m_pictureThisSession ? m_lastPictureAt : m_openedAt;
-    if (now - since >= m_settings.stall) {
+    // A camera that refused or cannot be reached is left alone for the
+    // back-off instead of being asked again every second by the driver.
+    if (now - since >= m_settings.stall || (failed && !m_pictureThisSession)) {
         m_open = false;
         ScheduleRetry(now);
         return Action::Close;

@@ -13,7 +13,7 @@ namespace kestrel::record {
 //   Retrying --(due: Open)--> Connecting --(picture)--> Streaming
 //      ^                         |                       |  ^
 //      |                         |             (quiet)   v  | (picture)
-//      +------(silent for the stall limit: Close)----- NoPictures / SignalLost
+//      +--(silent for the stall limit, or failed: Close)-- NoPictures / SignalLost
 class CCameraLifecycle {
 public:
     using Clock = std::chrono::steady_clock;
@@ -31,8 +31,9 @@ public:
     explicit CCameraLifecycle(Settings settings);
 
     // channelState: 0 running, 2 signal lost, 3 stopped, -1 none; pictures
-    // counts every picture of the camera so far (across sessions).
-    Action Tick(Clock::time_point now, uint64_t pictures, int32_t channelState);
+    // counts every picture of the camera so far (across sessions); failed:
+    // the driver reported a problem in this session (refused, unreachable).
+    Action Tick(Clock::time_point now, uint64_t pictures, int32_t channelState, bool failed = false);
     // The outcome of the caller's Open.
     void Opened(Clock::time_point now);
     void OpenFailed(Clock::time_point now);

@@ -147,6 +147,11 @@ void CCameraRecording::BeginAttempt() {
     m_attemptHasProblem = false;
 }
 
+bool CCameraRecording::AttemptFailed() const {
+    std::lock_guard<std::mutex> lock(m_problemMutex);
+    return m_attemptHasProblem && !HasPicture();
+}
+
 std::string CCameraRecording::ProblemDetail() const {
     std::lock_guard<std::mutex> lock(m_problemMutex);
     return m_problemDetail;

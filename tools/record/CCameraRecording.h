@@ -60,6 +60,7 @@ public:
     // the last attempt's; later ones are only shown.
     void SetProblem(CameraProblem problem, const std::string& detail);
     void BeginAttempt();
+    bool AttemptFailed() const;
     CameraProblem Problem() const { return m_problem.load(std::memory_order_acquire); }
     std::string ProblemDetail() const;
 

@@ -88,7 +88,7 @@ void CCameraRunner::Loop() {
         lock.unlock();
         const auto now = Clock::now();
         const int32_t channel = m_session ? m_session->ChannelState() : -1;
-        switch (m_lifecycle.Tick(now, m_recording->Snapshot().pictures, channel)) {
+        switch (m_lifecycle.Tick(now, m_recording->Snapshot().pictures, channel, m_recording->AttemptFailed())) {
             case CCameraLifecycle::Action::Open: Open(now); break;
             case CCameraLifecycle::Action::Close: CloseSession(); break;
             case CCameraLifecycle::Action::None: break;

@@ -8,9 +8,12 @@ namespace kestrel::record {
 namespace {
 
 // "... Device is inaccessible (12002)": the number is the HTTP client's
-// error; the time-out means the camera took the connection and kept silent.
+// error of its last try. A time-out means the camera took the connection and
+// kept silent; so does a TLS failure, which the driver reports when its
+// HTTPS try follows a silent HTTP one (a TLS failure needs a connection).
 CameraProblem InaccessibleCause(const std::string& text, size_t from) {
     constexpr unsigned long kTimeout = 12002;
+    constexpr unsigned long kTlsFailure = 12175;
     constexpr unsigned long kCancelled = 12017;  // our own stop, not the camera's fault
     const auto open = text.find('(', from);
     if (open == std::string::npos) return CameraProblem::Unreachable;
@@ -20,7 +23,7 @@ CameraProblem InaccessibleCause(const std::string& text, size_t from) {
         code = code * 10 + static_cast<unsigned long>(text[i] - '0');
     }
     if (i >= text.size() || text[i] != ')') return CameraProblem::Unreachable;
-    if (code == kTimeout) return CameraProblem::NoAnswer;
+    if (code == kTimeout || code == kTlsFailure) return CameraProblem::NoAnswer;
     if (code == kCancelled) return CameraProblem::None;
     return CameraProblem::Unreachable;
 }

@@ -112,7 +112,7 @@ bool CRecorder::LoadSpecs(std::vector<CameraSpec>& specs) {
             Fail(ExitUsage, config.Error());
             return false;
         }
-        m_options.outputDir = config.OutputRoot();
+        m_configRoot = config.OutputRoot();
         return true;
     }
     if (!StartSimulators()) return false;
@@ -186,8 +186,6 @@ void CRecorder::Reload() {
                 found = true;
             }
         }
-        CameraSpec running = m_runners[i]->Spec();
-        running.folder = FolderFor(running);  // compared as configured, before a "-2"
         const CameraSpec& before = m_runners[i]->Spec();
         const bool same = found && wanted.target == before.target && wanted.options == before.options &&
                           (wanted.folder == before.folder || before.folder.rfind(wanted.folder + "-", 0) == 0);
@@ -215,7 +213,8 @@ void CRecorder::Reload() {
 bool CRecorder::PrepareOutput() {
     m_runStamp = Timestamp();
     if (m_options.outputDir.empty() || !m_options.configFile.empty()) {
-        const std::string root = m_options.outputDir.empty() ? "recordings" : m_options.outputDir;
+        const std::string& chosen = m_options.configFile.empty() ? m_options.outputDir : m_configRoot;
+        const std::string root = chosen.empty() ? "recordings" : chosen;
         const std::string base = root + "/" + m_runStamp;
         m_outputDir = base;
         for (int n = 2; ::access(m_outputDir.c_str(), F_OK) == 0 && n < 1000; ++n) {

@@ -66,6 +66,7 @@ private:
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
     std::string m_runStamp;
+    std::string m_configRoot;  // the configuration's output root
     bool m_createdOutputDir = false;
     ExitCode m_exit = ExitOk;
     std::string m_error;

@@ -304,7 +304,8 @@ TEST(MessageClassifier, DriverTexts) {
         "kestrel::CSonyMJPEGChannelRTP::SetCameraVideoMode: 10.0.0.9:80 is unable to process "
         "\"/command/system.cgi?VideoOutMode=PAL\" request. Device is inaccessible ";
     const std::vector<std::pair<std::string, CameraProblem>> codes = {
-        {"(12002)", CameraProblem::NoAnswer},     {"(12029)", CameraProblem::Unreachable},
+        {"(12002)", CameraProblem::NoAnswer},     {"(12175)", CameraProblem::NoAnswer},
+        {"(12029)", CameraProblem::Unreachable},
         {"(12007)", CameraProblem::Unreachable},  {"(12030)", CameraProblem::Unreachable},
         {"(12017)", CameraProblem::None},         // cancelled by our own stop
         {"(120021)", CameraProblem::Unreachable}, {"(12002", CameraProblem::Unreachable},

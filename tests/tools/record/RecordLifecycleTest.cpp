@@ -19,7 +19,7 @@ struct Row {
     int ms;             // since the start
     Step step;
     uint64_t pictures;  // for Tick
-    int32_t channel;    // for Tick: 0 running, 2 signal lost, 3 stopped
+    int32_t channel;    // for Tick: 0 running, 2 signal lost, 3 stopped; 9: stopped, and the driver reported a problem
     Action action;      // expected from Tick
     std::string shown;  // expected Describe afterwards
 };
@@ -31,7 +31,10 @@ void Play(const char* name, const std::vector<Row>& rows, CCameraLifecycle::Sett
         const Row& r = rows[i];
         const auto now = t0 + std::chrono::milliseconds(r.ms);
         switch (r.step) {
-            case Step::Tick: EXPECT_EQ(lifecycle.Tick(now, r.pictures, r.channel), r.action) << name << " row " << i; break;
+            case Step::Tick:
+                EXPECT_EQ(lifecycle.Tick(now, r.pictures, r.channel == 9 ? 3 : r.channel, r.channel == 9), r.action)
+                    << name << " row " << i;
+                break;
             case Step::Opened: lifecycle.Opened(now); break;
             case Step::OpenFailed: lifecycle.OpenFailed(now); break;
         }
@@ -75,7 +78,10 @@ TEST(CameraLifecycle, StatesFollowPicturesAndTheChannel) {
           {10000, T, 0, -1, Action::Open, "retrying in 0 s"},
           {10000, F, 0, 0, N, "retrying in 5 s"},  // 8 s capped
           {15000, T, 0, -1, Action::Open, "retrying in 0 s"},
-          {15000, F, 0, 0, N, "retrying in 5 s"}},
+          {15000, F, 0, 0, N, "retrying in 5 s"},
+          {20000, T, 0, -1, Action::Open, "retrying in 0 s"},
+          {20000, O, 0, 0, N, "connecting"},
+          {20100, T, 0, 9, Action::Close, "retrying in 5 s"}},  // refused at once: no stall wait
          s);
     // A picture starts the back-off again; a picture that comes while no
     // session is open is not taken for one of the next session.
@@ -89,6 +95,7 @@ TEST(CameraLifecycle, StatesFollowPicturesAndTheChannel) {
           {3000, O, 5, 0, N, "connecting"},
           {3100, T, 5, 0, N, "connecting"},
           {3200, T, 6, 0, N, "streaming"},
+          {3400, T, 6, 9, N, "streaming"},  // a problem after a picture waits for the stall limit
           {13200, T, 6, 2, Action::Close, "retrying in 1 s"}},
          CCameraLifecycle::Settings{});
 }
