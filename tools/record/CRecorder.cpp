@@ -13,10 +13,9 @@
 #include <ctime>
 
 #include "host/ICaptureIOApi.h"
-#include "tools/record/CAviWriter.h"
 #include "tools/record/CEventLoop.h"
 #include "tools/record/CIPSession.h"
-#include "tools/record/CJpegFileWriter.h"
+#include "tools/record/CGapTracker.h"
 #include "tools/record/CLegacySession.h"
 #include "tools/record/CPasswordReader.h"
 
@@ -152,7 +151,7 @@ bool CRecorder::PrepareOutput() {
     m_createdOutputDir = ::access(m_outputDir.c_str(), F_OK) != 0;
     // An earlier recording is never overwritten.
     if (!m_createdOutputDir) {
-        for (const char* name : {"/summary.csv", "/camera1", "/camera1.avi"}) {
+        for (const char* name : {"/summary.csv", "/camera1"}) {
             if (::access((m_outputDir + name).c_str(), F_OK) == 0) {
                 const std::string dir = m_outputDir;
                 m_outputDir.clear();
@@ -166,6 +165,7 @@ bool CRecorder::PrepareOutput() {
                             "; check --output-dir");
         return false;
     }
+    m_sinks = std::make_unique<CRecordingSinks>(m_options, m_outputDir, m_log);
     return true;
 }
 
@@ -178,11 +178,8 @@ void CRecorder::RemoveEmptyOutput() {
     }
     for (const auto& camera : m_cameras) {
         const std::string base = m_outputDir + "/" + camera.recording->Label();
-        if (m_options.writeJpeg) {
-            ::unlink((base + "/index.csv").c_str());
-            ::rmdir(base.c_str());
-        }
-        if (m_options.writeAvi) ::unlink((base + ".avi").c_str());
+        ::unlink((base + "/index.csv").c_str());
+        ::rmdir(base.c_str());
     }
     ::unlink((m_outputDir + "/summary.csv").c_str());
     if (m_createdOutputDir) ::rmdir(m_outputDir.c_str());
@@ -218,14 +215,11 @@ bool CRecorder::LoadDriver() {
 }
 
 bool CRecorder::OpenCamera(uint32_t number, const CameraTarget& target) {
-    std::vector<std::unique_ptr<IPictureSink>> sinks;
     const std::string name = "camera" + std::to_string(number);
-    if (m_options.writeJpeg) sinks.push_back(std::make_unique<CJpegFileWriter>(m_outputDir + "/" + name));
-    if (m_options.writeAvi) {
-        sinks.push_back(std::make_unique<CAviWriter>(m_outputDir + "/" + name + ".avi", m_options.intervalMs));
-    }
+    auto sinks = m_sinks->Make(name);
     Camera camera;
-    camera.recording = std::make_unique<CCameraRecording>(number, target, m_options, m_log, std::move(sinks));
+    camera.recording = std::make_unique<CCameraRecording>(number, target, m_options, m_log, std::move(sinks.sinks));
+    camera.recording->WatchGaps(sinks.gaps);
     std::string error;
     if (!camera.recording->StartWriter(error)) {
         Fail(ExitWrite, error + "; check --output-dir and free disk space");
@@ -485,10 +479,16 @@ void CRecorder::PrintSummary(double runS) {
                 (f.pictures == 0 ? "" : f.lossExact ? " (by picture number)" : " (estimated from timing)");
         if (f.refused > 0) line += ", " + std::to_string(f.refused) + " refused (disk too slow)";
         line += ", " + std::to_string(f.written) + " written";
+        if (f.skipped > 0) line += ", " + std::to_string(f.skipped) + " not stored (disk full)";
         m_console.Line(line);
+        for (const std::string& gap : CGapTracker::Describe(r.Gaps())) m_console.Line("    " + gap);
     }
+    if (m_options.video != VideoFormat::None) m_console.Line("  video:    " + m_sinks->VideoPattern());
     if (m_options.writeJpeg) m_console.Line("  pictures: " + m_outputDir + "/cameraN/NNNNNN.jpg, index in cameraN/index.csv");
-    if (m_options.writeAvi) m_console.Line("  video:    " + m_outputDir + "/cameraN.avi (Motion JPEG)");
+    if (m_sinks && m_sinks->Retention().Deleted() > 0) {
+        m_console.Line("  deleted:  " + std::to_string(m_sinks->Retention().Deleted()) +
+                       " old video files to stay within the disk limits");
+    }
     const double cpu = user + system;
     std::string cpuLine = "  CPU: " + Fixed(user, 2) + " s user + " + Fixed(system, 2) + " s system";
     if (runS >= 1) cpuLine += " = " + Fixed(100.0 * cpu / runS, 1) + "% of one core over " + Fixed(runS, 1) + " s";
@@ -509,7 +509,7 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
         return;
     }
     std::fputs("camera,address,pictures,written,lost,loss_exact,refused,bytes,seconds,pictures_per_s,kbit_per_s,"
-               "problem,cpu_user_s,cpu_system_s\n",
+               "problem,cpu_user_s,cpu_system_s,gaps,gap_seconds,not_stored\n",
                f);
     for (const auto& camera : m_cameras) {
         const CCameraRecording& r = *camera.recording;
@@ -517,10 +517,13 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
         const double s = camera.videoStarted ? Seconds(camera.stopped - camera.started) : 0;
         const double rate = s > 0 ? static_cast<double>(fig.pictures) / s : 0;
         const double kbit = s > 0 ? static_cast<double>(fig.bytes) * 8 / 1000 / s : 0;
-        std::fprintf(f, "%s,%s:%u,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%d,%" PRIu64 ",%" PRIu64 ",%.3f,%.2f,%.1f,%s,%.3f,%.3f\n",
+        const auto gaps = r.Gaps();
+        double gapS = 0;
+        for (const auto& gap : gaps) gapS += static_cast<double>(gap.lengthUs) / 1e6;
+        std::fprintf(f, "%s,%s:%u,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%d,%" PRIu64 ",%" PRIu64 ",%.3f,%.2f,%.1f,%s,%.3f,%.3f,%zu,%.3f,%" PRIu64 "\n",
                      r.Label().c_str(), r.Target().address.c_str(), r.Target().port, fig.pictures, fig.written,
                      fig.lost, fig.lossExact ? 1 : 0, fig.refused, fig.bytes, s, rate, kbit,
-                     CMessageClassifier::Name(r.Problem()), cpuUser, cpuSystem);
+                     CMessageClassifier::Name(r.Problem()), cpuUser, cpuSystem, gaps.size(), gapS, fig.skipped);
     }
     if (std::fclose(f) != 0) Fail(ExitWrite, "cannot write " + path + ": " + std::strerror(errno));
 }

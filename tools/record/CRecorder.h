@@ -11,6 +11,7 @@
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
 #include "tools/record/CRecordIOUser.h"
+#include "tools/record/CRecordingSinks.h"
 #include "tools/record/ExitCode.h"
 #include "tools/record/ICameraSession.h"
 #include "tools/record/RecordOptions.h"
@@ -72,6 +73,7 @@ private:
     std::vector<Camera> m_cameras;
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
+    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
     bool m_createdOutputDir = false;
     ExitCode m_exit = ExitOk;
     std::string m_error;

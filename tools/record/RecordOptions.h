@@ -13,6 +13,9 @@ struct CameraTarget {
 
 enum class DriverInterface { Legacy, IP };
 
+// Container of the video segments; None writes no video.
+enum class VideoFormat { None, Matroska, Avi };
+
 // Alarm output switch requested with --output; index counts from 0 here.
 struct OutputRequest {
     uint32_t index = 0;
@@ -36,8 +39,11 @@ struct RecordOptions {
     DriverInterface api = DriverInterface::Legacy;
     double durationS = 0;  // 0: until Ctrl-C
     std::string outputDir;
-    bool writeJpeg = true;
-    bool writeAvi = false;
+    bool writeJpeg = false;
+    VideoFormat video = VideoFormat::Matroska;
+    uint32_t segmentS = 600;     // a new video file at each multiple of this on the wall clock
+    uint64_t maxDiskBytes = 0;   // video segments of the whole recording; 0: no limit
+    double keepDays = 0;         // finished segments older than this go; 0: kept
     bool showInputs = false;
     std::vector<OutputRequest> outputs;
     std::string library;
