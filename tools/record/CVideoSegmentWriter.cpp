@@ -209,6 +209,18 @@ bool CVideoSegmentWriter::Write(const Picture& picture) {
                                    static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
     // Strictly increasing, also when the wall clock steps back.
     if (pts <= m_lastPts) pts = m_lastPts + 1;
+    // The AVI muxer starts a file at its first picture; empty frames keep the
+    // picture at its time from the segment's start.
+    if (m_settings.format == VideoFormat::Avi && m_lastPts < 0) {
+        for (int64_t empty = 0; empty < pts; ++empty) {
+            m_packet->data = nullptr;
+            m_packet->size = 0;
+            m_packet->pts = m_packet->dts = empty;
+            m_packet->stream_index = 0;
+            m_packet->flags = 0;
+            if (av_write_frame(m_context, m_packet) < 0) break;
+        }
+    }
     m_packet->data = const_cast<uint8_t*>(picture.data);
     m_packet->size = static_cast<int>(picture.size);
     m_packet->pts = pts;

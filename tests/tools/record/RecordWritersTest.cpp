@@ -23,17 +23,6 @@ Picture Make(const std::vector<uint8_t>& bytes, uint64_t number, int64_t arrival
     return Picture{bytes.data(), static_cast<uint32_t>(bytes.size()), number, arrivalUs, w, h};
 }
 
-// Odd and even sizes alike, so the padding after odd chunks is exercised.
-std::vector<std::vector<uint8_t>> Pictures(size_t count) {
-    std::vector<std::vector<uint8_t>> pictures;
-    for (size_t i = 0; i < count; ++i) {
-        auto jpeg = recordtest::EncodeJpeg(64, 48, static_cast<uint8_t>(i * 13));
-        if (jpeg.size() % 2 == i % 2) jpeg.push_back(0x00);  // bytes after EOI are ignored
-        pictures.push_back(std::move(jpeg));
-    }
-    return pictures;
-}
-
 }  // namespace
 
 TEST(JpegFileWriter, OneFilePerPictureOneIndexRowAndNoPartialRowOnFailure) {
