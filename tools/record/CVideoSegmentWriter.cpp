@@ -184,6 +184,8 @@ bool CVideoSegmentWriter::Write(const Picture& picture) {
     if (m_context != nullptr && t >= m_segmentEndUs) {
         CloseSegment();
         m_nextStartUs = m_segmentEndUs;
+        // Short segments end before a second of flushing has passed.
+        if (m_retention != nullptr) m_retention->Enforce(t);
     }
     if (m_context == nullptr) {
         // After a failure the disk gets a second to make room.
