@@ -4,6 +4,7 @@ set -eu
 PACKAGES="g++ clang libclang-rt-14-dev llvm cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev libssl-dev
   libpugixml-dev libcpp-httplib-dev libturbojpeg0-dev libcli11-dev
+  libavformat-dev libavcodec-dev libavutil-dev
   tshark apache2 apache2-utils openssl procps"
 missing=""
 for p in $PACKAGES; do

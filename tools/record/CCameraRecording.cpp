@@ -6,6 +6,7 @@
 
 #include "host/CDebugInfoIf.h"
 #include "host/IFrameBuffer.h"
+#include "tools/record/CGapTracker.h"
 #include "tools/record/CJpegHeaderReader.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CSimulatorStamp.h"
@@ -164,10 +165,13 @@ CCameraRecording::Figures CCameraRecording::Snapshot() const {
     f.lost = m_lost.load(std::memory_order_relaxed);
     f.refused = m_refused.load(std::memory_order_relaxed) + m_allocator.Refused();
     f.written = m_writer.Written();
+    f.skipped = m_writer.Skipped();
     f.videoStopped = m_videoStopped.load(std::memory_order_relaxed);
     f.lossExact = m_lossExact.load(std::memory_order_relaxed);
     return f;
 }
+
+std::vector<Gap> CCameraRecording::Gaps() const { return m_gaps != nullptr ? m_gaps->Gaps() : std::vector<Gap>{}; }
 
 void CCameraRecording::SetInputCount(uint32_t count) {
     m_inputCount.store(count < kMaxInputs ? count : static_cast<uint32_t>(kMaxInputs), std::memory_order_relaxed);

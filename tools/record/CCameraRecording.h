@@ -9,6 +9,7 @@
 
 #include "tools/record/CLossCounter.h"
 #include "tools/record/CMessageClassifier.h"
+#include "tools/record/Gap.h"
 #include "tools/record/CPictureWriter.h"
 #include "tools/record/CRecordFrameAllocator.h"
 #include "tools/record/RecordOptions.h"
@@ -18,6 +19,7 @@ class IFrameBuffer;
 
 namespace kestrel::record {
 
+class CGapTracker;
 class CLogQueue;
 
 // The host side of one camera, whichever driver interface feeds it: takes
@@ -33,6 +35,7 @@ public:
         uint64_t lost = 0;
         uint64_t refused = 0;   // writer behind, or no frame buffer for the driver
         uint64_t written = 0;
+        uint64_t skipped = 0;   // written, but not stored (disk full)
         uint64_t videoStopped = 0;
         bool lossExact = false;
     };
@@ -73,6 +76,10 @@ public:
     std::string InputText() const;
     void SetInputCount(uint32_t count);
 
+    // The sink that notes this camera's gaps (one of the writer's sinks).
+    void WatchGaps(const CGapTracker* gaps) { m_gaps = gaps; }
+    std::vector<Gap> Gaps() const;
+
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
     const CameraTarget& Target() const { return m_target; }
@@ -86,6 +93,7 @@ private:
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
+    const CGapTracker* m_gaps = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;

@@ -9,6 +9,7 @@
 #include "tools/record/CCameraLifecycle.h"
 #include "tools/record/CCameraRecording.h"
 #include "tools/record/CRecordIOUser.h"
+#include "tools/record/CRecordingSinks.h"
 #include "tools/record/ExitCode.h"
 #include "tools/record/ICameraSession.h"
 #include "tools/record/RecordOptions.h"
@@ -44,7 +45,8 @@ public:
         std::string fatalLine;
     };
 
-    CCameraRunner(CameraSpec spec, CDriverLibrary& library, const CModelDirectory& models, CLogQueue& log);
+    CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
+                  const CModelDirectory& models, CLogQueue& log);
     ~CCameraRunner();
     CCameraRunner(const CCameraRunner&) = delete;
     CCameraRunner& operator=(const CCameraRunner&) = delete;

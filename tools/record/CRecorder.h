@@ -10,6 +10,7 @@
 #include "tools/record/CEmbeddedCameras.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
+#include "tools/record/CRecordingSinks.h"
 #include "tools/record/ExitCode.h"
 #include "tools/record/RecordOptions.h"
 
@@ -65,6 +66,7 @@ private:
     std::vector<CCameraRunner::Figures> m_last;               // at the previous status line
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
+    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
     std::string m_runStamp;
     std::string m_configRoot;  // the configuration's output root
     bool m_createdOutputDir = false;
