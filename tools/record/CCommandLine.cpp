@@ -281,7 +281,6 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                        ->group(kCameras);
     auto* pwAsk = app.add_flag("--ask-password", options.askPassword, "Password: asked on the terminal, not echoed")
                       ->group(kCameras);
-    pwFile->excludes(pwAsk);
     app.add_flag("--https", options.https, "Talk HTTPS to the cameras (see HTTPS below)")->group(kCameras);
     app.add_flag("--insecure", options.insecure, "Accept that certificates are not checked (see HTTPS below)")
         ->group(kCameras);
@@ -301,7 +300,6 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                           ->type_name("RATE")
                           ->check(Quiet(CLI::Range(0.017, 1000.0)))
                           ->group(kVideo);
-    intervalOption->excludes(fpsOption);
     app.add_option("--quality", options.quality, "Picture quality in percent, 0 to 100 (default 60)")
         ->type_name("PERCENT")
         ->check(Quiet(CLI::Range(0, 100)))
@@ -370,6 +368,16 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         return Result::Help;
     } catch (const CLI::ParseError& e) {
         m_message = e.what();
+        return Result::Error;
+    }
+    // Checked here rather than by the parser, which would print the
+    // exclusions into the help.
+    if (pwFile->count() > 0 && pwAsk->count() > 0) {
+        m_message = "--password-file and --ask-password exclude each other";
+        return Result::Error;
+    }
+    if (intervalOption->count() > 0 && fpsOption->count() > 0) {
+        m_message = "--interval and --fps exclude each other";
         return Result::Error;
     }
     if (version) {
