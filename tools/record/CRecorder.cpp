@@ -357,6 +357,11 @@ bool CRecorder::CheckCameras(Clock::time_point now, Clock::time_point start) {
         const auto status = runner->CurrentStatus();
         if (status.fatal != ExitOk) {
             if (!m_options.quiet) m_console.EndStatus();
+            // As a service the other cameras go on; the line goes to the log once.
+            if (!m_options.configFile.empty()) {
+                if (m_fatalShown.insert(runner.get()).second) m_console.Line("error: " + status.fatalLine);
+                continue;
+            }
             Fail(status.fatal, status.fatalLine);
             return false;
         }

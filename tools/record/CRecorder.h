@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,7 @@ private:
     ExitCode m_exit = ExitOk;
     std::string m_error;
     std::vector<std::string> m_moreErrors;
+    std::set<const CCameraRunner*> m_fatalShown;  // cameras stopped by a setting, already reported
 };
 
 }  // namespace kestrel::record
