@@ -441,6 +441,7 @@ void CRecorder::Shutdown() {
         if (camera.ioStarted && camera.io != nullptr) camera.io->StopIO();
         camera.ioStarted = false;
         camera.io = nullptr;
+        if (camera.recording) camera.recording->MarkEnd();
         if (camera.session) camera.session->Close();
         if (camera.videoStarted && camera.stopped == Clock::time_point{}) camera.stopped = Clock::now();
         if (camera.recording) camera.recording->StopWriter();

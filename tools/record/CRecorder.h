@@ -70,10 +70,11 @@ private:
     CModelDirectory m_models;
     CEmbeddedCameras m_simulators;
     CDriverLibrary m_library;
+    // Before the cameras: their writers report to its retention until they stop.
+    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
     std::vector<Camera> m_cameras;
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
-    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
     bool m_createdOutputDir = false;
     ExitCode m_exit = ExitOk;
     std::string m_error;
