@@ -81,7 +81,10 @@ done
 status=0
 wait "$rec_pid" || status=$?
 rec_pid=
-wait
+echo quit >&3
+wait "$sim_pid" || true
+sim_pid=
+wait  # the last fault
 echo "recorder exit status $status"
 
 run=$out

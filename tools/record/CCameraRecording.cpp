@@ -171,6 +171,10 @@ CCameraRecording::Figures CCameraRecording::Snapshot() const {
     return f;
 }
 
+void CCameraRecording::MarkEnd() {
+    if (m_gaps != nullptr) m_gaps->EndAt(NowUs(std::chrono::system_clock::now()));
+}
+
 std::vector<Gap> CCameraRecording::Gaps() const { return m_gaps != nullptr ? m_gaps->Gaps() : std::vector<Gap>{}; }
 
 void CCameraRecording::SetInputCount(uint32_t count) {

@@ -77,8 +77,10 @@ public:
     void SetInputCount(uint32_t count);
 
     // The sink that notes this camera's gaps (one of the writer's sinks).
-    void WatchGaps(const CGapTracker* gaps) { m_gaps = gaps; }
+    void WatchGaps(CGapTracker* gaps) { m_gaps = gaps; }
     std::vector<Gap> Gaps() const;
+    // The camera is being stopped: a silence from its last picture to now is a gap.
+    void MarkEnd();
 
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
@@ -93,7 +95,7 @@ private:
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
-    const CGapTracker* m_gaps = nullptr;
+    CGapTracker* m_gaps = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;

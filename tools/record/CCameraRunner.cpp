@@ -53,6 +53,7 @@ void CCameraRunner::Stop() {
     }
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    if (m_writerStarted) m_recording->MarkEnd();
     CloseSession();
     if (m_writerStarted) {
         m_writerStarted = false;

@@ -42,6 +42,8 @@ bool CGapTracker::Write(const Picture& picture) {
 }
 
 bool CGapTracker::Close() {
+    const int64_t end = m_endUs.load(std::memory_order_relaxed);
+    if (end != 0) return CloseAt(end);
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     return CloseAt(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,6 +29,9 @@ public:
 
     // Closes with a given end (tests, and a recorder that knows its stop time).
     bool CloseAt(int64_t endUs);
+    // Any thread: the recording of this camera ended at endUs; Close() then
+    // judges the last silence up to there, not up to when the files close.
+    void EndAt(int64_t endUs) { m_endUs.store(endUs, std::memory_order_relaxed); }
 
     // Any thread.
     std::vector<Gap> Gaps() const;
@@ -43,6 +47,7 @@ private:
     int64_t m_lastUs = 0;
     bool m_seen = false;
     bool m_closed = false;
+    std::atomic<int64_t> m_endUs{0};
     mutable std::mutex m_mutex;
     std::vector<Gap> m_gaps;
     std::string m_error;

@@ -18,7 +18,7 @@ class CRecordingSinks {
 public:
     struct CameraSinks {
         std::vector<std::unique_ptr<IPictureSink>> sinks;
-        const CGapTracker* gaps = nullptr;  // owned by one of the sinks
+        CGapTracker* gaps = nullptr;  // owned by one of the sinks
     };
 
     CRecordingSinks(const RecordOptions& options, std::string outputDir, CLogQueue& log);

@@ -236,7 +236,7 @@ bool CVideoSegmentWriter::Write(const Picture& picture) {
     bool ok = r >= 0 && m_context->pb->error >= 0;
     if (ok) {
         m_lastPts = pts;
-        ++m_unflushed;
+        ++m_unflushed;  // from here on this picture is among them
         if (t - m_lastFlushUs >= kSecondUs || t < m_lastFlushUs) {
             m_lastFlushUs = t;
             ok = Flush();
@@ -244,8 +244,9 @@ bool CVideoSegmentWriter::Write(const Picture& picture) {
         }
     }
     if (!ok) {
-        // Whatever sat in the cluster since the last flush is lost with this picture.
-        const uint64_t lost = m_unflushed > 0 ? m_unflushed : 1;
+        // Whatever sat in the cluster since the last flush is lost with this picture
+        // (counted among them when it got that far).
+        const uint64_t lost = m_unflushed + (m_lastPts == pts ? 0 : 1);
         m_skipped.fetch_add(lost - 1, std::memory_order_relaxed);
         Skip("cannot write " + m_path + ": " + AvError(r < 0 ? r : m_context->pb->error));
         CloseSegment();

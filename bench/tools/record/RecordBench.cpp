@@ -143,6 +143,7 @@ private:
 // The writers alone: pictures pushed at kFps per camera in real time.
 double FeedWriters(const std::vector<std::vector<uint8_t>>& pictures, int seconds, const std::string& out,
                    bool video, uint64_t& written) {
+    fs::create_directories(out);
     CDiskRetention retention(out, {}, nullptr);
     std::vector<std::unique_ptr<CPictureWriter>> writers;
     for (unsigned i = 0; i < kCameras; ++i) {
