@@ -9,6 +9,7 @@
 
 #include "tools/record/CLossCounter.h"
 #include "tools/record/CMessageClassifier.h"
+#include "tools/record/Gap.h"
 #include "tools/record/CPictureWriter.h"
 #include "tools/record/CRecordFrameAllocator.h"
 #include "tools/record/RecordOptions.h"
@@ -18,6 +19,7 @@ class IFrameBuffer;
 
 namespace kestrel::record {
 
+class CGapTracker;
 class CLogQueue;
 
 // The host side of one camera, whichever driver interface feeds it: takes
@@ -33,11 +35,12 @@ public:
         uint64_t lost = 0;
         uint64_t refused = 0;   // writer behind, or no frame buffer for the driver
         uint64_t written = 0;
+        uint64_t skipped = 0;   // written, but not stored (disk full)
         uint64_t videoStopped = 0;
         bool lossExact = false;
     };
 
-    CCameraRecording(uint32_t number, CameraTarget target, const RecordOptions& options, CLogQueue& log,
+    CCameraRecording(std::string name, CameraTarget target, const RecordOptions& options, CLogQueue& log,
                      std::vector<std::unique_ptr<IPictureSink>> sinks);
     ~CCameraRecording();
     CCameraRecording(const CCameraRecording&) = delete;
@@ -56,8 +59,11 @@ public:
     // Notes from the recorder itself, printed like the driver's.
     void Note(const char* level, const std::string& text);
 
-    // The first problem seen before the first picture; later ones are only shown.
+    // Before the first picture, the first problem of each attempt replaces
+    // the last attempt's; later ones are only shown.
     void SetProblem(CameraProblem problem, const std::string& detail);
+    void BeginAttempt();
+    bool AttemptFailed() const;
     CameraProblem Problem() const { return m_problem.load(std::memory_order_acquire); }
     std::string ProblemDetail() const;
 
@@ -70,21 +76,26 @@ public:
     std::string InputText() const;
     void SetInputCount(uint32_t count);
 
+    // The sink that notes this camera's gaps (one of the writer's sinks).
+    void WatchGaps(CGapTracker* gaps) { m_gaps = gaps; }
+    std::vector<Gap> Gaps() const;
+    // The camera is being stopped: a silence from its last picture to now is a gap.
+    void MarkEnd();
+
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
     const CameraTarget& Target() const { return m_target; }
-    uint32_t Number() const { return m_number; }
 
 private:
     void Post(const char* level, const char* text);
 
-    uint32_t m_number;
     std::string m_label;
     CameraTarget m_target;
     const RecordOptions& m_options;
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
+    CGapTracker* m_gaps = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;
@@ -100,6 +111,7 @@ private:
     std::atomic<CameraProblem> m_problem{CameraProblem::None};
     mutable std::mutex m_problemMutex;
     std::string m_problemDetail;
+    bool m_attemptHasProblem = false;
 
     std::atomic<uint32_t> m_inputCount{0};
     std::array<std::atomic<int32_t>, kMaxInputs> m_inputs{};
