@@ -247,8 +247,6 @@ const char* CHttpSender::FailureText(uint32_t error)
         return "HTTPS failed and credentials are set: plain HTTP refused";
     case ErrorKeyChanged:
         return "the certificate key changed since the first connection";
-    case ErrorSchemeNotAnswerable:
-        return "the camera asks for an authentication scheme other than Basic or Digest";
     default:
         return nullptr;
     }
@@ -332,13 +330,12 @@ int CHttpSender::Attempt(HttpRequest& copy)
     if (!outcome.ok) {
         m_lastError = outcome.error;
         CloseRequest();
-        // A camera out of time, or one whose key changed, is not helped by
-        // the other protocol.
-        if (outcome.error == ErrorTimeout || outcome.error == ErrorKeyChanged) {
+        // A camera whose key changed is not to be asked over plain HTTP.
+        if (outcome.error == ErrorKeyChanged) {
             return -1;
         }
         if (outcome.whileSending) {
-            return 0;
+            return outcome.error == ErrorTimeout ? -1 : 0;
         }
         return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
     }
@@ -353,35 +350,26 @@ int CHttpSender::Attempt(HttpRequest& copy)
     return AfterHead(copy);
 }
 
-// Learns from the answer's head which scheme the camera takes.
+// A 401 to a request sent before anything was learned teaches the scheme
+// the camera offers, and the request goes again with it when it went out
+// with another (or without credentials).
 int CHttpSender::AfterHead(HttpRequest& copy)
 {
     ReadHeadResults();
-    if (!m_authAsked) {
-        return 1;
-    }
-    if (m_statusCode != 401) {
-        // The credentials that went out were taken.
-        if (m_sentScheme == SchemeBasic || m_sentScheme == SchemeDigest) {
-            m_trust->Learn(m_sentScheme);
-        }
+    if (m_statusCode != 401 || m_authRetried || m_learnedAtPrepare != 0) {
         return 1;
     }
     const uint32_t offered = FirstAnswerableScheme();
-    if (offered == 0) {
-        // A forged or foreign challenge teaches nothing.
-        m_lastError = ErrorSchemeNotAnswerable;
-        CloseRequest();
-        return -1;
+    if (offered != 0) {
+        m_trust->Learn(offered);
     }
-    m_trust->Learn(offered);
     const uint32_t scheme = m_trust->LearnedScheme();
-    if (scheme == m_sentScheme || m_authRetried) {
-        return 1;
-    }
-    m_authRetried = true;
     CloseRequest();
-    return SendCopy(copy) ? 1 : -1;
+    if (offered != 0 && scheme != m_usedScheme) {
+        m_authRetried = true;
+        return SendCopy(copy) ? 1 : 0;
+    }
+    return 1;
 }
 
 // The first key seen over TLS is pinned; a connection that presents another
@@ -494,19 +482,16 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
     }
 
     m_authMayRepeat = false;
-    m_authAsked = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
-    m_sentScheme = 0;
-    uint32_t scheme = 0;
-    if (m_authAsked) {
-        const uint32_t learned = m_trust->LearnedScheme();
-        scheme = learned != 0 ? learned : SchemeOfAuthValue(copy.authScheme);
-        // Until the camera names its scheme, the password goes out in clear
-        // once per driver object; other requests ask without credentials.
-        if (learned == 0 && scheme == SchemeBasic && !m_trust->TakeBasicProbe()) {
-            scheme = 0;
-        }
+    m_learnedAtPrepare = m_trust->LearnedScheme();
+    const bool credentials = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
+    uint32_t scheme = m_learnedAtPrepare != 0 && credentials ? m_learnedAtPrepare : SchemeOfAuthValue(copy.authScheme);
+    // Until the camera names its scheme, the password goes out in clear
+    // once per driver object; other requests ask without credentials.
+    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic && !m_trust->TakeBasicProbe()) {
+        scheme = 0;
     }
-    if (scheme != 0) {
+    m_usedScheme = scheme;
+    if (credentials && scheme != 0) {
         const long auth = CurlAuthOfScheme(scheme);
         if (auth == 0) {
             return false;  // credentials refused
@@ -515,7 +500,6 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         set(CURLOPT_PASSWORD, m_device.password.c_str());
         set(CURLOPT_HTTPAUTH, auth);
         m_authMayRepeat = auth != static_cast<long>(CURLAUTH_BASIC);
-        m_sentScheme = scheme;
     } else {
         set(CURLOPT_USERNAME, static_cast<const char*>(nullptr));
         set(CURLOPT_PASSWORD, static_cast<const char*>(nullptr));

@@ -27,7 +27,6 @@ constexpr uint32_t ErrorAnswerTooLarge = 12184;
 // Our own, beyond the WinHTTP numbers.
 constexpr uint32_t ErrorDowngradeRefused = 12190;
 constexpr uint32_t ErrorKeyChanged = 12191;
-constexpr uint32_t ErrorSchemeNotAnswerable = 12192;
 
 // No answer body is taken beyond this.
 constexpr size_t kAnswerBodyLimit = 0x100000;
@@ -143,8 +142,8 @@ private:
     size_t m_bodyBytes = 0;                   // of this response so far
     bool m_tooLarge = false;
     std::chrono::steady_clock::time_point m_deadline{};  // of the whole attempt
-    uint32_t m_sentScheme = 0;   // whose credentials the request carried, 0 none
-    bool m_authAsked = false;    // credentials set and wanted by the request
+    uint32_t m_learnedAtPrepare = 0;  // the shared scheme when the request was made
+    uint32_t m_usedScheme = 0;        // the request's scheme, 0 when credentials were held back
     bool m_authRetried = false;  // the one resend after a 401 is used
     bool m_pinAsked = false;     // the request looks at the certificate for a pin
     uint32_t m_readFailure = 0;
