@@ -86,16 +86,17 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
         }
         body.assign(bytes.begin(), bytes.end());
     }
-    m_inquiryFailureReported = false;
+    m_reportedInquiryFailure = 0;
     ParseSensorStates(count, body);
     return true;
 }
 
 void CSonyDigitalIO::ReportInquiryFailure(uint32_t error) {
     const char* text = Web::CHttpSender::FailureText(error);
-    if (text == nullptr || m_inquiryFailureReported || m_driver == nullptr) return;
-    // Once until an inquiry succeeds: a hostile camera would fill the log.
-    m_inquiryFailureReported = true;
+    if (text == nullptr || m_reportedInquiryFailure == error || m_driver == nullptr) return;
+    // Each failure once until an inquiry succeeds: a hostile camera would
+    // fill the log.
+    m_reportedInquiryFailure = error;
     const DEVICE_INFO* device = m_driver->GetDeviceInfo();
     m_driver->DebugMessage(1, "%s: The sensor inquiry of device %s failed: %s (%u)",
                            "kestrel::CSonyDigitalIO::GetInputStates",

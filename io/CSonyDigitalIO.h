@@ -48,7 +48,7 @@ private:
     Web::CHttpSender m_inputSender;
     Web::CHttpSender m_outputSender;
     bool m_sensorsReady = false;        // input thread only
-    bool m_inquiryFailureReported = false;  // input thread only
+    uint32_t m_reportedInquiryFailure = 0;  // input thread only
     bool m_alarmOutputsReady = false;   // output thread only
 };
 
