@@ -791,8 +791,9 @@ uint32_t CHttpSender::QueryDataAvailable()
     return static_cast<uint32_t>(m_pending.size() - m_pendingPos);
 }
 
-// The body goes from libcurl's buffer straight into `out`: what arrived
-// before is handed over whole, the rest is appended by OnWrite.
+// The body goes from libcurl's buffer straight into `out`, sized up front
+// when its length is known; only what arrived with the head passes through
+// the sender's own buffer.
 uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
 {
     std::lock_guard<std::mutex> work(m_workLock);
@@ -808,11 +809,10 @@ uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
         error = ErrorAnswerTooLarge;
     } else {
         const size_t wanted = m_contentLength != 0 ? m_contentLength : kAnswerBodyLimit;
-        if (m_pendingPos == 0) {
-            out.swap(m_pending);
-        } else {
-            out.assign(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos), m_pending.end());
+        if (m_contentLength != 0) {
+            out.reserve(wanted);
         }
+        out.assign(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos), m_pending.end());
         m_pending.clear();
         m_pendingPos = 0;
         m_sink = &out;
@@ -911,7 +911,11 @@ size_t CHttpSender::OnWrite(char* data, size_t size, size_t count, void* self)
         return 0;  // ends the transfer
     }
     if (sender->m_sink != nullptr) {
-        sender->m_sink->insert(sender->m_sink->end(), data, data + n);
+        try {
+            sender->m_sink->insert(sender->m_sink->end(), data, data + n);
+        } catch (...) {
+            return 0;  // nothing may leave a libcurl callback; the transfer ends
+        }
         sender->m_bodyBytes += n;
         return n;
     }
