@@ -162,13 +162,16 @@ private:
     RawServer m_server;  // last: its threads use the members above
 };
 
-// A camera over TLS only, with a key of its own, answering every GET.
+// A camera over TLS only, answering every GET, with a key of its own or
+// that of an earlier one.
 class TlsCamera {
 public:
-    TlsCamera(const std::string& address, uint16_t port) {
-        m_ready = webtest::MakeSelfSignedCertificate(m_dir.File("cert.pem"), m_dir.File("key.pem"));
+    TlsCamera(const std::string& address, uint16_t port, std::shared_ptr<webtest::TempDir> keys = nullptr)
+        : m_keys(keys != nullptr ? keys : std::make_shared<webtest::TempDir>()) {
+        m_ready = keys != nullptr ||
+                  webtest::MakeSelfSignedCertificate(m_keys->File("cert.pem"), m_keys->File("key.pem"));
         auto https =
-            std::make_unique<httplib::SSLServer>(m_dir.File("cert.pem").c_str(), m_dir.File("key.pem").c_str());
+            std::make_unique<httplib::SSLServer>(m_keys->File("cert.pem").c_str(), m_keys->File("key.pem").c_str());
         https->Get(".*", [this](const httplib::Request&, httplib::Response& res) {
             served.fetch_add(1);
             res.set_content("Sensor1=0\r\n", "text/plain");
@@ -176,10 +179,11 @@ public:
         m_server = std::make_unique<webtest::HttplibServer>(std::move(https), address, port);
     }
     bool Ok() const { return m_ready && m_server->port != 0; }
+    std::shared_ptr<webtest::TempDir> Keys() const { return m_keys; }
     std::atomic<int> served{0};
 
 private:
-    webtest::TempDir m_dir;
+    std::shared_ptr<webtest::TempDir> m_keys;
     bool m_ready = false;
     std::unique_ptr<webtest::HttplibServer> m_server;
 };
@@ -378,8 +382,9 @@ TEST_F(HostileHttp, TheFallBackToPlainHttpIsRefusedWithCredentials) {
     EXPECT_EQ(plainRequests.load(), 0);
 }
 
-// The key the driver object saw first is the camera's: another endpoint on
-// the same address and port with another key gets no request.
+// The key the driver object saw first is the camera's: the camera back
+// with the same key is reached on a new connection, another endpoint on the
+// same address and port with another key gets no request.
 TEST_F(HostileHttp, AChangedCertificateKeyFailsTheRequest) {
     const std::string address = webtest::RandomLoopbackAddress();
     auto first = std::make_unique<TlsCamera>(address, 443);
@@ -387,7 +392,12 @@ TEST_F(HostileHttp, AChangedCertificateKeyFailsTheRequest) {
     Open(443, address);
     StartIO();
     ASSERT_TRUE(WaitFor([&] { return first->served.load() >= 2; }, 20s)) << host.All();
+    const auto keys = first->Keys();
     first.reset();
+    auto again = std::make_unique<TlsCamera>(address, 443, keys);
+    ASSERT_TRUE(again->Ok());
+    EXPECT_TRUE(WaitFor([&] { return again->served.load() >= 1; }, 20s)) << host.All();
+    again.reset();
     TlsCamera second(address, 443);
     ASSERT_TRUE(second.Ok());
     EXPECT_TRUE(host.WaitForMessage("certificate key changed")) << host.All();
