@@ -313,20 +313,22 @@ int CHttpSender::Attempt(HttpRequest& copy)
     if (copy.verb.empty() || copy.path.empty()) {
         return -1;
     }
-    if (!FreshEasy() || !PrepareRequest(copy)) {
-        return -1;
-    }
-    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+    m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
+    m_probing = false;
+    if (!FreshEasy() || !PrepareRequest(copy) || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
         return -1;
     }
     m_easyUsed = true;
     m_requestOpen = true;
-    m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
 
     const bool sendOnly =
         copy.body.size() < copy.totalLength || (copy.flags & HttpRequest::FlagSendOnly) != 0;
     m_sendOnly = sendOnly;
     const Outcome outcome = RunRequest(sendOnly);
+    if (!outcome.ok || sendOnly) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
+    }
     if (!outcome.ok) {
         m_lastError = outcome.error;
         CloseRequest();
@@ -340,6 +342,7 @@ int CHttpSender::Attempt(HttpRequest& copy)
         return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
     }
     if (copy.secure == 1 && !PinSeenKey()) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
         m_lastError = ErrorKeyChanged;
         CloseRequest();
         return -1;
@@ -356,10 +359,16 @@ int CHttpSender::Attempt(HttpRequest& copy)
 int CHttpSender::AfterHead(HttpRequest& copy)
 {
     ReadHeadResults();
+    const uint32_t offered = m_statusCode == 401 ? FirstAnswerableScheme() : 0;
+    if (m_probing) {
+        // A 401 naming Basic is a wrong password, not a refused scheme.
+        SettleProbe(m_statusCode != 401 || offered == SchemeBasic ? CHttpTrust::Probe::Taken
+                    : offered != 0                                ? CHttpTrust::Probe::Refused
+                                                                  : CHttpTrust::Probe::Unknown);
+    }
     if (m_statusCode != 401 || m_authRetried || m_learnedAtPrepare != 0) {
         return 1;
     }
-    const uint32_t offered = FirstAnswerableScheme();
     if (offered != 0) {
         m_trust->Learn(offered);
     }
@@ -370,6 +379,14 @@ int CHttpSender::AfterHead(HttpRequest& copy)
         return SendCopy(copy) ? 1 : 0;
     }
     return 1;
+}
+
+void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
+{
+    if (m_probing) {
+        m_probing = false;
+        m_trust->SettleProbe(outcome);
+    }
 }
 
 // The first key seen over TLS is pinned; a connection that presents another
@@ -485,10 +502,15 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
     m_learnedAtPrepare = m_trust->LearnedScheme();
     const bool credentials = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
     uint32_t scheme = m_learnedAtPrepare != 0 && credentials ? m_learnedAtPrepare : SchemeOfAuthValue(copy.authScheme);
-    // Until the camera names its scheme, the password goes out in clear
-    // once per driver object; other requests ask without credentials.
-    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic && !m_trust->TakeBasicProbe()) {
-        scheme = 0;
+    // Until the camera names its scheme, Basic goes out in advance only
+    // as far as the camera has shown to take it; otherwise the request asks
+    // without credentials and learns from the 401.
+    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic) {
+        const auto basic = m_trust->MayAskWithBasic(m_deadline, [this] { return m_cancelled.load(); });
+        m_probing = basic == CHttpTrust::Basic::Probe;
+        if (basic == CHttpTrust::Basic::Withhold) {
+            scheme = 0;
+        }
     }
     m_usedScheme = scheme;
     if (credentials && scheme != 0) {

@@ -91,6 +91,7 @@ private:
     uint32_t FirstAnswerableScheme() const;
     int AfterHead(HttpRequest& copy);
     bool PinSeenKey();
+    void SettleProbe(CHttpTrust::Probe outcome);
     void ResetResponseState();
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -145,6 +146,7 @@ private:
     uint32_t m_learnedAtPrepare = 0;  // the shared scheme when the request was made
     uint32_t m_usedScheme = 0;        // the request's scheme, 0 when credentials were held back
     bool m_authRetried = false;  // the one resend after a 401 is used
+    bool m_probing = false;      // the request carries the Basic probe
     bool m_pinAsked = false;     // the request looks at the certificate for a pin
     uint32_t m_readFailure = 0;
     std::shared_ptr<CHttpTrust> m_trust;

@@ -1,6 +1,9 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -17,10 +20,17 @@ public:
     void Learn(uint32_t scheme);
     // At a stream start: the camera may have been set up anew.
     void ForgetScheme() { m_scheme.store(0); }
-    // True for the first caller only: before a scheme is learned the Basic
-    // password goes out once per driver object, afterwards only on request
-    // of a camera that asked for Basic itself.
-    bool TakeBasicProbe() { return !m_basicProbed.exchange(true); }
+    // Whether a request may carry the Basic password before a scheme is
+    // learned. The first one does (the probe); while its answer is awaited
+    // the others wait for it, up to `deadline` or until `stop` holds. A
+    // camera that took Basic gets it from then on, one that refused it
+    // never again in advance: a Digest-only camera sees the password in
+    // clear at most once per driver object.
+    enum class Basic { Probe, Send, Withhold };
+    Basic MayAskWithBasic(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& stop);
+    // The probe's outcome: taken, refused, or unknown (no answer).
+    enum class Probe { Taken, Refused, Unknown };
+    void SettleProbe(Probe outcome);
 
     // "sha256//<base64>" of the pinned key; empty before the first key.
     std::string PinnedKey() const;
@@ -28,8 +38,12 @@ public:
     bool PinOrMatch(const std::string& pin);
 
 private:
+    enum class BasicState { Unknown, InFlight, Taken, Refused };
+
     std::atomic<uint32_t> m_scheme{0};
-    std::atomic<bool> m_basicProbed{false};
+    std::mutex m_basicLock;
+    std::condition_variable m_basicSettled;
+    BasicState m_basic = BasicState::Unknown;  // under m_basicLock
     mutable std::mutex m_pinLock;
     std::string m_pin;  // under m_pinLock
 };
