@@ -114,7 +114,11 @@ bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char
             sent = false;
         }
         const std::string device = m_driver != nullptr ? m_driver->GetDeviceAddress() : std::string();
-        if (!sent) {
+        const char* failure = Web::CHttpSender::FailureText(m_sender.LastError());
+        if (!sent && failure != nullptr) {
+            DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request: %s (%u)", caller, device.c_str(),
+                         path.c_str(), failure, m_sender.LastError());
+        } else if (!sent) {
             DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request. Device is inaccessible (%u)", caller,
                          device.c_str(), path.c_str(), m_sender.LastError());
         } else {
@@ -175,6 +179,8 @@ bool CSonyMJPEGChannelRTP::StartJPEGStream() {
 }
 
 bool CSonyMJPEGChannelRTP::StartStream() {
+    // A scheme learned from an earlier answer is asked for afresh.
+    m_sender.ForgetScheme();
     if (!SetCameraVideoMode()) return false;
     if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
     if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;

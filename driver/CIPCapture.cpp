@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "channels/CChannelThreadMark.h"
+#include "web/CHttpTrust.h"
 #include "channels/ICameraChannel.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/ICaptureIOApi.h"
@@ -74,7 +75,9 @@ CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
     : m_hostVersion(ReadHostCoreVersion()),
       m_manufacturer(manufacturer),
       m_fourccs{kFourCCJpeg},
-      m_creationValue(creationValue) {}
+      m_creationValue(creationValue) {
+    m_device.httpTrust = std::make_shared<Web::CHttpTrust>();
+}
 
 CIPCapture::~CIPCapture() {
     StopAllChannels();

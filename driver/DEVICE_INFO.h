@@ -1,6 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
+
+namespace Web {
+class CHttpTrust;
+}
 
 namespace kestrel {
 
@@ -16,6 +21,9 @@ struct DEVICE_INFO {
     std::string userName;
     std::string password;
     std::string serverType;              // the model name; names the model file
+    // What the driver object's HTTP senders learn about the camera; every
+    // copy of the record shares it.
+    std::shared_ptr<Web::CHttpTrust> httpTrust;
 };
 
 }  // namespace kestrel

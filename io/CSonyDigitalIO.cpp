@@ -70,6 +70,7 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
     if (!m_inputSender.Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"))) {
         // An inquiry cancelled by StopIO is no camera failure: reporting it
         // would log an error and reset the host's states on a plain stop.
+        if (!InputStopRequested()) ReportInquiryFailure(m_inputSender.LastError());
         return InputStopRequested();
     }
     std::string body;
@@ -78,10 +79,28 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
         m_inputSender.ReadResponse(bytes);
         // A body cut short by StopIO would report inputs as undetermined.
         if (InputStopRequested()) return true;
+        if (m_inputSender.ReadFailure() != 0) {
+            // Too large or too slow: the states stay as they were.
+            ReportInquiryFailure(m_inputSender.ReadFailure());
+            return true;
+        }
         body.assign(bytes.begin(), bytes.end());
     }
+    m_reportedInquiryFailure = 0;
     ParseSensorStates(count, body);
     return true;
+}
+
+void CSonyDigitalIO::ReportInquiryFailure(uint32_t error) {
+    const char* text = Web::CHttpSender::FailureText(error);
+    if (text == nullptr || m_reportedInquiryFailure == error || m_driver == nullptr) return;
+    // Each failure once until an inquiry succeeds: a hostile camera would
+    // fill the log.
+    m_reportedInquiryFailure = error;
+    const DEVICE_INFO* device = m_driver->GetDeviceInfo();
+    m_driver->DebugMessage(1, "%s: The sensor inquiry of device %s failed: %s (%u)",
+                           "kestrel::CSonyDigitalIO::GetInputStates",
+                           device != nullptr ? device->address.c_str() : "", text, error);
 }
 
 bool CSonyDigitalIO::SetOutputState(uint32_t index, int32_t state) {

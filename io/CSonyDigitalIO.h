@@ -43,9 +43,12 @@ private:
     // Sets up inputs or outputs 1 … count, one request each.
     bool SetupPass(Web::CHttpSender& sender, CManualEvent& stopEvent, PathMaker makePath, uint32_t count);
 
+    void ReportInquiryFailure(uint32_t error);
+
     Web::CHttpSender m_inputSender;
     Web::CHttpSender m_outputSender;
     bool m_sensorsReady = false;        // input thread only
+    uint32_t m_reportedInquiryFailure = 0;  // input thread only
     bool m_alarmOutputsReady = false;   // output thread only
 };
 

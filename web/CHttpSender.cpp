@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "web/CertificatePin.h"
 #include "web/HttpText.h"
 
 namespace Web {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr uint32_t ErrorIncorrectHandleState = 12019;
 constexpr uint32_t ErrorHeaderNotFound = 12150;
-constexpr size_t kBodyLimit = 0x100000;
 constexpr size_t kHeadLineLimit = 256;
 constexpr size_t kHeadByteLimit = 65536;
 
@@ -33,6 +33,8 @@ uint32_t MapCurlError(CURLcode code)
         return ErrorNameNotResolved;
     case CURLE_COULDNT_CONNECT:
         return ErrorCannotConnect;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return ErrorKeyChanged;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -41,7 +43,6 @@ uint32_t MapCurlError(CURLcode code)
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_ENGINE_INITFAILED:
@@ -112,11 +113,18 @@ const uint8_t* ValueOf(const std::string& line, size_t& size)
 
 }  // namespace
 
-CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device) : CBaseHttpSender(device)
+CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust)
+    : CBaseHttpSender(device), m_trust(std::move(trust))
 {
     // First: a constructor that throws runs no destructor, so nothing may
     // be held yet when this is refused.
     m_pending.reserve(CURL_MAX_WRITE_SIZE);
+    if (m_trust == nullptr) {
+        m_trust = m_device.httpTrust;
+    }
+    if (m_trust == nullptr) {
+        m_trust = std::make_shared<CHttpTrust>();
+    }
     m_secure = m_device.port == 443 ? 1 : 0;
     std::call_once(g_curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_multi = curl_multi_init();
@@ -223,13 +231,32 @@ CHttpSender::~CHttpSender()
 uint32_t CHttpSender::StatusCode() const { return m_statusCode; }
 uint32_t CHttpSender::ContentLength() const { return m_contentLength; }
 uint32_t CHttpSender::LastError() const { return m_lastError; }
-uint32_t CHttpSender::LearnedScheme() const { return m_learnedScheme; }
+uint32_t CHttpSender::LearnedScheme() const { return m_trust->LearnedScheme(); }
 uint32_t CHttpSender::Secure() const { return m_secure; }
+uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
+void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
+
+const char* CHttpSender::FailureText(uint32_t error)
+{
+    switch (error) {
+    case ErrorTimeout:
+        return "no whole answer within the request time limit";
+    case ErrorAnswerTooLarge:
+        return "the answer is larger than 1 MiB";
+    case ErrorDowngradeRefused:
+        return "HTTPS failed and credentials are set: plain HTTP refused";
+    case ErrorKeyChanged:
+        return "the certificate key changed since the first connection";
+    default:
+        return nullptr;
+    }
+}
 
 bool CHttpSender::Send(const HttpRequest& request)
 {
     std::lock_guard<std::mutex> work(m_workLock);
     m_cancelled.store(false);
+    m_authRetried = false;
     return SendCopy(request);
 }
 
@@ -241,6 +268,11 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
     copy.secure = m_secure;
     int result = Attempt(copy);
     if (result == 0 && !m_cancelled.load()) {
+        if (copy.secure == 1 && !m_device.userName.empty()) {
+            // The password would follow in clear.
+            m_lastError = ErrorDowngradeRefused;
+            return false;
+        }
         copy.secure = copy.secure == 0 ? 1 : 0;
         result = Attempt(copy);
     }
@@ -281,10 +313,10 @@ int CHttpSender::Attempt(HttpRequest& copy)
     if (copy.verb.empty() || copy.path.empty()) {
         return -1;
     }
-    if (!FreshEasy() || !PrepareRequest(copy)) {
-        return -1;
-    }
-    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+    m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
+    m_probing = false;
+    if (!FreshEasy() || !PrepareRequest(copy) || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
         return -1;
     }
     m_easyUsed = true;
@@ -294,31 +326,88 @@ int CHttpSender::Attempt(HttpRequest& copy)
         copy.body.size() < copy.totalLength || (copy.flags & HttpRequest::FlagSendOnly) != 0;
     m_sendOnly = sendOnly;
     const Outcome outcome = RunRequest(sendOnly);
+    if (!outcome.ok || sendOnly) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
+    }
     if (!outcome.ok) {
         m_lastError = outcome.error;
         CloseRequest();
+        // A camera whose key changed is not to be asked over plain HTTP.
+        if (outcome.error == ErrorKeyChanged) {
+            return -1;
+        }
         if (outcome.whileSending) {
             return outcome.error == ErrorTimeout ? -1 : 0;
         }
         return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
     }
+    if (copy.secure == 1 && !PinSeenKey()) {
+        SettleProbe(CHttpTrust::Probe::Unknown);
+        m_lastError = ErrorKeyChanged;
+        CloseRequest();
+        return -1;
+    }
     if (sendOnly) {
         return 1;
     }
+    return AfterHead(copy);
+}
 
+// A 401 to a request sent before anything was learned teaches the scheme
+// the camera offers, and the request goes again with it when it went out
+// with another (or without credentials).
+int CHttpSender::AfterHead(HttpRequest& copy)
+{
     ReadHeadResults();
-    if (m_statusCode == 401 && m_learnedScheme == 0) {
-        const uint32_t used = SchemeOfAuthValue(copy.authScheme);
-        const uint32_t offered = FirstOfferedScheme();
-        if (offered != 0) {
-            m_learnedScheme = offered;
-        }
-        CloseRequest();
-        if (offered != 0 && offered != used) {
-            return SendCopy(copy) ? 1 : 0;
-        }
+    const uint32_t offered = m_statusCode == 401 ? FirstAnswerableScheme() : 0;
+    if (m_probing) {
+        // A 401 naming Basic is a wrong password, not a refused scheme.
+        SettleProbe(m_statusCode != 401 || offered == SchemeBasic ? CHttpTrust::Probe::Taken
+                    : offered != 0                                ? CHttpTrust::Probe::Refused
+                                                                  : CHttpTrust::Probe::Unknown);
+    }
+    if (m_statusCode != 401 || m_authRetried || m_learnedAtPrepare != 0) {
+        return 1;
+    }
+    if (offered != 0) {
+        m_trust->Learn(offered);
+    }
+    const uint32_t scheme = m_trust->LearnedScheme();
+    CloseRequest();
+    if (offered != 0 && scheme != m_usedScheme) {
+        m_authRetried = true;
+        return SendCopy(copy) ? 1 : 0;
     }
     return 1;
+}
+
+void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
+{
+    if (m_probing) {
+        m_probing = false;
+        m_trust->SettleProbe(outcome);
+    }
+}
+
+// The first key seen over TLS is pinned; a connection that presents another
+// one is refused by libcurl, this catches a sender that raced another.
+bool CHttpSender::PinSeenKey()
+{
+    if (!m_pinAsked) {
+        return true;
+    }
+    struct curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(m_easy, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr ||
+        info->num_of_certs < 1) {
+        return true;  // a reused connection: its first request pinned or will
+    }
+    for (const curl_slist* item = info->certinfo[0]; item != nullptr; item = item->next) {
+        if (std::strncmp(item->data, "Cert:", 5) == 0) {
+            const std::string pin = PinOfCertificatePem(item->data + 5, std::strlen(item->data + 5));
+            return pin.empty() || m_trust->PinOrMatch(pin);
+        }
+    }
+    return true;
 }
 
 bool CHttpSender::MakeConnection()
@@ -410,8 +499,21 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
     }
 
     m_authMayRepeat = false;
-    if (!m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone) {
-        const uint32_t scheme = m_learnedScheme != 0 ? m_learnedScheme : SchemeOfAuthValue(copy.authScheme);
+    m_learnedAtPrepare = m_trust->LearnedScheme();
+    const bool credentials = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
+    uint32_t scheme = m_learnedAtPrepare != 0 && credentials ? m_learnedAtPrepare : SchemeOfAuthValue(copy.authScheme);
+    // Until the camera names its scheme, Basic goes out in advance only
+    // as far as the camera has shown to take it; otherwise the request asks
+    // without credentials and learns from the 401.
+    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic) {
+        const auto basic = m_trust->MayAskWithBasic(m_deadline, [this] { return m_cancelled.load(); });
+        m_probing = basic == CHttpTrust::Basic::Probe;
+        if (basic == CHttpTrust::Basic::Withhold) {
+            scheme = 0;
+        }
+    }
+    m_usedScheme = scheme;
+    if (credentials && scheme != 0) {
         const long auth = CurlAuthOfScheme(scheme);
         if (auth == 0) {
             return false;  // credentials refused
@@ -429,6 +531,16 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
     const bool ignoreCert = secure && (copy.flags & HttpRequest::FlagIgnoreCertErrors) != 0;
     set(CURLOPT_SSL_VERIFYPEER, ignoreCert ? 0L : 1L);
     set(CURLOPT_SSL_VERIFYHOST, ignoreCert ? 0L : 2L);
+    m_pinAsked = false;
+    if (secure) {
+        const std::string pin = m_trust->PinnedKey();
+        if (!pin.empty()) {
+            set(CURLOPT_PINNEDPUBLICKEY, pin.c_str());
+        } else {
+            m_pinAsked = true;
+            set(CURLOPT_CERTINFO, 1L);
+        }
+    }
 
     // Caller's lines replace each other by name, then what libcurl would add
     // on its own is either replaced by them or switched off.
@@ -480,13 +592,11 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
 
 CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
 {
-    const uint32_t limitMs = m_device.requestTimeLimitMs;
-    const bool timed = limitMs != 0;
-    const auto limit = std::chrono::milliseconds(limitMs);
-    auto deadline = Clock::now() + limit;
+    // One deadline for the whole attempt: a camera that trickles its answer
+    // gets no more time than one that sends nothing.
+    const bool timed = m_device.requestTimeLimitMs != 0;
     bool sending = true;
     unsigned prereqSeen = 0;
-    curl_off_t lastUploaded = -1;
     for (;;) {
         if (m_cancelled.load()) {
             return {false, ErrorCancelled, sending};
@@ -503,16 +613,10 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
         if (m_prereqCount != prereqSeen) {
             prereqSeen = m_prereqCount;
             sending = true;
-            lastUploaded = -1;
-            deadline = now + limit;
         }
         if (sending && prereqSeen != 0) {
             curl_off_t uploaded = 0;
             curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-            if (uploaded != lastUploaded) {
-                lastUploaded = uploaded;
-                deadline = now + limit;
-            }
             if (uploaded >= 0 && static_cast<uint64_t>(uploaded) >= m_upload.size()) {
                 sending = false;
             }
@@ -530,10 +634,10 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
             }
             return {false, ErrorInvalidServerResponse, false};
         }
-        if (timed && now >= deadline) {
+        if (timed && now >= m_deadline) {
             return {false, ErrorTimeout, sending};
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
     }
 }
 
@@ -577,13 +681,15 @@ void CHttpSender::ReadHeadResults()
     m_lastError = ErrorHeaderNotFound;
 }
 
-uint32_t CHttpSender::FirstOfferedScheme() const
+// Only what the driver can answer is learned: a challenge naming Passport
+// or NTLM alone would otherwise stop every later request.
+uint32_t CHttpSender::FirstAnswerableScheme() const
 {
     for (const std::string& line : m_headLines) {
         if (HeaderIs(line, "www-authenticate")) {
             size_t size = 0;
             const uint8_t* value = ValueOf(line, size);
-            const uint32_t scheme = FirstAuthScheme(value, size);
+            const uint32_t scheme = FirstAuthScheme(value, size, SchemeBasic | SchemeDigest);
             if (scheme != 0) {
                 return scheme;
             }
@@ -639,6 +745,8 @@ void CHttpSender::ResetResponseState()
     m_paused = false;
     m_pending.clear();
     m_pendingPos = 0;
+    m_bodyBytes = 0;
+    m_tooLarge = false;
 }
 
 bool CHttpSender::RequestUsable()
@@ -649,16 +757,17 @@ bool CHttpSender::RequestUsable()
     return m_requestOpen;
 }
 
-uint32_t CHttpSender::FillPending()
+// Runs the transfer until `ready` holds, it ends, or the attempt's
+// deadline passes.
+template <typename Ready>
+uint32_t CHttpSender::Pump(Ready ready)
 {
     if (!m_headDone) {
         return ErrorIncorrectHandleState;  // the response was never awaited
     }
-    const uint32_t limitMs = m_device.requestTimeLimitMs;
-    const bool timed = limitMs != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    const bool timed = m_device.requestTimeLimitMs != 0;
     for (;;) {
-        if (m_pendingPos < m_pending.size()) {
+        if (ready()) {
             return 0;
         }
         if (m_cancelled.load()) {
@@ -672,38 +781,27 @@ uint32_t CHttpSender::FillPending()
             continue;
         }
         if (m_done) {
-            return MapCurlError(m_doneCode);
+            return m_tooLarge ? ErrorAnswerTooLarge : MapCurlError(m_doneCode);
         }
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
             return ErrorGeneric;
         }
         CollectDone();
-        if (m_pendingPos < m_pending.size() || m_done || m_paused) {
+        if (ready() || m_done || m_paused) {
             continue;
         }
         const auto now = Clock::now();
-        if (timed && now >= deadline) {
+        if (timed && now >= m_deadline) {
             return ErrorTimeout;
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
     }
 }
 
-uint32_t CHttpSender::ReadChunk(uint8_t* dst, size_t maxBytes, size_t& got)
+uint32_t CHttpSender::FillPending()
 {
-    got = 0;
-    const uint32_t error = FillPending();
-    if (error != 0) {
-        return error;
-    }
-    const size_t n = std::min(maxBytes, m_pending.size() - m_pendingPos);
-    if (n > 0) {
-        std::memcpy(dst, m_pending.data() + m_pendingPos, n);
-        m_pendingPos += n;
-    }
-    got = n;
-    return 0;
+    return Pump([this] { return m_pendingPos < m_pending.size(); });
 }
 
 uint32_t CHttpSender::QueryDataAvailable()
@@ -715,23 +813,50 @@ uint32_t CHttpSender::QueryDataAvailable()
     return static_cast<uint32_t>(m_pending.size() - m_pendingPos);
 }
 
+// The body goes from libcurl's buffer straight into `out`, sized up front
+// when its length is known; only what arrived with the head passes through
+// the sender's own buffer.
 uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
 {
     std::lock_guard<std::mutex> work(m_workLock);
     out.clear();
-    size_t remaining = m_contentLength != 0 ? m_contentLength : kBodyLimit;
-    bool delivered = true;
-    while (RequestUsable() && delivered && remaining > 0) {
-        size_t got = 0;
-        const uint32_t error = ReadChunk(m_readBuffer.data(), std::min(remaining, m_readBuffer.size()), got);
-        if (error != 0) {
-            // Only bytes that arrived are kept; a cut-off body stays short.
-            m_lastError = error;
-            break;
+    m_readFailure = 0;
+    if (!RequestUsable()) {
+        return 0;
+    }
+    uint32_t error = 0;
+    if (m_contentLength > kAnswerBodyLimit) {
+        error = ErrorAnswerTooLarge;  // refused before a byte of it is read
+    } else if (m_tooLarge) {
+        error = ErrorAnswerTooLarge;
+    } else {
+        const size_t wanted = m_contentLength != 0 ? m_contentLength : kAnswerBodyLimit;
+        if (m_contentLength != 0) {
+            out.reserve(wanted);
         }
-        out.insert(out.end(), m_readBuffer.begin(), m_readBuffer.begin() + static_cast<std::ptrdiff_t>(got));
-        remaining -= std::min(got, remaining);
-        delivered = got > 0;
+        out.assign(m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos), m_pending.end());
+        m_pending.clear();
+        m_pendingPos = 0;
+        m_sink = &out;
+        error = Pump([&] { return out.size() >= wanted; });
+        m_sink = nullptr;
+        if (m_tooLarge) {
+            error = ErrorAnswerTooLarge;
+        } else if (error != 0 && m_done && m_doneCode == CURLE_OK) {
+            error = 0;  // the body ended before the limit: that is all of it
+        }
+        if (out.size() > wanted) {
+            out.resize(wanted);
+        }
+    }
+    if (error != 0) {
+        // A body cut off in time stays short; one too large is not kept.
+        m_lastError = error;
+        m_readFailure = error;
+        if (error == ErrorAnswerTooLarge) {
+            out.clear();
+            CloseRequest();
+        }
     }
     return static_cast<uint32_t>(out.size());
 }
@@ -742,18 +867,21 @@ uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, boo
     if (clear) {
         out.clear();
     }
+    m_readFailure = 0;
     if (!RequestUsable() || maxBytes == 0) {
         return 0;
     }
-    size_t got = 0;
-    const uint32_t error =
-        ReadChunk(m_readBuffer.data(), std::min<size_t>(maxBytes, m_readBuffer.size()), got);
+    const uint32_t error = FillPending();
     if (error != 0) {
         m_lastError = error;
+        m_readFailure = error;
         return 0;
     }
-    out.insert(out.end(), m_readBuffer.begin(), m_readBuffer.begin() + static_cast<std::ptrdiff_t>(got));
-    return static_cast<uint32_t>(got);
+    const size_t n = std::min<size_t>(maxBytes, m_pending.size() - m_pendingPos);
+    const auto first = m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos);
+    out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(n));
+    m_pendingPos += n;
+    return static_cast<uint32_t>(n);
 }
 
 size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self)
@@ -800,6 +928,19 @@ size_t CHttpSender::OnWrite(char* data, size_t size, size_t count, void* self)
         return n;
     }
     sender->m_bodyStarted = true;
+    if (n > kAnswerBodyLimit - sender->m_bodyBytes) {
+        sender->m_tooLarge = true;
+        return 0;  // ends the transfer
+    }
+    if (sender->m_sink != nullptr) {
+        try {
+            sender->m_sink->insert(sender->m_sink->end(), data, data + n);
+        } catch (...) {
+            return 0;  // nothing may leave a libcurl callback; the transfer ends
+        }
+        sender->m_bodyBytes += n;
+        return n;
+    }
     if (sender->m_pendingPos < sender->m_pending.size()) {
         // One delivery is buffered; libcurl keeps this one until resumed.
         sender->m_paused = true;
@@ -807,6 +948,7 @@ size_t CHttpSender::OnWrite(char* data, size_t size, size_t count, void* self)
     }
     sender->m_pending.assign(data, data + n);
     sender->m_pendingPos = 0;
+    sender->m_bodyBytes += n;
     return n;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 #include <curl/curl.h>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "web/CBaseHttpSender.h"
+#include "web/CHttpTrust.h"
 
 namespace Web {
 
@@ -21,12 +23,21 @@ constexpr uint32_t ErrorCannotConnect = 12029;
 constexpr uint32_t ErrorConnectionReset = 12030;
 constexpr uint32_t ErrorInvalidServerResponse = 12152;
 constexpr uint32_t ErrorTlsFailure = 12175;
+constexpr uint32_t ErrorAnswerTooLarge = 12184;
+// Our own, beyond the WinHTTP numbers.
+constexpr uint32_t ErrorDowngradeRefused = 12190;
+constexpr uint32_t ErrorKeyChanged = 12191;
+
+// No answer body is taken beyond this.
+constexpr size_t kAnswerBodyLimit = 0x100000;
 
 // The sender on libcurl. One working thread at a time; Cancel from any
 // thread, also while the destructor runs, but not after it has returned.
+// Senders given the same trust share what they learn about the camera;
+// without one a sender has its own.
 class CHttpSender : public CBaseHttpSender {
 public:
-    explicit CHttpSender(const kestrel::DEVICE_INFO& device);
+    explicit CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust = nullptr);
     ~CHttpSender() override;
 
     bool Send(const HttpRequest& request) override;
@@ -41,6 +52,17 @@ public:
     uint32_t LastError() const;
     uint32_t LearnedScheme() const;
     uint32_t Secure() const;
+    // The error that ended the last ReadResponse or ReadData, 0 when the
+    // body was read whole (or as far as asked).
+    uint32_t ReadFailure() const;
+    // At a stream start: what was learned about authentication may no
+    // longer hold.
+    void ForgetScheme();
+    CHttpTrust& Trust() { return *m_trust; }
+
+    // What a failure of ours means, for the caller's message; nullptr for
+    // errors that speak for themselves.
+    static const char* FailureText(uint32_t error);
 
 private:
     // How a request in flight ended: ok, or the error and whether the
@@ -58,14 +80,18 @@ private:
     bool MakeConnection();
     bool PrepareRequest(const HttpRequest& copy);
     Outcome RunRequest(bool sendOnly);
-    uint32_t ReadChunk(uint8_t* dst, size_t maxBytes, size_t& got);
+    template <typename Ready>
+    uint32_t Pump(Ready ready);
     uint32_t FillPending();
     void CollectDone();
     void CloseRequest();
     bool RequestUsable();
     bool HeadIsFinal() const;
     void ReadHeadResults();
-    uint32_t FirstOfferedScheme() const;
+    uint32_t FirstAnswerableScheme() const;
+    int AfterHead(HttpRequest& copy);
+    bool PinSeenKey();
+    void SettleProbe(CHttpTrust::Probe outcome);
     void ResetResponseState();
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -113,12 +139,21 @@ private:
     bool m_paused = false;
     std::vector<uint8_t> m_pending;  // at most one delivery of body bytes
     size_t m_pendingPos = 0;
-    std::array<uint8_t, 8192> m_readBuffer{};
+    std::vector<uint8_t>* m_sink = nullptr;  // ReadResponse's vector while it reads
+    size_t m_bodyBytes = 0;                   // of this response so far
+    bool m_tooLarge = false;
+    std::chrono::steady_clock::time_point m_deadline{};  // of the whole attempt
+    uint32_t m_learnedAtPrepare = 0;  // the shared scheme when the request was made
+    uint32_t m_usedScheme = 0;        // the request's scheme, 0 when credentials were held back
+    bool m_authRetried = false;  // the one resend after a 401 is used
+    bool m_probing = false;      // the request carries the Basic probe
+    bool m_pinAsked = false;     // the request looks at the certificate for a pin
+    uint32_t m_readFailure = 0;
+    std::shared_ptr<CHttpTrust> m_trust;
 
     uint32_t m_statusCode = 0;
     uint32_t m_contentLength = 0;
     uint32_t m_lastError = 0;
-    uint32_t m_learnedScheme = 0;
     uint32_t m_secure = 0;
     std::atomic<bool> m_cancelled{false};
 };

@@ -83,7 +83,7 @@ uint32_t SchemeOfAuthValue(uint32_t authScheme)
     return SchemeBasic;
 }
 
-uint32_t FirstAuthScheme(const uint8_t* v, size_t n)
+uint32_t FirstAuthScheme(const uint8_t* v, size_t n, uint32_t accepted)
 {
     // afterScheme: the last item was a scheme name with no comma since, so a
     // bare token now is that scheme's token68, not a scheme of its own.
@@ -125,7 +125,7 @@ uint32_t FirstAuthScheme(const uint8_t* v, size_t n)
             continue;  // token68 without padding
         }
         const uint32_t scheme = SchemeOfName(v + start, end - start);
-        if (scheme != 0) {
+        if ((scheme & accepted) != 0) {
             return scheme;
         }
         afterScheme = true;

@@ -17,11 +17,12 @@ constexpr uint32_t SchemeNegotiate = 16;
 // The request's authScheme value (0..5) as a scheme bit.
 uint32_t SchemeOfAuthValue(uint32_t authScheme);
 
-// The first scheme a WWW-Authenticate value names that we know, or 0.
+// The first scheme a WWW-Authenticate value names that is among `accepted`
+// (scheme bits), or 0.
 //   value = challenge *( "," challenge )
 //   challenge = scheme [ 1*SP ( token68 / auth-param *( "," auth-param ) ) ]
 //   auth-param = token "=" ( token / quoted-string )
-uint32_t FirstAuthScheme(const uint8_t* value, size_t size);
+uint32_t FirstAuthScheme(const uint8_t* value, size_t size, uint32_t accepted = 0x1F);
 
 // Status code of a status line "HTTP/x.y NNN reason"; 0 when it is not one.
 uint32_t ParseStatusLine(const uint8_t* line, size_t size);

@@ -71,7 +71,7 @@ std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
 bool KnownError(uint32_t e) {
     switch (e) {
     case 0: case 12002: case 12004: case 12007: case 12017: case 12019:
-    case 12029: case 12030: case 12150: case 12152: case 12175:
+    case 12029: case 12030: case 12150: case 12152: case 12175: case 12184: case 12190:
         return true;
     default:
         return false;
@@ -128,7 +128,10 @@ void CheckSend(fuzzweb::ScriptedPeer& peer, Web::CHttpSender& sender, bool ok, b
     } else {
         FUZZ_CHECK(sender.ReadResponse(body) == body.size());
         const uint32_t limit = sender.ContentLength() != 0 ? sender.ContentLength() : 0x100000;
-        FUZZ_CHECK(body.size() <= limit);
+        FUZZ_CHECK(body.size() <= limit && body.size() <= 0x100000);
+        // A length over the limit is refused before a byte is read.
+        if (sender.ContentLength() > 0x100000) FUZZ_CHECK(sender.ReadFailure() == Web::ErrorAnswerTooLarge);
+        if (sender.ReadFailure() == Web::ErrorAnswerTooLarge) FUZZ_CHECK(body.empty());
     }
     FUZZ_CHECK(KnownError(sender.LastError()));
     const fuzzweb::Reply* reply = peer.ReplyAt(answered - 1);

@@ -46,26 +46,43 @@ TEST(CHttpSender, StatusCodesAndBodiesFromHttplib) {
     }
 }
 
-TEST(CHttpSender, BodiesWithoutOrBeyondTheirContentLength) {
+TEST(CHttpSender, BodiesWithoutOrBeyondTheirContentLengthAndOverTheLimit) {
+    const std::string mib = BigText(1048576);
     const std::string big = BigText(1536 * 1024);
-    const std::tuple<const char*, std::string, uint32_t, uint32_t, std::string> rows[] = {
-        // Without a length the header query fails; the read stops at 1 MiB.
-        {"no length", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + big, 0, 12150, big.substr(0, 1048576)},
-        {"longer than its length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHelloEXTRA", 5, 0, "Hello"},
-        {"204 with a stray length", "HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n", 0, 0, ""},
+    struct Row {
+        const char* name;
+        std::string response;
+        uint32_t contentLength;
+        uint32_t lastError;    // after Send
+        uint32_t readFailure;  // after ReadResponse
+        std::string text;
     };
-    for (const auto& [name, response, contentLength, lastError, text] : rows) {
-        SCOPED_TRACE(name);
-        RawServer server([&response = response](RawConnection& c) {
+    const Row rows[] = {
+        // Without a length the header query fails; the body ends with the connection.
+        {"no length, 1 MiB", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + mib, 0, 12150, 0, mib},
+        {"no length, past 1 MiB", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + big, 0, 12150,
+         Web::ErrorAnswerTooLarge, ""},
+        {"chunked past 1 MiB", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n180000\r\n" + big + "\r\n0\r\n\r\n",
+         0, 12150, Web::ErrorAnswerTooLarge, ""},
+        // Refused by its length alone: nothing of it is read.
+        {"4 GB claimed", "HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\nabc", 4000000000u, 0,
+         Web::ErrorAnswerTooLarge, ""},
+        {"longer than its length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nHelloEXTRA", 5, 0, 0, "Hello"},
+        {"204 with a stray length", "HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n", 0, 0, 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RawServer server([&response = row.response](RawConnection& c) {
             if (!c.ReadRequest().empty()) c.Write(response);
         });
         CHttpSender sender(Device(server.Port()));
         ASSERT_TRUE(sender.Send(Get("/x")));
-        EXPECT_EQ(sender.ContentLength(), contentLength);
-        EXPECT_EQ(sender.LastError(), lastError);
+        EXPECT_EQ(sender.ContentLength(), row.contentLength);
+        EXPECT_EQ(sender.LastError(), row.lastError);
         Body body;
-        sender.ReadResponse(body);
-        EXPECT_EQ(Text(body), text);
+        EXPECT_EQ(sender.ReadResponse(body), row.text.size());
+        EXPECT_EQ(sender.ReadFailure(), row.readFailure);
+        EXPECT_TRUE(Text(body) == row.text);
     }
 }
 
@@ -240,22 +257,25 @@ TEST(CHttpSender, SendOnlyRequestsGoOutAndAreNotAwaited) {
     EXPECT_EQ(sender.ReadResponse(body), 0u);
 }
 
-TEST(CHttpSender, TheLimitAppliesToEachPhaseNotToTheWhole) {
+// Each part comes well within the limit, the whole answer does not: the
+// read fails with what arrived in time.
+TEST(CHttpSender, TheLimitBoundsTheWholeAnswerNotEachRead) {
     RawServer server([](RawConnection& c) {
         if (c.ReadRequest().empty()) return;
-        std::this_thread::sleep_for(400ms);
+        std::this_thread::sleep_for(200ms);
         c.Write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n");
         for (const char* piece : {"abcd", "efgh", "ijkl"}) {
-            std::this_thread::sleep_for(400ms);
+            std::this_thread::sleep_for(1000ms);
             c.Write(piece);
         }
     });
-    CHttpSender sender(Device(server.Port(), "", "", 800));
+    CHttpSender sender(Device(server.Port(), "", "", 1600));
     ASSERT_TRUE(sender.Send(Get("/slow")));
     Body body;
-    EXPECT_EQ(sender.ReadResponse(body), 12u);
-    EXPECT_EQ(Text(body), "abcdefghijkl");
-    EXPECT_EQ(sender.LastError(), 0u);
+    EXPECT_EQ(sender.ReadResponse(body), 4u);
+    EXPECT_EQ(Text(body), "abcd");
+    EXPECT_EQ(sender.ReadFailure(), Web::ErrorTimeout);
+    EXPECT_EQ(sender.LastError(), Web::ErrorTimeout);
 }
 
 // A stalled body read ends by time-out or by Cancel from another thread,

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -37,6 +39,24 @@ TEST(HttpText, FirstAuthSchemeOfAChallengeList) {
     };
     for (const Row& row : rows) {
         EXPECT_EQ(Scheme(row.value), row.scheme) << row.value;
+    }
+}
+
+// Only schemes the caller can answer count; a forged challenge naming
+// others teaches nothing.
+TEST(HttpText, FirstAnswerableAuthScheme) {
+    const uint32_t answerable = SchemeBasic | SchemeDigest;
+    const std::pair<const char*, uint32_t> rows[] = {
+        {"NTLM", 0},
+        {"Passport1.4 srealm=x", 0},
+        {"Negotiate, NTLM", 0},
+        {"NTLM, Digest realm=x, nonce=y", SchemeDigest},
+        {"Passport1.4 Basic, Basic realm=x", SchemeBasic},  // the first "Basic" is Passport's token68
+        {"Basic realm=x, Digest realm=y", SchemeBasic},
+    };
+    for (const auto& [value, scheme] : rows) {
+        EXPECT_EQ(FirstAuthScheme(reinterpret_cast<const uint8_t*>(value), std::strlen(value), answerable), scheme)
+            << value;
     }
 }
 
