@@ -6,6 +6,7 @@
 #include "host/CDebugInfoIf.h"
 #include "host/IFrameBuffer.h"
 #include "tools/record/CJpegHeaderReader.h"
+#include "tools/record/CLatestPicture.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CSimulatorStamp.h"
 
@@ -58,6 +59,8 @@ bool CCameraRecording::TakeFrame(IFrameBuffer* frame) {
     // The picture's own size; the driver's is the size it asked the camera for.
     picture.width = info.width > 0 ? info.width : frame->GetWidth();
     picture.height = info.height > 0 ? info.height : frame->GetHeight();
+
+    if (m_latest != nullptr) m_latest->Publish(data, size, picture.arrivalUs);
 
     std::lock_guard<std::mutex> lock(m_frameMutex);
     picture.number = m_nextNumber;
@@ -149,6 +152,12 @@ CCameraRecording::Figures CCameraRecording::Snapshot() const {
 
 void CCameraRecording::SetInputCount(uint32_t count) {
     m_inputCount.store(count < kMaxInputs ? count : static_cast<uint32_t>(kMaxInputs), std::memory_order_relaxed);
+}
+
+std::vector<int32_t> CCameraRecording::InputStates() const {
+    std::vector<int32_t> states(m_inputCount.load(std::memory_order_relaxed));
+    for (size_t i = 0; i < states.size(); ++i) states[i] = m_inputs[i].load(std::memory_order_relaxed);
+    return states;
 }
 
 std::string CCameraRecording::InputText() const {

@@ -18,6 +18,7 @@ class IFrameBuffer;
 
 namespace kestrel::record {
 
+class CLatestPicture;
 class CLogQueue;
 
 // The host side of one camera, whichever driver interface feeds it: takes
@@ -69,6 +70,11 @@ public:
     // "off on -" for the inputs known so far; empty when none.
     std::string InputText() const;
     void SetInputCount(uint32_t count);
+    // 0 unknown, 1 off, 2 on for each input known so far.
+    std::vector<int32_t> InputStates() const;
+
+    // Every picture taken is also offered here (the live view); set before video starts.
+    void SetLatest(CLatestPicture* latest) { m_latest = latest; }
 
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
@@ -85,6 +91,7 @@ private:
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
+    CLatestPicture* m_latest = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;

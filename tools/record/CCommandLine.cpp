@@ -5,6 +5,8 @@
 #include <cmath>
 #include <map>
 
+#include "tools/record/CLiveServer.h"
+
 namespace kestrel::record {
 
 namespace {
@@ -45,6 +47,14 @@ Password:
   It is never accepted on the command line (other users could read it from the
   process list). Use --password-file FILE (first line; - reads standard input)
   or --ask-password (asked on the terminal, not echoed).
+
+Live view:
+  --http serves a page with every camera's live picture, state and figures,
+  /status as JSON and the recorded files; open the printed address in a
+  browser. Loopback needs no log-in. Any other address needs
+  --http-password-file: the page is then HTTPS with a certificate made at
+  start (its SHA-256 fingerprint is printed) and asks for the password (any
+  user name); only then can the page switch alarm outputs.
 
 Driver:
   The model file MODEL.xml must be in the directory of the halyard-record
@@ -104,6 +114,24 @@ bool CCommandLine::ParseOutput(const std::string& text, OutputRequest& request, 
         return false;
     }
     request.index = static_cast<uint32_t>(index - 1);
+    return true;
+}
+
+bool CCommandLine::ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error) {
+    const auto colon = text.rfind(':');
+    const std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+    unsigned long value = 0;
+    if (!ParseNumber(number, 65535, value)) {
+        error = "--http \"" + text + "\": expected ADDRESS:PORT, for example 127.0.0.1:8080";
+        return false;
+    }
+    if (host.find_first_of(" /[]") != std::string::npos) {
+        error = "--http \"" + text + "\": expected an IPv4 address or host name before the port";
+        return false;
+    }
+    address = host.empty() ? "127.0.0.1" : host;
+    port = static_cast<uint16_t>(value);
     return true;
 }
 
@@ -181,6 +209,16 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                    "Give up when a camera sent no picture after SECONDS (default 10)")
         ->type_name("SECONDS")
         ->check(Quiet(CLI::Range(1, 3600)));
+    std::string http;
+    auto* httpOption = app.add_option("--http", http,
+                                      "Live view, status and recordings in the browser on ADDRESS:PORT "
+                                      "(default 127.0.0.1:8080); other than loopback needs --http-password-file")
+                           ->type_name("[ADDRESS:PORT]")
+                           ->expected(0, 1);
+    app.add_option("--http-password-file", options.httpPasswordFile,
+                   "Password for the live view (first line of FILE): HTTPS with a certificate made at start, "
+                   "log-in required, output switches allowed")
+        ->type_name("FILE");
     app.add_flag("-v,--verbose", options.verbose, "Also show debug messages, the library used and simulator traffic");
 
     m_help = app.help();
@@ -263,6 +301,18 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         OutputRequest request;
         if (!ParseOutput(text, request, m_message)) return Result::Error;
         options.outputs.push_back(request);
+    }
+    options.http = httpOption->count() > 0;
+    if (options.http && !http.empty() && !ParseListen(http, options.httpAddress, options.httpPort, m_message)) {
+        return Result::Error;
+    }
+    if (!options.http && !options.httpPasswordFile.empty()) {
+        m_message = "--http-password-file needs --http";
+        return Result::Error;
+    }
+    if (options.http && options.httpPasswordFile.empty() && !CLiveServer::IsLoopback(options.httpAddress)) {
+        m_message = "--http " + options.httpAddress + ": serving beyond this computer needs --http-password-file";
+        return Result::Error;
     }
     if (options.model.empty() || options.model.find('/') != std::string::npos) {
         m_message = "--model \"" + options.model + "\": expected a model name such as SNC-RZ50P";

@@ -21,6 +21,9 @@ public:
     // "N=on" / "N=off" with N counting from 1.
     static bool ParseOutput(const std::string& text, OutputRequest& request, std::string& error);
 
+    // "ADDRESS:PORT", ":PORT" or "PORT" for --http.
+    static bool ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error);
+
 private:
     std::string m_message;
     std::string m_help;

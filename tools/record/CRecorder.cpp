@@ -18,6 +18,7 @@
 #include "tools/record/CIPSession.h"
 #include "tools/record/CJpegFileWriter.h"
 #include "tools/record/CLegacySession.h"
+#include "tools/record/CRecordingList.h"
 #include "tools/record/CPasswordReader.h"
 
 namespace kestrel::record {
@@ -93,6 +94,7 @@ int CRecorder::Run() {
             if (!ok) break;
             ok = StartIO(camera);
         }
+        if (ok && m_options.http) ok = StartLiveView();
         for (auto& camera : m_cameras) {
             if (!ok) break;
             camera.started = Clock::now();
@@ -250,8 +252,71 @@ bool CRecorder::OpenCamera(uint32_t number, const CameraTarget& target) {
     return true;
 }
 
+bool CRecorder::StartLiveView() {
+    m_board = std::make_unique<CLiveBoard>(m_cameras.size());
+    for (size_t i = 0; i < m_cameras.size(); ++i) {
+        Camera& camera = m_cameras[i];
+        camera.recording->SetLatest(&m_board->Slot(i));
+        const std::string label = camera.recording->Label();
+        const std::string folder = m_outputDir;
+        m_board->SetCamera(
+            i, [folder, label] { return CRecordingList::Scan(folder, label, ".avi", true); },
+            [this, &camera](uint32_t output, bool on, std::string& error) {
+                if (camera.io == nullptr || !camera.ioStarted || output >= camera.outputs) {
+                    error = "this camera has no such output";
+                    return false;
+                }
+                if (!camera.io->RequestOutputState(output, on ? 2 : 1)) {
+                    error = "the camera did not switch output " + std::to_string(output + 1);
+                    return false;
+                }
+                camera.recording->Note("output", "output " + std::to_string(output + 1) + " switched " +
+                                                     (on ? "on" : "off") + " from the live view");
+                return true;
+            });
+    }
+    UpdateBoard(0, 1);
+    LiveServerOptions options;
+    options.address = m_options.httpAddress;
+    options.port = m_options.httpPort;
+    options.password = m_options.httpPassword;
+    m_server = std::make_unique<CLiveServer>(*m_board, options);
+    std::string error;
+    if (!m_server->Start(error)) {
+        m_server.reset();
+        Fail(ExitFailure, "live view: " + error + "; choose another --http ADDRESS:PORT");
+        return false;
+    }
+    m_console.Line("live view: " + m_server->Url());
+    if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
+    return true;
+}
+
+void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
+    if (!m_board) return;
+    const double span = sinceLastS > 0 ? sinceLastS : 1;
+    std::vector<LiveCameraStatus> status;
+    for (auto& camera : m_cameras) {
+        const auto figures = camera.recording->Snapshot();
+        LiveCameraStatus s;
+        s.name = camera.recording->Label();
+        s.address = camera.recording->Target().address + ":" + std::to_string(camera.recording->Target().port);
+        s.state = camera.videoStarted ? StateName(camera.session->ChannelState(), figures.pictures > 0) : "starting";
+        s.pictures = figures.pictures;
+        s.lost = figures.lost;
+        s.picturesPerS = static_cast<double>(figures.pictures - camera.board.pictures) / span;
+        s.kbitPerS = static_cast<double>(figures.bytes - camera.board.bytes) * 8 / 1000 / span;
+        s.inputs = camera.recording->InputStates();
+        s.outputs = camera.ioStarted ? camera.outputs : 0;
+        camera.board = figures;
+        status.push_back(std::move(s));
+    }
+    m_board->Update(std::move(status), elapsedS);
+}
+
 bool CRecorder::StartIO(Camera& camera) {
-    if (!m_options.showInputs && m_options.outputs.empty()) return true;
+    // The live view shows inputs and switches outputs.
+    if (!m_options.showInputs && m_options.outputs.empty() && !m_options.http) return true;
     CCameraRecording& recording = *camera.recording;
     camera.io = camera.session->IOApi();
     if (camera.io == nullptr) {
@@ -260,7 +325,7 @@ bool CRecorder::StartIO(Camera& camera) {
                                   " has no digital inputs or outputs; leave out --output");
             return false;
         }
-        recording.Note("warning", "model " + m_options.model + " has no digital inputs");
+        if (m_options.showInputs) recording.Note("warning", "model " + m_options.model + " has no digital inputs");
         return true;
     }
     const uint32_t outputs = camera.io->GetOutputCount();
@@ -272,6 +337,7 @@ bool CRecorder::StartIO(Camera& camera) {
             return false;
         }
     }
+    camera.outputs = outputs;
     camera.ioUser = std::make_unique<CRecordIOUser>(recording);
     camera.io->SetIOUser(camera.ioUser.get());
     recording.SetInputCount(camera.io->GetInputCount());
@@ -316,6 +382,7 @@ bool CRecorder::Record(CEventLoop& loop) {
         if (timed && now >= deadline) return true;
         if (now >= nextStatus) {
             PrintStatus(Seconds(now - start), Seconds(now - lastStatus));
+            UpdateBoard(Seconds(now - start), Seconds(now - lastStatus));
             lastStatus = now;
             while (nextStatus <= now) nextStatus += std::chrono::seconds(1);
         }
@@ -443,6 +510,9 @@ void CRecorder::PrintStatus(double elapsedS, double sinceLastS) {
 }
 
 void CRecorder::Shutdown() {
+    // Viewers go first: nothing they ask may reach a camera being closed.
+    if (m_board) m_board->Close();
+    if (m_server) m_server->Stop();
     for (auto& camera : m_cameras) {
         if (camera.ioStarted && camera.io != nullptr) camera.io->StopIO();
         camera.ioStarted = false;

@@ -8,6 +8,8 @@
 #include "tools/record/CConsole.h"
 #include "tools/record/CDriverLibrary.h"
 #include "tools/record/CEmbeddedCameras.h"
+#include "tools/record/CLiveBoard.h"
+#include "tools/record/CLiveServer.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
 #include "tools/record/CRecordIOUser.h"
@@ -44,6 +46,8 @@ private:
         Clock::time_point stopped{};
         bool videoStarted = false;
         CCameraRecording::Figures last;  // at the previous status line
+        CCameraRecording::Figures board;  // at the previous live view update
+        uint32_t outputs = 0;
     };
 
     bool PrepareOutput();
@@ -52,6 +56,8 @@ private:
     bool LoadDriver();
     bool OpenCamera(uint32_t number, const CameraTarget& target);
     bool StartIO(Camera& camera);
+    bool StartLiveView();
+    void UpdateBoard(double elapsedS, double sinceLastS);
     bool Record(CEventLoop& loop);
     void Shutdown();
     void PrintLogs();
@@ -76,6 +82,8 @@ private:
     ExitCode m_exit = ExitOk;
     std::string m_error;
     bool m_interrupted = false;
+    std::unique_ptr<CLiveBoard> m_board;    // before the server: it outlives every viewer
+    std::unique_ptr<CLiveServer> m_server;
 };
 
 }  // namespace kestrel::record

@@ -43,6 +43,12 @@ struct RecordOptions {
     std::string library;
     bool verbose = false;
     uint32_t firstPictureTimeoutS = 10;
+    // Live view in the browser; off unless --http is given.
+    bool http = false;
+    std::string httpAddress = "127.0.0.1";
+    uint16_t httpPort = 8080;  // 0: any free port, printed at start
+    std::string httpPasswordFile;
+    std::string httpPassword;
 };
 
 }  // namespace kestrel::record

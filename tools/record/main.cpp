@@ -29,6 +29,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
         return ExitUsage;
     }
+    if (!options.httpPasswordFile.empty()) {
+        if (!CPasswordReader::FromFile(options.httpPasswordFile, options.httpPassword, error)) {
+            std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
+            return ExitUsage;
+        }
+        if (options.httpPassword.empty()) {
+            std::fprintf(stderr, "halyard-record: %s holds an empty password\n", options.httpPasswordFile.c_str());
+            return ExitUsage;
+        }
+    }
     if (options.askPassword &&
         !CPasswordReader::FromTerminal("Password for " + (options.user.empty() ? std::string("the camera") : options.user) + ": ",
                                        options.password, error)) {
