@@ -74,7 +74,7 @@ public:
     std::vector<int32_t> InputStates() const;
 
     // Every picture taken is also offered here (the live view); set before video starts.
-    void SetLatest(CLatestPicture* latest) { m_latest = latest; }
+    void SetLatest(std::shared_ptr<CLatestPicture> latest) { m_latest = std::move(latest); }
 
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
@@ -91,7 +91,7 @@ private:
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
-    CLatestPicture* m_latest = nullptr;
+    std::shared_ptr<CLatestPicture> m_latest;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;

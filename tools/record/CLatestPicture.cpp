@@ -58,6 +58,11 @@ void CLatestPicture::Close() {
     m_cv.notify_all();
 }
 
+bool CLatestPicture::Closed() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closed;
+}
+
 size_t CLatestPicture::Buffers() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_frames.size();

@@ -70,6 +70,17 @@ public:
     Ref WaitNewer(uint64_t after, std::chrono::milliseconds timeout) const;
     // Wakes every waiting viewer for good.
     void Close();
+    bool Closed() const;
+
+    // Viewers of this camera, so that their number stays bounded.
+    bool AddViewer(uint32_t most) {
+        uint32_t now = m_viewers.load();
+        do {
+            if (now >= most) return false;
+        } while (!m_viewers.compare_exchange_weak(now, now + 1));
+        return true;
+    }
+    void RemoveViewer() { m_viewers.fetch_sub(1); }
 
     uint64_t Sequence() const { return m_sequence.load(std::memory_order_acquire); }
     // Buffers made so far: how many copies of a picture exist at most.
@@ -84,6 +95,7 @@ private:
     Frame* m_current = nullptr;
     std::atomic<uint64_t> m_sequence{0};
     bool m_closed = false;
+    std::atomic<uint32_t> m_viewers{0};
 };
 
 }  // namespace kestrel::record

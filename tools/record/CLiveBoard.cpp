@@ -1,28 +1,34 @@
 #include "tools/record/CLiveBoard.h"
 
+#include <algorithm>
+
 namespace kestrel::record {
 
-CLiveBoard::CLiveBoard(size_t cameras) : m_recordings(cameras), m_switches(cameras), m_status(cameras) {
-    for (size_t i = 0; i < cameras; ++i) {
-        m_slots.push_back(std::make_unique<CLatestPicture>());
-        m_status[i].name = "camera" + std::to_string(i + 1);
-        m_status[i].state = "starting";
+void CLiveBoard::Update(std::vector<Camera> cameras, double elapsedS) {
+    std::vector<std::shared_ptr<CLatestPicture>> gone;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& old : m_cameras) {
+            const bool kept = std::any_of(cameras.begin(), cameras.end(),
+                                          [&](const Camera& c) { return c.latest == old.latest; });
+            if (!kept && old.latest) gone.push_back(old.latest);
+        }
+        m_cameras = std::move(cameras);
+        m_elapsedS = elapsedS;
     }
-}
-
-void CLiveBoard::SetCamera(size_t index, ListRecordings recordings, SwitchOutputFn switchOutput) {
-    m_recordings.at(index) = std::move(recordings);
-    m_switches.at(index) = std::move(switchOutput);
-}
-
-void CLiveBoard::Update(std::vector<LiveCameraStatus> status, double elapsedS) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (status.size() == m_slots.size()) m_status = std::move(status);
-    m_elapsedS = elapsedS;
+    for (auto& slot : gone) slot->Close();
 }
 
 void CLiveBoard::Close() {
-    for (auto& slot : m_slots) slot->Close();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& camera : m_cameras) {
+        if (camera.latest) camera.latest->Close();
+    }
+}
+
+size_t CLiveBoard::CameraCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cameras.size();
 }
 
 double CLiveBoard::ElapsedS() const {
@@ -32,21 +38,37 @@ double CLiveBoard::ElapsedS() const {
 
 std::vector<LiveCameraStatus> CLiveBoard::Status() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_status;
+    std::vector<LiveCameraStatus> status;
+    for (const auto& camera : m_cameras) status.push_back(camera.status);
+    return status;
+}
+
+std::shared_ptr<CLatestPicture> CLiveBoard::Latest(size_t index) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return index < m_cameras.size() ? m_cameras[index].latest : nullptr;
 }
 
 std::vector<RecordingFile> CLiveBoard::Recordings(size_t index) const {
-    if (index >= m_recordings.size() || !m_recordings[index]) return {};
-    return m_recordings[index]();
+    ListRecordings list;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (index < m_cameras.size()) list = m_cameras[index].recordings;
+    }
+    return list ? list() : std::vector<RecordingFile>{};  // the folder is read without the lock
 }
 
 bool CLiveBoard::SwitchOutput(size_t index, uint32_t output, bool on, std::string& error) {
-    if (index >= m_switches.size() || !m_switches[index]) {
+    SwitchOutputFn switchOutput;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (index < m_cameras.size()) switchOutput = m_cameras[index].switchOutput;
+    }
+    if (!switchOutput) {
         error = "this camera has no outputs";
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_switches[index](output, on, error);
+    std::lock_guard<std::mutex> lock(m_switchMutex);
+    return switchOutput(output, on, error);
 }
 
 }  // namespace kestrel::record

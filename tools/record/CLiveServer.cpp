@@ -106,8 +106,7 @@ struct OpenFile {
 }  // namespace
 
 CLiveServer::CLiveServer(ILiveSource& source, LiveServerOptions options)
-    : m_source(source), m_options(std::move(options)),
-      m_viewers(std::make_unique<std::atomic<uint32_t>[]>(source.CameraCount())) {}
+    : m_source(source), m_options(std::move(options)) {}
 
 CLiveServer::~CLiveServer() {
     Stop();
@@ -146,7 +145,8 @@ bool CLiveServer::Start(std::string& error) {
         m_server.reset();
         return false;
     }
-    const size_t threads = m_source.CameraCount() * m_options.maxViewersPerCamera + 8;
+    // Each live viewer holds a thread; room for cameras a re-read configuration adds.
+    const size_t threads = (m_source.CameraCount() + 4) * m_options.maxViewersPerCamera + 8;
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     const auto sec = static_cast<time_t>(m_options.viewerTimeoutMs / 1000);
     const auto usec = static_cast<time_t>((m_options.viewerTimeoutMs % 1000) * 1000);
@@ -269,7 +269,9 @@ void CLiveServer::Route() {
     s.Get(R"(/camera/(\d+)/latest\.jpg)", [this](const httplib::Request& request, httplib::Response& response) {
         const long index = CameraIndex(request, response);
         if (index < 0) return;
-        auto picture = std::make_shared<CLatestPicture::Ref>(m_source.Latest(static_cast<size_t>(index)).Newest());
+        const auto slot = m_source.Latest(static_cast<size_t>(index));
+        if (!slot) return Refuse(response, 404, "no such camera");
+        auto picture = std::make_shared<CLatestPicture::Ref>(slot->Newest());
         if (!*picture) return Refuse(response, 503, "no picture yet");
         response.set_content_provider(picture->Size(), "image/jpeg",
                                       [picture](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -326,18 +328,18 @@ void CLiveServer::ServeStatus(httplib::Response& response) {
 }
 
 void CLiveServer::ServeLive(size_t index, httplib::Response& response) {
-    std::atomic<uint32_t>& viewers = m_viewers[index];
-    if (viewers.fetch_add(1) >= m_options.maxViewersPerCamera) {
-        viewers.fetch_sub(1);
-        return Refuse(response, 503, "too many viewers of this camera");
-    }
-    const CLatestPicture& slot = m_source.Latest(index);
+    std::shared_ptr<CLatestPicture> slot = m_source.Latest(index);
+    if (!slot) return Refuse(response, 404, "no such camera");
+    if (!slot->AddViewer(m_options.maxViewersPerCamera)) return Refuse(response, 503, "too many viewers of this camera");
     response.set_content_provider(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
-        [this, &slot, last = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
+        [this, slot, last = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
             while (!m_stopping.load(std::memory_order_relaxed)) {
-                const CLatestPicture::Ref picture = slot.WaitNewer(last, kViewerPoll);
-                if (!picture) continue;
+                const CLatestPicture::Ref picture = slot->WaitNewer(last, kViewerPoll);
+                if (!picture) {
+                    if (slot->Closed()) return false;  // the camera was removed
+                    continue;
+                }
                 last = picture.Sequence();
                 char head[128];
                 const int n = std::snprintf(head, sizeof head,
@@ -350,7 +352,7 @@ void CLiveServer::ServeLive(size_t index, httplib::Response& response) {
             }
             return false;
         },
-        [&viewers](bool) { viewers.fetch_sub(1); });
+        [slot](bool) { slot->RemoveViewer(); });
 }
 
 void CLiveServer::ServeRecordingList(size_t index, bool json, httplib::Response& response) {

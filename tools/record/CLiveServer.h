@@ -68,7 +68,6 @@ private:
     std::thread m_thread;
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
-    std::unique_ptr<std::atomic<uint32_t>[]> m_viewers;
 };
 
 }  // namespace kestrel::record

@@ -253,27 +253,10 @@ bool CRecorder::OpenCamera(uint32_t number, const CameraTarget& target) {
 }
 
 bool CRecorder::StartLiveView() {
-    m_board = std::make_unique<CLiveBoard>(m_cameras.size());
-    for (size_t i = 0; i < m_cameras.size(); ++i) {
-        Camera& camera = m_cameras[i];
-        camera.recording->SetLatest(&m_board->Slot(i));
-        const std::string label = camera.recording->Label();
-        const std::string folder = m_outputDir;
-        m_board->SetCamera(
-            i, [folder, label] { return CRecordingList::Scan(folder, label, ".avi", true); },
-            [this, &camera](uint32_t output, bool on, std::string& error) {
-                if (camera.io == nullptr || !camera.ioStarted || output >= camera.outputs) {
-                    error = "this camera has no such output";
-                    return false;
-                }
-                if (!camera.io->RequestOutputState(output, on ? 2 : 1)) {
-                    error = "the camera did not switch output " + std::to_string(output + 1);
-                    return false;
-                }
-                camera.recording->Note("output", "output " + std::to_string(output + 1) + " switched " +
-                                                     (on ? "on" : "off") + " from the live view");
-                return true;
-            });
+    m_board = std::make_unique<CLiveBoard>();
+    for (auto& camera : m_cameras) {
+        camera.latest = std::make_shared<CLatestPicture>();
+        camera.recording->SetLatest(camera.latest);
     }
     UpdateBoard(0, 1);
     LiveServerOptions options;
@@ -295,10 +278,11 @@ bool CRecorder::StartLiveView() {
 void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
     if (!m_board) return;
     const double span = sinceLastS > 0 ? sinceLastS : 1;
-    std::vector<LiveCameraStatus> status;
+    std::vector<CLiveBoard::Camera> cameras;
     for (auto& camera : m_cameras) {
         const auto figures = camera.recording->Snapshot();
-        LiveCameraStatus s;
+        CLiveBoard::Camera c;
+        LiveCameraStatus& s = c.status;
         s.name = camera.recording->Label();
         s.address = camera.recording->Target().address + ":" + std::to_string(camera.recording->Target().port);
         s.state = camera.videoStarted ? StateName(camera.session->ChannelState(), figures.pictures > 0) : "starting";
@@ -309,9 +293,26 @@ void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
         s.inputs = camera.recording->InputStates();
         s.outputs = camera.ioStarted ? camera.outputs : 0;
         camera.board = figures;
-        status.push_back(std::move(s));
+        c.latest = camera.latest;
+        c.recordings = [folder = m_outputDir, label = s.name] {
+            return CRecordingList::Scan(folder, label, ".avi", true);
+        };
+        c.switchOutput = [this, &camera](uint32_t output, bool on, std::string& error) {
+            if (camera.io == nullptr || !camera.ioStarted || output >= camera.outputs) {
+                error = "this camera has no such output";
+                return false;
+            }
+            if (!camera.io->RequestOutputState(output, on ? 2 : 1)) {
+                error = "the camera did not switch output " + std::to_string(output + 1);
+                return false;
+            }
+            camera.recording->Note("output", "output " + std::to_string(output + 1) + " switched " +
+                                                 (on ? "on" : "off") + " from the live view");
+            return true;
+        };
+        cameras.push_back(std::move(c));
     }
-    m_board->Update(std::move(status), elapsedS);
+    m_board->Update(std::move(cameras), elapsedS);
 }
 
 bool CRecorder::StartIO(Camera& camera) {

@@ -48,6 +48,7 @@ private:
         CCameraRecording::Figures last;  // at the previous status line
         CCameraRecording::Figures board;  // at the previous live view update
         uint32_t outputs = 0;
+        std::shared_ptr<CLatestPicture> latest;  // with --http
     };
 
     bool PrepareOutput();

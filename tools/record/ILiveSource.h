@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ struct RecordingFile {
 };
 
 // What the live view reads from the recorder. Every call may come from any
-// of the server's threads at any time while the server runs.
+// of the server's threads at any time while the server runs; cameras may
+// come and go between calls (the configuration is re-read).
 class ILiveSource {
 public:
     virtual ~ILiveSource() = default;
@@ -40,10 +42,11 @@ public:
     virtual double ElapsedS() const = 0;
     // One entry per camera, in camera order.
     virtual std::vector<LiveCameraStatus> Status() const = 0;
-    // The camera's newest picture; index counts from 0 and is below CameraCount().
-    virtual const CLatestPicture& Latest(size_t index) const = 0;
+    // The camera's newest picture, held by the viewer for as long as it
+    // watches; index counts from 0. Empty for an unknown camera.
+    virtual std::shared_ptr<CLatestPicture> Latest(size_t index) const = 0;
     virtual std::vector<RecordingFile> Recordings(size_t index) const = 0;
-    // output counts from 0; false with a reason when it could not be switched.
+    // output counts from 0; false with a reason when it could not be asked for.
     virtual bool SwitchOutput(size_t index, uint32_t output, bool on, std::string& error) = 0;
 };
 
