@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <string_view>
 
 #include "host/CDebugInfoIf.h"
 #include "host/IFrameBuffer.h"
@@ -30,9 +31,9 @@ const char* LevelName(int level) {
 
 }  // namespace
 
-CCameraRecording::CCameraRecording(uint32_t number, CameraTarget target, const RecordOptions& options,
+CCameraRecording::CCameraRecording(std::string name, CameraTarget target, const RecordOptions& options,
                                    CLogQueue& log, std::vector<std::unique_ptr<IPictureSink>> sinks)
-    : m_number(number), m_label("camera" + std::to_string(number)), m_target(std::move(target)),
+    : m_label(std::move(name)), m_target(std::move(target)),
       m_options(options), m_log(log), m_writer(std::move(sinks)), m_loss(options.intervalMs) {
     for (auto& input : m_inputs) input.store(0, std::memory_order_relaxed);
 }
@@ -87,8 +88,14 @@ void CCameraRecording::TakeMessage(CDebugInfoIf* message) {
         const CameraProblem problem = CMessageClassifier::Classify(text);
         if (problem != CameraProblem::None) SetProblem(problem, text);
     }
-    if (level == 100 && !m_options.verbose) return;
-    Post(LevelName(level), text);
+    // Levels run 1 error, 2 warning, 3 info, 100 debug; unknown ones pass as info.
+    const int rank = level == 1 ? 1 : level == 2 ? 2 : level == 100 ? 100 : 3;
+    if (rank > m_options.logLevel) return;
+    if (m_options.verbose) {
+        Post(LevelName(level), text);
+    } else {
+        Post(LevelName(level), CMessageClassifier::WithoutOrigin(text).c_str());
+    }
 }
 
 void CCameraRecording::TakeVideoStopped() {
@@ -111,7 +118,11 @@ void CCameraRecording::TakeInputsReset() {
     if (m_options.showInputs) Post("input", "input states reset (camera did not answer)");
 }
 
-void CCameraRecording::Note(const char* level, const std::string& text) { Post(level, text.c_str()); }
+void CCameraRecording::Note(const char* level, const std::string& text) {
+    const int rank = std::string_view(level) == "error" ? 1 : std::string_view(level) == "warning" ? 2 : 3;
+    if (rank > m_options.logLevel) return;
+    Post(level, text.c_str());
+}
 
 void CCameraRecording::Post(const char* level, const char* text) {
     const auto now = std::chrono::system_clock::now();
@@ -128,9 +139,20 @@ void CCameraRecording::Post(const char* level, const char* text) {
 void CCameraRecording::SetProblem(CameraProblem problem, const std::string& detail) {
     if (problem == CameraProblem::None) return;
     std::lock_guard<std::mutex> lock(m_problemMutex);
-    if (m_problem.load(std::memory_order_relaxed) != CameraProblem::None) return;
+    if (m_attemptHasProblem) return;
+    m_attemptHasProblem = true;
     m_problemDetail = detail;
     m_problem.store(problem, std::memory_order_release);
+}
+
+void CCameraRecording::BeginAttempt() {
+    std::lock_guard<std::mutex> lock(m_problemMutex);
+    m_attemptHasProblem = false;
+}
+
+bool CCameraRecording::AttemptFailed() const {
+    std::lock_guard<std::mutex> lock(m_problemMutex);
+    return m_attemptHasProblem && !HasPicture();
 }
 
 std::string CCameraRecording::ProblemDetail() const {

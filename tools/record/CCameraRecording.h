@@ -38,7 +38,7 @@ public:
         bool lossExact = false;
     };
 
-    CCameraRecording(uint32_t number, CameraTarget target, const RecordOptions& options, CLogQueue& log,
+    CCameraRecording(std::string name, CameraTarget target, const RecordOptions& options, CLogQueue& log,
                      std::vector<std::unique_ptr<IPictureSink>> sinks);
     ~CCameraRecording();
     CCameraRecording(const CCameraRecording&) = delete;
@@ -57,8 +57,11 @@ public:
     // Notes from the recorder itself, printed like the driver's.
     void Note(const char* level, const std::string& text);
 
-    // The first problem seen before the first picture; later ones are only shown.
+    // Before the first picture, the first problem of each attempt replaces
+    // the last attempt's; later ones are only shown.
     void SetProblem(CameraProblem problem, const std::string& detail);
+    void BeginAttempt();
+    bool AttemptFailed() const;
     CameraProblem Problem() const { return m_problem.load(std::memory_order_acquire); }
     std::string ProblemDetail() const;
 
@@ -79,12 +82,10 @@ public:
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
     const CameraTarget& Target() const { return m_target; }
-    uint32_t Number() const { return m_number; }
 
 private:
     void Post(const char* level, const char* text);
 
-    uint32_t m_number;
     std::string m_label;
     CameraTarget m_target;
     const RecordOptions& m_options;
@@ -107,6 +108,7 @@ private:
     std::atomic<CameraProblem> m_problem{CameraProblem::None};
     mutable std::mutex m_problemMutex;
     std::string m_problemDetail;
+    bool m_attemptHasProblem = false;
 
     std::atomic<uint32_t> m_inputCount{0};
     std::array<std::atomic<int32_t>, kMaxInputs> m_inputs{};

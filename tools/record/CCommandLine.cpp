@@ -31,10 +31,21 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& valu
 
 const char* kFooter = R"(
 Cameras:
-  Without --camera, halyard-record starts simulated cameras inside the process
-  (--simulate, 1 by default) on free loopback ports and records them: the demo
-  needs no hardware. Several --camera options record several cameras at once,
-  all with the same model, credentials and video settings.
+  Without --camera or --config, halyard-record starts simulated cameras inside
+  the process (--simulate, 1 by default) on free loopback ports and records
+  them: the demo needs no hardware. Several --camera options record several
+  cameras at once, all with the same model, credentials and video settings;
+  --config gives each camera settings of its own and is re-read on SIGHUP.
+  Each camera records on its own: one that cannot be reached, or is lost, is
+  reconnected with waits of 1, 2, 4 ... --retry-max seconds while the others
+  record. Started by hand, the recorder gives up when no camera at all sent a
+  picture within --first-picture-timeout; with --config it keeps trying.
+
+HTTPS:
+  --https starts with HTTPS (port 443 unless given). The driver encrypts, and
+  keeps the first certificate key a camera shows for as long as it runs, but it
+  checks neither the certificate's authority nor its name: cameras carry
+  self-signed certificates. --insecure says you know, and drops the warning.
 
 Output:
   DIR/cameraN/NNNNNN.jpg and DIR/cameraN/index.csv (frame,arrival_time,size,width,height;
@@ -61,18 +72,82 @@ Driver:
   executable. The driver library is looked up next to the executable, in ../lib
   and in the build tree, unless --library names it.
 
-Exit status:
-  0 recorded; 1 other failure; 2 wrong option or value; 3 driver library not
-  loadable; 4 camera cannot be reached; 5 user name or password refused;
-  6 model file missing; 7 no picture arrived; 8 recording could not be written.
+Exit status (a camera that recorded nothing makes the run fail; the first
+such camera gives the status, every one is named):
+  0 every camera recorded; 1 other failure; 2 wrong option, value or
+  configuration; 3 driver library not loadable; 4 camera cannot be reached
+  (refused, no route); 5 user name or password refused; 6 model file missing;
+  7 camera answered but sent no picture (firewall?); 8 recording could not be
+  written; 9 camera takes the connection but never answers; 10 stopped before
+  a camera sent a picture.
 
 Examples:
   halyard-record --duration 10
-  halyard-record -c 192.168.0.90 -m SNC-RZ50P -u admin --ask-password -r 4cif --fps 25 --format avi
-  halyard-record -c 192.168.0.90 --input --output 1=on --duration 5
+  halyard-record --camera 192.168.0.90 -m SNC-RZ50P -u admin --ask-password --resolution 4cif --fps 25
+  halyard-record --camera 192.168.0.90 --input --output 1=on --duration 5
+  halyard-record --config /etc/halyard/record.toml
 )";
 
 }  // namespace
+
+bool CCommandLine::ParseResolution(const std::string& text, int32_t& kind, std::string& error) {
+    static const std::map<std::string, int32_t> kKinds = {
+        {"qcif", 1}, {"cif", 2}, {"2cif", 3}, {"4cif", 4}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}};
+    std::string lower;
+    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto found = kKinds.find(lower);
+    if (found == kKinds.end()) {
+        error = "\"" + text + "\": expected qcif, cif, 2cif or 4cif";
+        return false;
+    }
+    kind = found->second;
+    return true;
+}
+
+bool CCommandLine::ParseInterface(const std::string& text, DriverInterface& api, std::string& error) {
+    if (text == "legacy") {
+        api = DriverInterface::Legacy;
+    } else if (text == "ip") {
+        api = DriverInterface::IP;
+    } else {
+        error = "\"" + text + "\": expected legacy or ip";
+        return false;
+    }
+    return true;
+}
+
+bool CCommandLine::ParseFormat(const std::string& text, RecordOptions& options, std::string& error) {
+    if (text == "jpeg" || text == "both") {
+        options.writeJpeg = true;
+        options.writeAvi = text == "both";
+    } else if (text == "avi") {
+        options.writeJpeg = false;
+        options.writeAvi = true;
+    } else {
+        error = "\"" + text + "\": expected jpeg, avi or both";
+        return false;
+    }
+    return true;
+}
+
+bool CCommandLine::ParseSize(const std::string& text, uint64_t& bytes) {
+    size_t digits = 0;
+    uint64_t value = 0;
+    for (; digits < text.size() && digits < 12 && std::isdigit(static_cast<unsigned char>(text[digits])); ++digits) {
+        value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
+    }
+    if (digits == 0) return false;
+    const std::string unit = text.substr(digits);
+    uint64_t scale = 0;
+    if (unit.empty() || unit == "B") scale = 1;
+    if (unit == "K" || unit == "k") scale = 1ull << 10;
+    if (unit == "M") scale = 1ull << 20;
+    if (unit == "G") scale = 1ull << 30;
+    if (unit == "T") scale = 1ull << 40;
+    if (scale == 0 || value == 0) return false;
+    bytes = value * scale;
+    return true;
+}
 
 bool CCommandLine::ParseCamera(const std::string& text, CameraTarget& target, std::string& error) {
     std::string host = text;
@@ -136,14 +211,15 @@ bool CCommandLine::ParseListen(const std::string& text, std::string& address, ui
 }
 
 CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, RecordOptions& options) {
-    CLI::App app{"halyard-record: records Sony G4 IP cameras through the Halyard capture driver "
-                 "(libHalyard.so), loaded exactly as a network video recorder loads it."};
+    CLI::App app{"halyard-record " HALYARD_RECORD_VERSION ": records Sony G4 IP cameras through the Halyard capture "
+                 "driver (libHalyard.so), loaded exactly as a network video recorder loads it."};
     app.name("halyard-record");
     app.footer(kFooter);
-    app.get_formatter()->column_width(30);
+    app.get_formatter()->column_width(34);
+    app.get_formatter()->label("OPTIONS", "OPTION");
 
     std::vector<std::string> cameras;
-    uint16_t defaultPort = 80;
+    uint16_t defaultPort = 0;
     uint32_t simulated = 0;
     std::string resolution = "cif";
     uint32_t interval = 0;
@@ -151,75 +227,122 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     std::string standard = "pal";
     std::string api = "legacy";
     std::string format = "jpeg";
+    std::string logLevel;
     std::vector<std::string> outputs;
+    bool version = false;
 
-    app.add_option("-c,--camera", cameras,
-                   "Camera to record; PORT is its HTTP port. Repeat for several cameras")
-        ->type_name("ADDRESS[:PORT]");
-    app.add_option("--port", defaultPort, "HTTP port of cameras given without one (default 80)")
+    // Short options only where no ffmpeg user reads them otherwise.
+    const char* const kCameras = "Cameras";
+    const char* const kVideo = "Video";
+    const char* const kRecording = "Recording";
+    const char* const kMessages = "Messages";
+    const char* const kLive = "Live view";
+    app.add_option("--camera", cameras, "Camera to record; PORT is its HTTP port. Repeat for several cameras")
+        ->type_name("ADDRESS[:PORT]")
+        ->group(kCameras);
+    app.add_option("--config", options.configFile,
+                   "Cameras and their settings from a TOML file (see docs/record.md); re-read on SIGHUP")
+        ->type_name("FILE")
+        ->group(kCameras);
+    app.add_option("--port", defaultPort, "HTTP port of cameras given without one (default 80, 443 with --https)")
         ->type_name("PORT")
-        ->check(Quiet(CLI::Range(1, 65535)));
+        ->check(Quiet(CLI::Range(1, 65535)))
+        ->group(kCameras);
     auto* simOption = app.add_option("--simulate", simulated,
                                      "Record N simulated cameras started inside the process, 1 to 64 "
-                                     "(default: 1 when no --camera is given)")
+                                     "(default: 1 when no camera is given)")
                           ->type_name("N")
-                          ->check(Quiet(CLI::Range(1, 64)));
+                          ->check(Quiet(CLI::Range(1, 64)))
+                          ->group(kCameras);
     app.add_option("-m,--model", options.model, "Camera model; names the model file MODEL.xml (default SNC-RZ50P)")
-        ->type_name("MODEL");
-    app.add_option("-u,--user", options.user, "User name for the camera's web server")->type_name("NAME");
+        ->type_name("MODEL")
+        ->group(kCameras);
+    auto* userOption =
+        app.add_option("-u,--user", options.user, "User name for the camera's web server; needs a password source")
+            ->type_name("NAME")
+            ->group(kCameras);
     auto* pwFile = app.add_option("--password-file", options.passwordFile,
                                   "Password: first line of FILE (- reads standard input)")
-                       ->type_name("FILE");
-    auto* pwAsk = app.add_flag("--ask-password", options.askPassword,
-                               "Password: asked on the terminal, not echoed");
+                       ->type_name("FILE")
+                       ->group(kCameras);
+    auto* pwAsk = app.add_flag("--ask-password", options.askPassword, "Password: asked on the terminal, not echoed")
+                      ->group(kCameras);
     pwFile->excludes(pwAsk);
-    app.add_option("-r,--resolution", resolution,
+    app.add_flag("--https", options.https, "Talk HTTPS to the cameras (see HTTPS below)")->group(kCameras);
+    app.add_flag("--insecure", options.insecure, "Accept that certificates are not checked (see HTTPS below)")
+        ->group(kCameras);
+    app.add_option("--interface", api, "Driver interface: legacy (CreateCapture) or ip (CreateIPCapture); default legacy")
+        ->type_name("API")
+        ->group(kCameras);
+    app.add_option("--resolution", resolution,
                    "Picture size qcif, cif, 2cif or 4cif, as the model file defines them (default cif)")
-        ->type_name("KIND");
-    auto* intervalOption = app.add_option("-i,--interval", interval,
+        ->type_name("KIND")
+        ->group(kVideo);
+    auto* intervalOption = app.add_option("--interval", interval,
                                           "Time between pictures in milliseconds, 1 to 60000 (default 200)")
                                ->type_name("MS")
-                               ->check(Quiet(CLI::Range(1, 60000)));
-    auto* fpsOption = app.add_option("-f,--fps", fps, "Pictures per second (instead of --interval)")
+                               ->check(Quiet(CLI::Range(1, 60000)))
+                               ->group(kVideo);
+    auto* fpsOption = app.add_option("--fps", fps, "Pictures per second (instead of --interval)")
                           ->type_name("RATE")
-                          ->check(Quiet(CLI::Range(0.017, 1000.0)));
+                          ->check(Quiet(CLI::Range(0.017, 1000.0)))
+                          ->group(kVideo);
     intervalOption->excludes(fpsOption);
-    app.add_option("-q,--quality", options.quality, "Picture quality in percent, 0 to 100 (default 60)")
+    app.add_option("--quality", options.quality, "Picture quality in percent, 0 to 100 (default 60)")
         ->type_name("PERCENT")
-        ->check(Quiet(CLI::Range(0, 100)));
+        ->check(Quiet(CLI::Range(0, 100)))
+        ->group(kVideo);
     app.add_option("--standard", standard, "Video standard pal or ntsc (default pal; the model file may override it)")
-        ->type_name("STD");
-    app.add_option("--interface", api,
-                   "Driver interface: legacy (CreateCapture) or ip (CreateIPCapture); default legacy")
-        ->type_name("API");
-    app.add_option("-d,--duration", options.durationS,
-                   "Record for SECONDS, then stop (default: until Ctrl-C, which stops cleanly)")
-        ->type_name("SECONDS")
-        ->check(Quiet(CLI::Range(0.0, 31.0 * 24 * 3600)));
-    app.add_option("-o,--output-dir", options.outputDir, "Directory for the recording (default recordings/<date-time>)")
-        ->type_name("DIR");
-    app.add_option("--format", format, "jpeg (a file per picture and index.csv), avi (Motion JPEG) or both (default jpeg)")
-        ->type_name("FORMAT");
-    app.add_flag("--input", options.showInputs, "Show the camera's sensor inputs and print every change");
+        ->type_name("STD")
+        ->group(kVideo);
+    app.add_flag("--input", options.showInputs, "Show the camera's sensor inputs and print every change")->group(kVideo);
     app.add_option("--output", outputs, "Switch alarm output N (counting from 1) on or off at start; repeatable")
-        ->type_name("N=on|off");
-    app.add_option("--library", options.library, "Path of libHalyard.so (default: found next to the executable)")
-        ->type_name("PATH");
-    app.add_option("--first-picture-timeout", options.firstPictureTimeoutS,
-                   "Give up when a camera sent no picture after SECONDS (default 10)")
+        ->type_name("N=on|off")
+        ->group(kVideo);
+    app.add_option("-d,--duration", options.durationS,
+                   "Record for SECONDS, then stop (default: until Ctrl-C or SIGTERM, which stop cleanly)")
         ->type_name("SECONDS")
-        ->check(Quiet(CLI::Range(1, 3600)));
-    std::string http;
-    auto* httpOption = app.add_option("--http", http,
+        ->check(Quiet(CLI::Range(0.0, 31.0 * 24 * 3600)))
+        ->group(kRecording);
+    app.add_option("-o,--output-dir", options.outputDir, "Directory for the recording (default recordings/<date-time>)")
+        ->type_name("DIR")
+        ->group(kRecording);
+    app.add_option("--format", format, "jpeg (a file per picture and index.csv), avi (Motion JPEG) or both (default jpeg)")
+        ->type_name("FORMAT")
+        ->group(kRecording);
+    app.add_option("--first-picture-timeout", options.firstPictureTimeoutS,
+                   "A camera silent for SECONDS is reconnected; by hand, the run gives up when no camera sent a "
+                   "picture by then (default 10)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(1, 3600)))
+        ->group(kRecording);
+    app.add_option("--retry-max", options.retryMaxS, "Longest wait between reconnection attempts (default 60)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(1, 3600)))
+        ->group(kRecording);
+    app.add_option("--library", options.library, "Path of libHalyard.so (default: found next to the executable)")
+        ->type_name("PATH")
+        ->group(kRecording);
+    std::string live;
+    auto* liveOption = app.add_option("--http", live,
                                       "Live view, status and recordings in the browser on ADDRESS:PORT "
                                       "(default 127.0.0.1:8080); other than loopback needs --http-password-file")
                            ->type_name("[ADDRESS:PORT]")
-                           ->expected(0, 1);
-    app.add_option("--http-password-file", options.httpPasswordFile,
+                           ->expected(0, 1)
+                           ->group(kLive);
+    app.add_option("--http-password-file", options.livePasswordFile,
                    "Password for the live view (first line of FILE): HTTPS with a certificate made at start, "
                    "log-in required, output switches allowed")
-        ->type_name("FILE");
-    app.add_flag("-v,--verbose", options.verbose, "Also show debug messages, the library used and simulator traffic");
+        ->type_name("FILE")
+        ->group(kLive);
+    app.add_flag("-q,--quiet", options.quiet, "No status line; only warnings, errors and the summary")->group(kMessages);
+    app.add_option("--log-level", logLevel, "Driver messages shown: error, warning, info (default) or debug")
+        ->type_name("LEVEL")
+        ->group(kMessages);
+    app.add_flag("--verbose", options.verbose,
+                 "Debug messages with the driver's function names, the library used and simulator traffic")
+        ->group(kMessages);
+    app.add_flag("--version", version, "Print the version and exit")->group(kMessages);
 
     m_help = app.help();
     try {
@@ -232,30 +355,37 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         m_message = e.what();
         return Result::Error;
     }
+    if (version) {
+        m_help = std::string("halyard-record ") + HALYARD_RECORD_VERSION + "\n";
+        return Result::Help;
+    }
 
     options.cameras.clear();
     for (const auto& text : cameras) {
         CameraTarget target;
-        target.port = defaultPort;
+        target.port = defaultPort != 0 ? defaultPort : options.https ? 443 : 80;
         if (!ParseCamera(text, target, m_message)) return Result::Error;
         options.cameras.push_back(target);
     }
+    options.httpPort = defaultPort;
     if (!options.cameras.empty() && simOption->count() > 0) {
         m_message = "--simulate and --camera exclude each other";
         return Result::Error;
     }
-    options.simulated = options.cameras.empty() ? (simulated == 0 ? 1 : simulated) : 0;
-
-    static const std::map<std::string, int32_t> kKinds = {
-        {"qcif", 1}, {"cif", 2}, {"2cif", 3}, {"4cif", 4}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}};
-    std::string lower;
-    for (char c : resolution) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const auto kind = kKinds.find(lower);
-    if (kind == kKinds.end()) {
-        m_message = "--resolution \"" + resolution + "\": expected qcif, cif, 2cif or 4cif";
+    if (!options.configFile.empty() && (!options.cameras.empty() || simOption->count() > 0)) {
+        m_message = "--config names the cameras; leave out --camera and --simulate";
         return Result::Error;
     }
-    options.resolution = kind->second;
+    options.simulated = options.cameras.empty() && options.configFile.empty() ? (simulated == 0 ? 1 : simulated) : 0;
+    if (userOption->count() > 0 && options.passwordFile.empty() && !options.askPassword) {
+        m_message = "--user " + options.user + " needs its password: add --password-file FILE or --ask-password";
+        return Result::Error;
+    }
+
+    if (!ParseResolution(resolution, options.resolution, m_message)) {
+        m_message = "--resolution " + m_message;
+        return Result::Error;
+    }
 
     if (intervalOption->count() > 0) {
         options.intervalMs = interval;
@@ -272,28 +402,25 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         m_message = "--standard \"" + standard + "\": expected pal or ntsc";
         return Result::Error;
     }
-
-    if (api == "legacy") {
-        options.api = DriverInterface::Legacy;
-    } else if (api == "ip") {
-        options.api = DriverInterface::IP;
-    } else {
-        m_message = "--interface \"" + api + "\": expected legacy or ip";
+    if (!ParseInterface(api, options.api, m_message)) {
+        m_message = "--interface " + m_message;
         return Result::Error;
     }
-
-    if (format == "jpeg") {
-        options.writeJpeg = true;
-        options.writeAvi = false;
-    } else if (format == "avi") {
-        options.writeJpeg = false;
-        options.writeAvi = true;
-    } else if (format == "both") {
-        options.writeJpeg = true;
-        options.writeAvi = true;
-    } else {
-        m_message = "--format \"" + format + "\": expected jpeg, avi or both";
+    if (!ParseFormat(format, options, m_message)) {
+        m_message = "--format " + m_message;
         return Result::Error;
+    }
+    if (options.verbose) options.logLevel = 100;
+    if (!logLevel.empty()) {
+        static const std::map<std::string, int> kLevels = {{"error", 1}, {"warning", 2}, {"info", 3}, {"debug", 100}};
+        const auto level = kLevels.find(logLevel);
+        if (level == kLevels.end()) {
+            m_message = "--log-level \"" + logLevel + "\": expected error, warning, info or debug";
+            return Result::Error;
+        }
+        options.logLevel = level->second;
+    } else if (options.quiet && !options.verbose) {
+        options.logLevel = 2;
     }
 
     options.outputs.clear();
@@ -302,16 +429,16 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         if (!ParseOutput(text, request, m_message)) return Result::Error;
         options.outputs.push_back(request);
     }
-    options.http = httpOption->count() > 0;
-    if (options.http && !http.empty() && !ParseListen(http, options.httpAddress, options.httpPort, m_message)) {
+    options.live = liveOption->count() > 0;
+    if (options.live && !live.empty() && !ParseListen(live, options.liveAddress, options.livePort, m_message)) {
         return Result::Error;
     }
-    if (!options.http && !options.httpPasswordFile.empty()) {
+    if (!options.live && !options.livePasswordFile.empty()) {
         m_message = "--http-password-file needs --http";
         return Result::Error;
     }
-    if (options.http && options.httpPasswordFile.empty() && !CLiveServer::IsLoopback(options.httpAddress)) {
-        m_message = "--http " + options.httpAddress + ": serving beyond this computer needs --http-password-file";
+    if (options.live && options.livePasswordFile.empty() && !CLiveServer::IsLoopback(options.liveAddress)) {
+        m_message = "--http " + options.liveAddress + ": serving beyond this computer needs --http-password-file";
         return Result::Error;
     }
     if (options.model.empty() || options.model.find('/') != std::string::npos) {

@@ -9,7 +9,7 @@ namespace kestrel::record {
 // option, so it lives here next to the parsing.
 class CCommandLine {
 public:
-    enum class Result { Run, Help, Error };
+    enum class Result { Run, Help, Error };  // Help: print HelpText (also --version)
 
     // On Error, message holds one line without the program name.
     Result Parse(int argc, const char* const* argv, RecordOptions& options);
@@ -20,6 +20,12 @@ public:
     static bool ParseCamera(const std::string& text, CameraTarget& target, std::string& error);
     // "N=on" / "N=off" with N counting from 1.
     static bool ParseOutput(const std::string& text, OutputRequest& request, std::string& error);
+    // Shared with the configuration file; errors start with the quoted value.
+    static bool ParseResolution(const std::string& text, int32_t& kind, std::string& error);
+    static bool ParseInterface(const std::string& text, DriverInterface& api, std::string& error);
+    static bool ParseFormat(const std::string& text, RecordOptions& options, std::string& error);
+    // "500M", "2G", "1048576"; binary units.
+    static bool ParseSize(const std::string& text, uint64_t& bytes);
 
     // "ADDRESS:PORT", ":PORT" or "PORT" for --http.
     static bool ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error);

@@ -2,9 +2,9 @@
 
 namespace kestrel::record {
 
-// The main thread's wait: Ctrl-C / SIGTERM (through a signalfd, so no
+// The main thread's wait: Ctrl-C / SIGTERM / SIGHUP (through a signalfd, so no
 // handler runs on a random thread) or a wake-up descriptor, with a time limit.
-// Construct it before any other thread starts: it blocks the two signals in
+// Construct it before any other thread starts: it blocks the three signals in
 // the calling thread, and threads started later inherit that.
 class CEventLoop {
 public:

@@ -6,11 +6,11 @@
 namespace kestrel::record {
 
 // What a driver debug message says about a camera that has not yet sent a
-// picture. The driver keeps retrying on its own; the recorder uses these to
-// give up early with a message that says what to check.
+// picture: the cause the recorder reports for a camera that recorded nothing.
 enum class CameraProblem {
     None,
-    Unreachable,     // HTTP request could not be sent
+    Unreachable,     // no connection: refused, no route, name unknown
+    NoAnswer,        // connected, but no answer within the request time limit
     Credentials,     // 401
     ModelFile,       // model file missing or unusable
     NotSupported,    // 404: not a camera of this family
@@ -26,6 +26,9 @@ public:
     static CameraProblem Classify(const std::string& text);
     static ExitCode ExitFor(CameraProblem problem);
     static const char* Name(CameraProblem problem);
+    // Driver messages start with the function that wrote them; a user
+    // needs only what follows.
+    static std::string WithoutOrigin(const std::string& text);
 };
 
 }  // namespace kestrel::record

@@ -12,14 +12,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "host/ICaptureIOApi.h"
-#include "tools/record/CAviWriter.h"
+#include "tools/record/CConfigFile.h"
 #include "tools/record/CEventLoop.h"
-#include "tools/record/CIPSession.h"
-#include "tools/record/CJpegFileWriter.h"
-#include "tools/record/CLegacySession.h"
-#include "tools/record/CRecordingList.h"
 #include "tools/record/CPasswordReader.h"
+#include "tools/record/CRecordingList.h"
 
 namespace kestrel::record {
 
@@ -83,56 +79,26 @@ int CRecorder::Fail(ExitCode code, const std::string& line) {
 }
 
 int CRecorder::Run() {
-    // Before any thread exists, so that every thread leaves the two signals
-    // to the main loop.
+    // Before any thread exists, so that every thread leaves the signals to
+    // the main loop.
     CEventLoop loop(m_log.WakeFd());
 
-    if (LoadDriver() && PrepareOutput() && StartSimulators()) {
+    std::vector<CameraSpec> specs;
+    Clock::time_point start = Clock::now();
+    if (LoadDriver() && LoadSpecs(specs) && PrepareOutput()) {
         bool ok = true;
-        for (uint32_t i = 0; ok && i < m_targets.size(); ++i) ok = OpenCamera(i + 1, m_targets[i]);
-        for (auto& camera : m_cameras) {
-            if (!ok) break;
-            ok = StartIO(camera);
-        }
-        if (ok && m_options.http) ok = StartLiveView();
-        for (auto& camera : m_cameras) {
-            if (!ok) break;
-            camera.started = Clock::now();
-            camera.videoStarted = camera.session->StartVideo();
-            if (!camera.videoStarted) ok = false;
+        if (m_options.live) ok = StartLiveView();
+        for (auto& spec : specs) {
+            if (ok) ok = StartCamera(std::move(spec));
         }
         PrintLogs();
-        if (!ok) {
-            for (auto& camera : m_cameras) {
-                if (camera.recording->Problem() != CameraProblem::None) {
-                    Fail(CMessageClassifier::ExitFor(camera.recording->Problem()), ProblemLine(*camera.recording));
-                    break;
-                }
-            }
-            Fail(ExitFailure, "the camera could not be started");
-        } else {
-            Record(loop);
-        }
+        if (ok) Record(loop);
     }
-    const auto stopStart = Clock::now();
     Shutdown();
     PrintLogs();
-    m_console.EndStatus();
-    // A failed run without pictures ends with its one error line only.
-    uint64_t pictures = 0;
-    bool anyStarted = false;
-    for (const auto& camera : m_cameras) {
-        anyStarted = anyStarted || camera.videoStarted;
-        pictures += camera.recording->Snapshot().pictures;
-    }
-    if (anyStarted && (m_exit == ExitOk || pictures > 0)) {
-        double runS = 0;
-        for (const auto& camera : m_cameras) {
-            if (camera.videoStarted) runS = std::max(runS, Seconds(camera.stopped - camera.started));
-        }
-        if (m_options.verbose) m_console.Line("stopped in " + Fixed(Seconds(Clock::now() - stopStart), 2) + " s");
-        PrintSummary(runS);
-    }
+    if (!m_options.quiet) m_console.EndStatus();
+    Conclude(Seconds(Clock::now() - start));
+    for (const auto& line : m_moreErrors) std::fprintf(stderr, "halyard-record: error: %s\n", line.c_str());
     if (m_exit != ExitOk) {
         RemoveEmptyOutput();
         std::fprintf(stderr, "halyard-record: error: %s\n", m_error.c_str());
@@ -140,9 +106,123 @@ int CRecorder::Run() {
     return m_exit;
 }
 
+// Cameras from the configuration file, the command line or the simulator.
+bool CRecorder::LoadSpecs(std::vector<CameraSpec>& specs) {
+    if (!m_options.configFile.empty()) {
+        CConfigFile config;
+        if (!config.Load(m_options.configFile, m_options, specs)) {
+            Fail(ExitUsage, config.Error());
+            return false;
+        }
+        m_configRoot = config.OutputRoot();
+        return true;
+    }
+    if (!StartSimulators()) return false;
+    for (size_t i = 0; i < m_targets.size(); ++i) {
+        CameraSpec spec;
+        spec.name = "camera" + std::to_string(i + 1);
+        spec.target = m_targets[i];
+        spec.options = m_options;
+        spec.options.cameras.clear();
+        specs.push_back(std::move(spec));
+    }
+    return true;
+}
+
+std::string CRecorder::FolderFor(const CameraSpec& spec) const {
+    if (spec.folder.empty()) return m_outputDir + "/" + spec.name;
+    return spec.folder + "/" + m_runStamp + "/" + spec.name;
+}
+
+bool CRecorder::StartCamera(CameraSpec spec) {
+    spec.folder = FolderFor(spec);
+    if (!m_options.configFile.empty()) {
+        // A camera added again by a reload does not write over its earlier files.
+        const std::string base = spec.folder;
+        for (int n = 2; ::access(spec.folder.c_str(), F_OK) == 0 && n < 1000; ++n) {
+            spec.folder = base + "-" + std::to_string(n);
+        }
+        const auto slash = spec.folder.rfind('/');
+        if (slash != std::string::npos && !MakeDirectories(spec.folder.substr(0, slash))) {
+            Fail(ExitWrite, "cannot create " + spec.folder.substr(0, slash) + ": " + std::strerror(errno));
+            return false;
+        }
+    }
+    const RecordOptions& o = spec.options;
+    m_console.Line(spec.name + ": " + spec.target.address + ":" + std::to_string(spec.target.port) + ", model " +
+                   o.model + ", " + kKindNames[o.resolution] + ", " + std::to_string(o.intervalMs) + " ms, quality " +
+                   std::to_string(o.quality) + "%, " + (o.api == DriverInterface::IP ? "IP" : "legacy") +
+                   " interface");
+    auto runner = std::make_unique<CCameraRunner>(std::move(spec), m_library, m_models, m_log);
+    if (m_board) {
+        auto latest = std::make_shared<CLatestPicture>();
+        runner->Recording().SetLatest(latest);
+        m_live[runner.get()] = LiveCamera{latest, {}};
+    }
+    std::string error;
+    if (!runner->Start(error)) {
+        Fail(ExitWrite, error + "; check the output directory and free disk space");
+        return false;
+    }
+    m_runners.push_back(std::move(runner));
+    m_last.emplace_back();
+    return true;
+}
+
+// SIGHUP: cameras whose settings are unchanged go on untouched; removed
+// ones stop, changed ones start again, new ones start.
+void CRecorder::Reload() {
+    if (m_options.configFile.empty()) {
+        m_console.Line("SIGHUP: no --config to re-read");
+        return;
+    }
+    CConfigFile config;
+    std::vector<CameraSpec> specs;
+    if (!config.Load(m_options.configFile, m_options, specs)) {
+        m_console.Line("SIGHUP: " + config.Error() + "; keeping the running configuration");
+        return;
+    }
+    size_t kept = 0, stopped = 0, started = 0;
+    for (size_t i = 0; i < m_runners.size();) {
+        CameraSpec wanted;
+        bool found = false;
+        for (const auto& spec : specs) {
+            if (spec.name == m_runners[i]->Spec().name) {
+                wanted = spec;
+                wanted.folder = FolderFor(spec);
+                found = true;
+            }
+        }
+        const CameraSpec& before = m_runners[i]->Spec();
+        const bool same = found && wanted.target == before.target && wanted.options == before.options &&
+                          (wanted.folder == before.folder || before.folder.rfind(wanted.folder + "-", 0) == 0);
+        if (same) {
+            ++kept;
+            ++i;
+            continue;
+        }
+        m_runners[i]->Stop();
+        m_finished.push_back(std::move(m_runners[i]));
+        m_runners.erase(m_runners.begin() + static_cast<std::ptrdiff_t>(i));
+        m_last.erase(m_last.begin() + static_cast<std::ptrdiff_t>(i));
+        ++stopped;
+    }
+    for (auto& spec : specs) {
+        bool running = false;
+        for (const auto& runner : m_runners) running = running || runner->Spec().name == spec.name;
+        if (running) continue;
+        if (StartCamera(std::move(spec))) ++started;
+    }
+    m_console.Line("SIGHUP: " + m_options.configFile + " re-read: " + std::to_string(kept) + " unchanged, " +
+                   std::to_string(stopped) + " stopped, " + std::to_string(started) + " started");
+}
+
 bool CRecorder::PrepareOutput() {
-    if (m_options.outputDir.empty()) {
-        const std::string base = "recordings/" + Timestamp();
+    m_runStamp = Timestamp();
+    if (m_options.outputDir.empty() || !m_options.configFile.empty()) {
+        const std::string& chosen = m_options.configFile.empty() ? m_options.outputDir : m_configRoot;
+        const std::string root = chosen.empty() ? "recordings" : chosen;
+        const std::string base = root + "/" + m_runStamp;
         m_outputDir = base;
         for (int n = 2; ::access(m_outputDir.c_str(), F_OK) == 0 && n < 1000; ++n) {
             m_outputDir = base + "-" + std::to_string(n);
@@ -175,16 +255,20 @@ bool CRecorder::PrepareOutput() {
 // that failed attempts do not pile up empty recordings.
 void CRecorder::RemoveEmptyOutput() {
     if (m_outputDir.empty()) return;
-    for (const auto& camera : m_cameras) {
-        if (camera.recording->Snapshot().written > 0) return;
-    }
-    for (const auto& camera : m_cameras) {
-        const std::string base = m_outputDir + "/" + camera.recording->Label();
-        if (m_options.writeJpeg) {
-            ::unlink((base + "/index.csv").c_str());
-            ::rmdir(base.c_str());
+    for (const auto* list : {&m_runners, &m_finished}) {
+        for (const auto& runner : *list) {
+            if (runner->Recording().Snapshot().written > 0) return;
         }
-        if (m_options.writeAvi) ::unlink((base + ".avi").c_str());
+    }
+    for (const auto* list : {&m_runners, &m_finished}) {
+        for (const auto& runner : *list) {
+            const std::string& base = runner->Spec().folder;
+            if (runner->Spec().options.writeJpeg) {
+                ::unlink((base + "/index.csv").c_str());
+                ::rmdir(base.c_str());
+            }
+            if (runner->Spec().options.writeAvi) ::unlink((base + ".avi").c_str());
+        }
     }
     ::unlink((m_outputDir + "/summary.csv").c_str());
     if (m_createdOutputDir) ::rmdir(m_outputDir.c_str());
@@ -216,146 +300,14 @@ bool CRecorder::LoadDriver() {
         return false;
     }
     if (m_options.verbose) m_console.Line("driver library " + m_library.Path());
-    return true;
-}
-
-bool CRecorder::OpenCamera(uint32_t number, const CameraTarget& target) {
-    std::vector<std::unique_ptr<IPictureSink>> sinks;
-    const std::string name = "camera" + std::to_string(number);
-    if (m_options.writeJpeg) sinks.push_back(std::make_unique<CJpegFileWriter>(m_outputDir + "/" + name));
-    if (m_options.writeAvi) {
-        sinks.push_back(std::make_unique<CAviWriter>(m_outputDir + "/" + name + ".avi", m_options.intervalMs));
-    }
-    Camera camera;
-    camera.recording = std::make_unique<CCameraRecording>(number, target, m_options, m_log, std::move(sinks));
-    std::string error;
-    if (!camera.recording->StartWriter(error)) {
-        Fail(ExitWrite, error + "; check --output-dir and free disk space");
-        return false;
-    }
-    if (m_options.api == DriverInterface::IP) {
-        camera.session = std::make_unique<CIPSession>(m_library, m_models, *camera.recording, m_options);
-    } else {
-        camera.session = std::make_unique<CLegacySession>(m_library, m_models, *camera.recording, m_options);
-    }
-    m_cameras.push_back(std::move(camera));
-    Camera& added = m_cameras.back();
-    m_console.Line(name + ": " + target.address + ":" + std::to_string(target.port) + ", model " + m_options.model +
-                   ", " + kKindNames[m_options.resolution] + ", " + std::to_string(m_options.intervalMs) +
-                   " ms, quality " + std::to_string(m_options.quality) + "%, " +
-                   (m_options.api == DriverInterface::IP ? "IP" : "legacy") + " interface");
-    if (!added.session->Open()) {
-        PrintLogs();
-        Fail(CMessageClassifier::ExitFor(added.recording->Problem()), ProblemLine(*added.recording));
-        return false;
+    if (m_options.https && !m_options.insecure) {
+        m_console.Line("warning: the driver encrypts but does not check the camera's certificate against an "
+                       "authority or its name; it keeps the first key it sees (--insecure drops this warning)");
     }
     return true;
 }
 
-bool CRecorder::StartLiveView() {
-    m_board = std::make_unique<CLiveBoard>();
-    for (auto& camera : m_cameras) {
-        camera.latest = std::make_shared<CLatestPicture>();
-        camera.recording->SetLatest(camera.latest);
-    }
-    UpdateBoard(0, 1);
-    LiveServerOptions options;
-    options.address = m_options.httpAddress;
-    options.port = m_options.httpPort;
-    options.password = m_options.httpPassword;
-    m_server = std::make_unique<CLiveServer>(*m_board, options);
-    std::string error;
-    if (!m_server->Start(error)) {
-        m_server.reset();
-        Fail(ExitFailure, "live view: " + error + "; choose another --http ADDRESS:PORT");
-        return false;
-    }
-    m_console.Line("live view: " + m_server->Url());
-    if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
-    return true;
-}
-
-void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
-    if (!m_board) return;
-    const double span = sinceLastS > 0 ? sinceLastS : 1;
-    std::vector<CLiveBoard::Camera> cameras;
-    for (auto& camera : m_cameras) {
-        const auto figures = camera.recording->Snapshot();
-        CLiveBoard::Camera c;
-        LiveCameraStatus& s = c.status;
-        s.name = camera.recording->Label();
-        s.address = camera.recording->Target().address + ":" + std::to_string(camera.recording->Target().port);
-        s.state = camera.videoStarted ? StateName(camera.session->ChannelState(), figures.pictures > 0) : "starting";
-        s.pictures = figures.pictures;
-        s.lost = figures.lost;
-        s.picturesPerS = static_cast<double>(figures.pictures - camera.board.pictures) / span;
-        s.kbitPerS = static_cast<double>(figures.bytes - camera.board.bytes) * 8 / 1000 / span;
-        s.inputs = camera.recording->InputStates();
-        s.outputs = camera.ioStarted ? camera.outputs : 0;
-        camera.board = figures;
-        c.latest = camera.latest;
-        c.recordings = [folder = m_outputDir, label = s.name] {
-            return CRecordingList::Scan(folder, label, ".avi", true);
-        };
-        c.switchOutput = [this, &camera](uint32_t output, bool on, std::string& error) {
-            if (camera.io == nullptr || !camera.ioStarted || output >= camera.outputs) {
-                error = "this camera has no such output";
-                return false;
-            }
-            if (!camera.io->RequestOutputState(output, on ? 2 : 1)) {
-                error = "the camera did not switch output " + std::to_string(output + 1);
-                return false;
-            }
-            camera.recording->Note("output", "output " + std::to_string(output + 1) + " switched " +
-                                                 (on ? "on" : "off") + " from the live view");
-            return true;
-        };
-        cameras.push_back(std::move(c));
-    }
-    m_board->Update(std::move(cameras), elapsedS);
-}
-
-bool CRecorder::StartIO(Camera& camera) {
-    // The live view shows inputs and switches outputs.
-    if (!m_options.showInputs && m_options.outputs.empty() && !m_options.http) return true;
-    CCameraRecording& recording = *camera.recording;
-    camera.io = camera.session->IOApi();
-    if (camera.io == nullptr) {
-        if (!m_options.outputs.empty()) {
-            Fail(ExitFailure, recording.Label() + ": model " + m_options.model +
-                                  " has no digital inputs or outputs; leave out --output");
-            return false;
-        }
-        if (m_options.showInputs) recording.Note("warning", "model " + m_options.model + " has no digital inputs");
-        return true;
-    }
-    const uint32_t outputs = camera.io->GetOutputCount();
-    for (const auto& request : m_options.outputs) {
-        if (request.index >= outputs) {
-            Fail(ExitUsage, recording.Label() + ": --output " + std::to_string(request.index + 1) + ": model " +
-                                m_options.model + " has " + std::to_string(outputs) + " alarm output" +
-                                (outputs == 1 ? "" : "s"));
-            return false;
-        }
-    }
-    camera.outputs = outputs;
-    camera.ioUser = std::make_unique<CRecordIOUser>(recording);
-    camera.io->SetIOUser(camera.ioUser.get());
-    recording.SetInputCount(camera.io->GetInputCount());
-    if (!camera.io->StartIO()) recording.Note("warning", "digital I/O did not start completely");
-    camera.ioStarted = true;
-    for (const auto& request : m_options.outputs) {
-        if (camera.io->RequestOutputState(request.index, request.on ? 2 : 1)) {
-            recording.Note("output", "output " + std::to_string(request.index + 1) + " switched " +
-                                         (request.on ? "on" : "off"));
-        } else {
-            recording.Note("warning", "output " + std::to_string(request.index + 1) + " could not be switched");
-        }
-    }
-    return true;
-}
-
-bool CRecorder::Record(CEventLoop& loop) {
+void CRecorder::Record(CEventLoop& loop) {
     const auto start = Clock::now();
     const bool timed = m_options.durationS > 0;
     const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
@@ -374,13 +326,17 @@ bool CRecorder::Record(CEventLoop& loop) {
         PrintLogs();
         now = Clock::now();
         if (event == CEventLoop::Event::Signal) {
-            m_interrupted = true;
-            m_console.EndStatus();
+            if (loop.LastSignal() == SIGHUP) {
+                if (!m_options.quiet) m_console.EndStatus();
+                Reload();
+                continue;
+            }
+            if (!m_options.quiet) m_console.EndStatus();
             m_console.Line(std::string(loop.LastSignal() == SIGINT ? "Ctrl-C" : "SIGTERM") + ": stopping");
-            return true;
+            return;
         }
-        if (!CheckCameras(now)) return false;
-        if (timed && now >= deadline) return true;
+        if (!CheckCameras(now, start)) return;
+        if (timed && now >= deadline) return;
         if (now >= nextStatus) {
             PrintStatus(Seconds(now - start), Seconds(now - lastStatus));
             UpdateBoard(Seconds(now - start), Seconds(now - lastStatus));
@@ -394,31 +350,64 @@ bool CRecorder::Record(CEventLoop& loop) {
     }
 }
 
-bool CRecorder::CheckCameras(Clock::time_point now) {
-    for (auto& camera : m_cameras) {
-        CCameraRecording& recording = *camera.recording;
+// False when the run has to end: a write failure, a setting no camera can
+// record with, or (on the command line) no camera recording at all.
+bool CRecorder::CheckCameras(Clock::time_point now, Clock::time_point start) {
+    bool anyPicture = false;
+    bool allFailed = !m_runners.empty();
+    for (auto& runner : m_runners) {
+        CCameraRecording& recording = runner->Recording();
         if (recording.WriterFailed()) {
-            m_console.EndStatus();
+            if (!m_options.quiet) m_console.EndStatus();
             Fail(ExitWrite, recording.WriterError() + "; check the output directory and free disk space");
             return false;
         }
-        if (recording.HasPicture()) continue;
-        CameraProblem problem = recording.Problem();
-        if (problem == CameraProblem::None &&
-            now - camera.started > std::chrono::seconds(m_options.firstPictureTimeoutS)) {
-            recording.SetProblem(CameraProblem::NoPicture, "");
-            problem = recording.Problem();
-        }
-        if (problem != CameraProblem::None) {
-            m_console.EndStatus();
-            Fail(CMessageClassifier::ExitFor(problem), ProblemLine(recording));
+        const auto status = runner->CurrentStatus();
+        if (status.fatal != ExitOk) {
+            if (!m_options.quiet) m_console.EndStatus();
+            Fail(status.fatal, status.fatalLine);
             return false;
         }
+        anyPicture = anyPicture || recording.HasPicture();
+        allFailed = allFailed && recording.Problem() != CameraProblem::None;
+    }
+    // A recorder started by hand that records nothing says why at once
+    // instead of retrying; as a service it keeps retrying.
+    if (m_options.configFile.empty() && !anyPicture &&
+        (allFailed || now - start >= std::chrono::seconds(m_options.firstPictureTimeoutS))) {
+        return false;
     }
     return true;
 }
 
-std::string CRecorder::ProblemLine(const CCameraRecording& recording) const {
+std::pair<ExitCode, std::string> CRecorder::CauseOf(const CCameraRunner& runner) const {
+    const CCameraRecording& recording = runner.Recording();
+    const std::string who = recording.Label() + " (" + recording.Target().address + ":" +
+                            std::to_string(recording.Target().port) + ")";
+    if (recording.Problem() != CameraProblem::None) {
+        return {CMessageClassifier::ExitFor(recording.Problem()), ProblemLine(runner)};
+    }
+    const auto status = runner.CurrentStatus();
+    const double ran = Seconds(runner.StoppedAt() - runner.StartedAt());
+    const uint32_t limit = runner.Spec().options.firstPictureTimeoutS;
+    if (status.answered) {
+        return {ExitNoPicture,
+                who + " took its settings but sent no picture in " + Fixed(ran, 0) +
+                    " s: check that UDP from the camera to ports 3556-4555 of this computer is not blocked "
+                    "(firewall) and that the camera can send JPEG"};
+    }
+    if (ran >= limit) {
+        return {ExitNoAnswer, who + " did not answer within " + Fixed(ran, 0) +
+                                  " s: it takes the connection but its web server does not reply; restart the "
+                                  "camera or check what listens on that port"};
+    }
+    return {ExitStoppedEarly, who + " had sent no picture when the recording stopped after " + Fixed(ran, 1) +
+                                  " s (it was still connecting); nothing of it was recorded"};
+}
+
+std::string CRecorder::ProblemLine(const CCameraRunner& runner) const {
+    const CCameraRecording& recording = runner.Recording();
+    const RecordOptions& options = runner.Spec().options;
     const std::string who = recording.Label() + " (" + recording.Target().address + ":" +
                             std::to_string(recording.Target().port) + ")";
     const std::string detail = recording.ProblemDetail();
@@ -426,31 +415,33 @@ std::string CRecorder::ProblemLine(const CCameraRecording& recording) const {
         case CameraProblem::Unreachable:
             return who + " cannot be reached: check the address and HTTP port (--camera ADDRESS:PORT), the "
                          "network, and that the camera is switched on";
+        case CameraProblem::NoAnswer:
+            return who + " takes the connection but does not answer: restart the camera or check what "
+                         "listens on that port";
         case CameraProblem::Credentials:
             return who + " refused the user name or password: check --user and the password "
                          "(--password-file or --ask-password)";
         case CameraProblem::ModelFile: {
-            if (!m_models.Has(m_options.model)) {
+            if (!m_models.Has(options.model)) {
                 std::string available;
                 for (const auto& m : m_models.List()) {
                     if (!available.empty()) available += ", ";
                     available += m;
                 }
-                return "model file " + m_options.model + ".xml not found in " + m_models.Path() +
+                return "model file " + options.model + ".xml not found in " + m_models.Path() +
                        ": check --model (available: " + (available.empty() ? "none" : available) + ")";
             }
-            return "model file " + m_models.Path() + m_options.model + ".xml cannot be used" +
+            return "model file " + m_models.Path() + options.model + ".xml cannot be used" +
                    (detail.empty() ? "" : " (" + detail + ")") + ": check its content";
         }
         case CameraProblem::NotSupported:
-            return who + " does not know a command the driver sends (" + detail +
+            return who + " does not know a command the driver sends (" +
+                   CMessageClassifier::WithoutOrigin(detail) +
                    "): check that it is a Sony G4 camera and that --model matches it";
         case CameraProblem::HttpStatus:
-            return who + " answered with an HTTP error (" + detail + "): check the camera's web settings";
+            return who + " answered with an HTTP error (" + CMessageClassifier::WithoutOrigin(detail) +
+                   "): check the camera's web settings";
         case CameraProblem::NoPicture:
-            return who + " sent no picture within " + std::to_string(m_options.firstPictureTimeoutS) +
-                   " s: check that UDP from the camera to ports 3556-4555 of this computer is not blocked "
-                   "(firewall) and that the camera can send JPEG";
         case CameraProblem::StartRefused:
         case CameraProblem::OpenFailed:
             return who + ": " + detail;
@@ -462,39 +453,64 @@ std::string CRecorder::ProblemLine(const CCameraRecording& recording) const {
     return who + ": failed";
 }
 
+// Every camera that recorded nothing is named; the first one's cause is the
+// exit status unless the run failed for a reason of its own.
+void CRecorder::Conclude(double runS) {
+    std::vector<std::pair<ExitCode, std::string>> causes;
+    bool anyStarted = false;
+    uint64_t pictures = 0;
+    for (const auto* list : {&m_finished, &m_runners}) {
+        for (const auto& runner : *list) {
+            anyStarted = true;
+            const auto figures = runner->Recording().Snapshot();
+            pictures += figures.pictures;
+            if (figures.written == 0) causes.push_back(CauseOf(*runner));
+        }
+    }
+    const bool failedBefore = m_exit != ExitOk;
+    for (size_t i = 0; i < causes.size(); ++i) {
+        if (!failedBefore && i == 0) {
+            Fail(causes[i].first, causes[i].second);
+        } else if (!failedBefore || causes.size() > 1) {
+            m_moreErrors.push_back(causes[i].second);
+        }
+    }
+    if (failedBefore && causes.size() == 1) m_moreErrors.clear();
+    // A failed run without pictures ends with its error lines only.
+    if (anyStarted && (pictures > 0 || m_exit == ExitOk)) PrintSummary(runS);
+}
+
 void CRecorder::PrintLogs() {
     for (const auto& line : m_log.Drain()) m_console.Line(line);
 }
 
-std::string CRecorder::StateName(int32_t state, bool hasPicture) {
-    switch (state) {
-        case 0: return hasPicture ? "streaming" : "starting";
-        case 2: return "signal lost";
-        case 3: return "connecting";
-        default: return "stopped";
-    }
-}
-
 void CRecorder::PrintStatus(double elapsedS, double sinceLastS) {
+    if (m_options.quiet) return;
     uint64_t pictures = 0;
     uint64_t lost = 0;
     uint64_t newPictures = 0;
     uint64_t newBytes = 0;
     size_t streaming = 0;
-    std::string single;
-    for (auto& camera : m_cameras) {
-        const auto figures = camera.recording->Snapshot();
+    std::string states;
+    for (size_t i = 0; i < m_runners.size(); ++i) {
+        const CCameraRunner& runner = *m_runners[i];
+        const auto figures = runner.Recording().Snapshot();
         pictures += figures.pictures;
         lost += figures.lost;
-        newPictures += figures.pictures - camera.last.pictures;
-        newBytes += figures.bytes - camera.last.bytes;
-        camera.last = figures;
-        const int32_t state = camera.session->ChannelState();
-        if (state == 0 && figures.pictures > 0) ++streaming;
-        if (m_cameras.size() == 1) {
-            single = StateName(state, figures.pictures > 0);
-            const std::string inputs = camera.recording->InputText();
-            if (!inputs.empty()) single += ", inputs " + inputs;
+        newPictures += figures.pictures - m_last[i].pictures;
+        newBytes += figures.bytes - m_last[i].bytes;
+        m_last[i] = figures;
+        const auto status = runner.CurrentStatus();
+        if (status.state == CCameraLifecycle::State::Streaming) {
+            ++streaming;
+            if (m_runners.size() > 1) continue;
+        }
+        if (m_runners.size() == 1) {
+            states = status.text;
+            const std::string inputs = runner.Recording().InputText();
+            if (!inputs.empty()) states += ", inputs " + inputs;
+        } else {
+            states += ", " + runner.Spec().name + " " + status.text;
         }
     }
     const double span = sinceLastS > 0 ? sinceLastS : 1;
@@ -502,10 +518,10 @@ void CRecorder::PrintStatus(double elapsedS, double sinceLastS) {
                        Fixed(static_cast<double>(newPictures) / span, 1) + "/s  " +
                        Fixed(static_cast<double>(newBytes) * 8 / 1000 / span, 0) + " kbit/s  lost " +
                        std::to_string(lost) + "  ";
-    if (m_cameras.size() == 1) {
-        text += single;
+    if (m_runners.size() == 1) {
+        text += states;
     } else {
-        text += std::to_string(streaming) + "/" + std::to_string(m_cameras.size()) + " streaming";
+        text += std::to_string(streaming) + "/" + std::to_string(m_runners.size()) + " streaming" + states;
     }
     m_console.Status(text);
 }
@@ -514,21 +530,70 @@ void CRecorder::Shutdown() {
     // Viewers go first: nothing they ask may reach a camera being closed.
     if (m_board) m_board->Close();
     if (m_server) m_server->Stop();
-    for (auto& camera : m_cameras) {
-        if (camera.ioStarted && camera.io != nullptr) camera.io->StopIO();
-        camera.ioStarted = false;
-        camera.io = nullptr;
-        if (camera.session) camera.session->Close();
-        if (camera.videoStarted && camera.stopped == Clock::time_point{}) camera.stopped = Clock::now();
-        if (camera.recording) camera.recording->StopWriter();
-    }
+    for (auto& runner : m_runners) runner->Stop();
     // Cameras go after the driver let go of them.
     m_simulators.Stop();
-    for (auto& camera : m_cameras) {
-        if (camera.recording && camera.recording->WriterFailed()) {
-            Fail(ExitWrite, camera.recording->WriterError() + "; check the output directory and free disk space");
+    for (auto& runner : m_runners) {
+        if (runner->Recording().WriterFailed()) {
+            Fail(ExitWrite, runner->Recording().WriterError() + "; check the output directory and free disk space");
         }
     }
+}
+
+bool CRecorder::StartLiveView() {
+    m_board = std::make_unique<CLiveBoard>();
+    LiveServerOptions options;
+    options.address = m_options.liveAddress;
+    options.port = m_options.livePort;
+    options.password = m_options.livePassword;
+    m_server = std::make_unique<CLiveServer>(*m_board, options);
+    std::string error;
+    if (!m_server->Start(error)) {
+        m_server.reset();
+        Fail(ExitFailure, "live view: " + error + "; choose another --http ADDRESS:PORT");
+        return false;
+    }
+    m_console.Line("live view: " + m_server->Url());
+    if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
+    return true;
+}
+
+// The same figures as the status line, for the page; cameras a reload
+// removed leave the page with this update.
+void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
+    if (!m_board) return;
+    const double span = sinceLastS > 0 ? sinceLastS : 1;
+    std::vector<CLiveBoard::Camera> cameras;
+    for (auto& owned : m_runners) {
+        CCameraRunner* runner = owned.get();
+        LiveCamera& live = m_live[runner];
+        const auto figures = runner->Recording().Snapshot();
+        const auto status = runner->CurrentStatus();
+        CLiveBoard::Camera c;
+        LiveCameraStatus& s = c.status;
+        s.name = runner->Spec().name;
+        s.address = runner->Spec().target.address + ":" + std::to_string(runner->Spec().target.port);
+        s.state = status.text;
+        s.pictures = figures.pictures;
+        s.lost = figures.lost;
+        s.picturesPerS = static_cast<double>(figures.pictures - live.last.pictures) / span;
+        s.kbitPerS = static_cast<double>(figures.bytes - live.last.bytes) * 8 / 1000 / span;
+        s.inputs = runner->Recording().InputStates();
+        s.outputs = status.outputs;
+        live.last = figures;
+        c.latest = live.latest;
+        const std::string folder = runner->Spec().folder;
+        const auto slash = folder.rfind('/');
+        c.recordings = [dir = slash == std::string::npos ? std::string(".") : folder.substr(0, slash),
+                        name = slash == std::string::npos ? folder : folder.substr(slash + 1)] {
+            return CRecordingList::Scan(dir, name, ".avi", true);
+        };
+        c.switchOutput = [runner](uint32_t output, bool on, std::string& error) {
+            return runner->RequestOutput(output, on, error);
+        };
+        cameras.push_back(std::move(c));
+    }
+    m_board->Update(std::move(cameras), elapsedS);
 }
 
 void CRecorder::PrintSummary(double runS) {
@@ -540,23 +605,34 @@ void CRecorder::PrintSummary(double runS) {
     m_console.Line("summary:");
     uint64_t totalPictures = 0;
     uint64_t totalLost = 0;
-    for (const auto& camera : m_cameras) {
-        const CCameraRecording& r = *camera.recording;
-        const auto f = r.Snapshot();
-        totalPictures += f.pictures;
-        totalLost += f.lost;
-        const double s = camera.videoStarted ? Seconds(camera.stopped - camera.started) : 0;
-        std::string line = "  " + r.Label() + " " + r.Target().address + ":" + std::to_string(r.Target().port) + ": " +
-                           std::to_string(f.pictures) + " pictures in " + Fixed(s, 1) + " s";
-        if (s > 0) {
-            line += " (" + Fixed(static_cast<double>(f.pictures) / s, 1) + "/s, " +
-                    Fixed(static_cast<double>(f.bytes) * 8 / 1000 / s, 0) + " kbit/s)";
+    std::string never;
+    size_t cameras = 0;
+    for (const auto* list : {&m_finished, &m_runners}) {
+        for (const auto& runner : *list) {
+            ++cameras;
+            const CCameraRecording& r = runner->Recording();
+            const auto f = r.Snapshot();
+            totalPictures += f.pictures;
+            totalLost += f.lost;
+            const double s = Seconds(runner->StoppedAt() - runner->StartedAt());
+            std::string line = "  " + r.Label() + " " + r.Target().address + ":" + std::to_string(r.Target().port) +
+                               ": " + std::to_string(f.pictures) + " pictures in " + Fixed(s, 1) + " s";
+            if (s > 0 && f.pictures > 0) {
+                line += " (" + Fixed(static_cast<double>(f.pictures) / s, 1) + "/s, " +
+                        Fixed(static_cast<double>(f.bytes) * 8 / 1000 / s, 0) + " kbit/s)";
+            }
+            line += ", " + std::to_string(f.lost) + " lost" +
+                    (f.pictures == 0 ? "" : f.lossExact ? " (by picture number)" : " (estimated from timing)");
+            if (f.refused > 0) line += ", " + std::to_string(f.refused) + " refused (disk too slow)";
+            line += ", " + std::to_string(f.written) + " written";
+            const uint32_t attempts = runner->CurrentStatus().attempts;
+            if (attempts > 1) line += ", connected " + std::to_string(attempts) + " times";
+            if (f.written == 0) {
+                line += ", NEVER RECORDED";
+                never += (never.empty() ? "" : ", ") + r.Label();
+            }
+            m_console.Line(line);
         }
-        line += ", " + std::to_string(f.lost) + " lost" +
-                (f.pictures == 0 ? "" : f.lossExact ? " (by picture number)" : " (estimated from timing)");
-        if (f.refused > 0) line += ", " + std::to_string(f.refused) + " refused (disk too slow)";
-        line += ", " + std::to_string(f.written) + " written";
-        m_console.Line(line);
     }
     if (m_options.writeJpeg) m_console.Line("  pictures: " + m_outputDir + "/cameraN/NNNNNN.jpg, index in cameraN/index.csv");
     if (m_options.writeAvi) m_console.Line("  video:    " + m_outputDir + "/cameraN.avi (Motion JPEG)");
@@ -565,10 +641,11 @@ void CRecorder::PrintSummary(double runS) {
     if (runS >= 1) cpuLine += " = " + Fixed(100.0 * cpu / runS, 1) + "% of one core over " + Fixed(runS, 1) + " s";
     if (m_options.simulated > 0) cpuLine += " (simulated cameras included)";
     m_console.Line(cpuLine);
-    if (m_cameras.size() > 1) {
+    if (cameras > 1) {
         m_console.Line("  total: " + std::to_string(totalPictures) + " pictures, " + std::to_string(totalLost) +
                        " lost");
     }
+    if (!never.empty()) m_console.Line("  never recorded: " + never);
     WriteSummary(user, system);
 }
 
@@ -580,18 +657,26 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
         return;
     }
     std::fputs("camera,address,pictures,written,lost,loss_exact,refused,bytes,seconds,pictures_per_s,kbit_per_s,"
-               "problem,cpu_user_s,cpu_system_s\n",
+               "problem,cpu_user_s,cpu_system_s,connections\n",
                f);
-    for (const auto& camera : m_cameras) {
-        const CCameraRecording& r = *camera.recording;
-        const auto fig = r.Snapshot();
-        const double s = camera.videoStarted ? Seconds(camera.stopped - camera.started) : 0;
-        const double rate = s > 0 ? static_cast<double>(fig.pictures) / s : 0;
-        const double kbit = s > 0 ? static_cast<double>(fig.bytes) * 8 / 1000 / s : 0;
-        std::fprintf(f, "%s,%s:%u,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%d,%" PRIu64 ",%" PRIu64 ",%.3f,%.2f,%.1f,%s,%.3f,%.3f\n",
-                     r.Label().c_str(), r.Target().address.c_str(), r.Target().port, fig.pictures, fig.written,
-                     fig.lost, fig.lossExact ? 1 : 0, fig.refused, fig.bytes, s, rate, kbit,
-                     CMessageClassifier::Name(r.Problem()), cpuUser, cpuSystem);
+    for (const auto* list : {&m_finished, &m_runners}) {
+        for (const auto& runner : *list) {
+            const CCameraRecording& r = runner->Recording();
+            const auto fig = r.Snapshot();
+            const double s = Seconds(runner->StoppedAt() - runner->StartedAt());
+            const double rate = s > 0 ? static_cast<double>(fig.pictures) / s : 0;
+            const double kbit = s > 0 ? static_cast<double>(fig.bytes) * 8 / 1000 / s : 0;
+            const char* problem = fig.written > 0 ? "none"
+                                  : r.Problem() != CameraProblem::None ? CMessageClassifier::Name(r.Problem())
+                                  : runner->CurrentStatus().answered   ? "no-picture"
+                                                                       : "no-answer";
+            std::fprintf(f,
+                         "%s,%s:%u,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%d,%" PRIu64 ",%" PRIu64
+                         ",%.3f,%.2f,%.1f,%s,%.3f,%.3f,%u\n",
+                         r.Label().c_str(), r.Target().address.c_str(), r.Target().port, fig.pictures, fig.written,
+                         fig.lost, fig.lossExact ? 1 : 0, fig.refused, fig.bytes, s, rate, kbit, problem, cpuUser,
+                         cpuSystem, runner->CurrentStatus().attempts);
+        }
     }
     if (std::fclose(f) != 0) Fail(ExitWrite, "cannot write " + path + ": " + std::strerror(errno));
 }

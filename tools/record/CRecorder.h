@@ -1,10 +1,11 @@
 #pragma once
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tools/record/CCameraRecording.h"
+#include "tools/record/CCameraRunner.h"
 #include "tools/record/CConsole.h"
 #include "tools/record/CDriverLibrary.h"
 #include "tools/record/CEmbeddedCameras.h"
@@ -12,9 +13,7 @@
 #include "tools/record/CLiveServer.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
-#include "tools/record/CRecordIOUser.h"
 #include "tools/record/ExitCode.h"
-#include "tools/record/ICameraSession.h"
 #include "tools/record/RecordOptions.h"
 
 namespace kestrel::record {
@@ -22,8 +21,9 @@ namespace kestrel::record {
 class CEventLoop;
 
 // One run of halyard-record: simulated cameras if asked, the driver
-// library, one session per camera, the status loop, the clean stop and the
-// summary. Returns the exit status.
+// library, a runner per camera, the status loop, re-reading the
+// configuration on SIGHUP, the clean stop and the summary. Returns the exit
+// status.
 class CRecorder {
 public:
     explicit CRecorder(RecordOptions options);
@@ -36,39 +36,28 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    struct Camera {
-        std::unique_ptr<CCameraRecording> recording;
-        std::unique_ptr<ICameraSession> session;
-        std::unique_ptr<CRecordIOUser> ioUser;
-        kestrel::ICaptureIOApi* io = nullptr;
-        bool ioStarted = false;
-        Clock::time_point started{};
-        Clock::time_point stopped{};
-        bool videoStarted = false;
-        CCameraRecording::Figures last;  // at the previous status line
-        CCameraRecording::Figures board;  // at the previous live view update
-        uint32_t outputs = 0;
-        std::shared_ptr<CLatestPicture> latest;  // with --http
-    };
-
     bool PrepareOutput();
     void RemoveEmptyOutput();
     bool StartSimulators();
     bool LoadDriver();
-    bool OpenCamera(uint32_t number, const CameraTarget& target);
-    bool StartIO(Camera& camera);
+    bool LoadSpecs(std::vector<CameraSpec>& specs);
+    bool StartCamera(CameraSpec spec);
+    void Reload();
+    void Record(CEventLoop& loop);
+    bool CheckCameras(Clock::time_point now, Clock::time_point start);
     bool StartLiveView();
     void UpdateBoard(double elapsedS, double sinceLastS);
-    bool Record(CEventLoop& loop);
     void Shutdown();
+    void Conclude(double runS);
     void PrintLogs();
     void PrintStatus(double elapsedS, double sinceLastS);
     void PrintSummary(double runS);
     void WriteSummary(double cpuUser, double cpuSystem);
-    bool CheckCameras(Clock::time_point now);
-    std::string ProblemLine(const CCameraRecording& recording) const;
+    // Why a camera recorded nothing, from what its driver reported.
+    std::pair<ExitCode, std::string> CauseOf(const CCameraRunner& runner) const;
+    std::string ProblemLine(const CCameraRunner& runner) const;
     int Fail(ExitCode code, const std::string& line);
-    static std::string StateName(int32_t state, bool hasPicture);
+    std::string FolderFor(const CameraSpec& spec) const;
 
     RecordOptions m_options;
     CConsole m_console;
@@ -76,14 +65,26 @@ private:
     CModelDirectory m_models;
     CEmbeddedCameras m_simulators;
     CDriverLibrary m_library;
-    std::vector<Camera> m_cameras;
+    std::vector<std::unique_ptr<CCameraRunner>> m_runners;   // recording now
+    std::vector<std::unique_ptr<CCameraRunner>> m_finished;  // removed by a reload
+    std::vector<CCameraRunner::Figures> m_last;               // at the previous status line
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
+    std::string m_runStamp;
+    std::string m_configRoot;  // the configuration's output root
     bool m_createdOutputDir = false;
     ExitCode m_exit = ExitOk;
     std::string m_error;
-    bool m_interrupted = false;
-    std::unique_ptr<CLiveBoard> m_board;    // before the server: it outlives every viewer
+    std::vector<std::string> m_moreErrors;
+
+    // The live view (--http): each running camera's newest picture and its
+    // figures at the previous update.
+    struct LiveCamera {
+        std::shared_ptr<CLatestPicture> latest;
+        CCameraRunner::Figures last;
+    };
+    std::map<const CCameraRunner*, LiveCamera> m_live;
+    std::unique_ptr<CLiveBoard> m_board;  // before the server: it outlives every viewer
     std::unique_ptr<CLiveServer> m_server;
 };
 

@@ -13,6 +13,8 @@ enum ExitCode : int {
     ExitModel = 6,         // model file missing or unreadable
     ExitNoPicture = 7,     // camera reachable but no picture arrives
     ExitWrite = 8,         // recording could not be written
+    ExitNoAnswer = 9,      // camera takes the connection but never answers
+    ExitStoppedEarly = 10, // stopped before a camera sent a picture, no cause known yet
 };
 
 }  // namespace kestrel::record

@@ -9,6 +9,7 @@ namespace kestrel::record {
 struct CameraTarget {
     std::string address;
     uint16_t port = 80;
+    bool operator==(const CameraTarget&) const = default;
 };
 
 enum class DriverInterface { Legacy, IP };
@@ -17,6 +18,7 @@ enum class DriverInterface { Legacy, IP };
 struct OutputRequest {
     uint32_t index = 0;
     bool on = false;
+    bool operator==(const OutputRequest&) const = default;
 };
 
 // Everything the command line decides. The password never leaves this
@@ -42,13 +44,34 @@ struct RecordOptions {
     std::vector<OutputRequest> outputs;
     std::string library;
     bool verbose = false;
-    uint32_t firstPictureTimeoutS = 10;
+    bool quiet = false;    // no status line, warnings and errors only
+    int logLevel = 3;      // driver messages shown: 1 error, 2 warning, 3 info, 100 debug
+    uint32_t firstPictureTimeoutS = 10;  // also the silence after which a camera is reconnected
+    uint32_t retryMaxS = 60;             // longest wait between reconnection attempts
+    uint16_t httpPort = 0;  // --port / http_port; 0: 80, or 443 with https
+    uint32_t segmentS = 600;
+    uint64_t maxDiskBytes = 0;  // 0: no limit
+    double keepDays = 0;        // 0: kept for ever
+    bool https = false;
+    bool insecure = false;
+    std::string configFile;
     // Live view in the browser; off unless --http is given.
-    bool http = false;
-    std::string httpAddress = "127.0.0.1";
-    uint16_t httpPort = 8080;  // 0: any free port, printed at start
-    std::string httpPasswordFile;
-    std::string httpPassword;
+    bool live = false;
+    std::string liveAddress = "127.0.0.1";
+    uint16_t livePort = 8080;  // 0: any free port, printed at start
+    std::string livePasswordFile;
+    std::string livePassword;
+    bool operator==(const RecordOptions&) const = default;
+};
+
+// One camera as the recorder runs it: its own name, folder and settings, so
+// that cameras from a configuration file can differ in everything.
+struct CameraSpec {
+    std::string name;    // camera1, camera2 ... unless the configuration names it
+    CameraTarget target;
+    std::string folder;  // pictures go to FOLDER/, the video to FOLDER.avi
+    RecordOptions options;
+    bool operator==(const CameraSpec&) const = default;
 };
 
 }  // namespace kestrel::record

@@ -29,13 +29,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
         return ExitUsage;
     }
-    if (!options.httpPasswordFile.empty()) {
-        if (!CPasswordReader::FromFile(options.httpPasswordFile, options.httpPassword, error)) {
+    if (!options.livePasswordFile.empty()) {
+        if (!CPasswordReader::FromFile(options.livePasswordFile, options.livePassword, error)) {
             std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
             return ExitUsage;
         }
-        if (options.httpPassword.empty()) {
-            std::fprintf(stderr, "halyard-record: %s holds an empty password\n", options.httpPasswordFile.c_str());
+        if (options.livePassword.empty()) {
+            std::fprintf(stderr, "halyard-record: %s holds an empty password\n", options.livePasswordFile.c_str());
             return ExitUsage;
         }
     }

@@ -107,7 +107,7 @@ Result RunOnce(camsim::CCameraFarm& farm, int seconds, int viewersPerCamera) {
     std::vector<std::string> args = {HALYARD_RECORD_EXE, "-d", std::to_string(seconds), "--fps", "25",
                                      "--resolution", "cif", "--format", "avi", "--http", "127.0.0.1:0",
                                      "-o", dir + "/rec"};
-    for (size_t i = 0; i < farm.Size(); ++i) args.insert(args.end(), {"-c", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
+    for (size_t i = 0; i < farm.Size(); ++i) args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

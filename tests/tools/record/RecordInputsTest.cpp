@@ -122,11 +122,11 @@ CCommandLine::Result Parse(std::vector<std::string> args, RecordOptions& options
 
 TEST(CommandLine, EveryOptionReachesTheOptions) {
     RecordOptions o;
-    ASSERT_EQ(Parse({"-c", "192.168.0.90", "--camera", "cam.local:8080", "--port", "81", "-m", "SNC-DF40P", "-u",
-                     "admin", "--password-file", "/run/pw", "-r", "4CIF", "--fps", "30", "-q", "80", "--standard",
-                     "ntsc", "--interface", "ip", "-d", "12.5", "-o", "out/", "--format", "both", "--input", "--output",
-                     "2=on", "--output", "1=OFF", "--library", "/opt/libHalyard.so", "--first-picture-timeout", "3",
-                     "-v"},
+    ASSERT_EQ(Parse({"--camera", "192.168.0.90", "--camera", "cam.local:8080", "--port", "81", "-m", "SNC-DF40P", "-u",
+                     "admin", "--password-file", "/run/pw", "--resolution", "4CIF", "--fps", "30", "--quality", "80",
+                     "--standard", "ntsc", "--interface", "ip", "-d", "12.5", "-o", "out/", "--format", "both",
+                     "--input", "--output", "2=on", "--output", "1=OFF", "--library", "/opt/libHalyard.so",
+                     "--first-picture-timeout", "3", "--retry-max", "30", "--https", "--insecure", "--verbose"},
                     o),
               CCommandLine::Result::Run);
     ASSERT_EQ(o.cameras.size(), 2u);
@@ -142,6 +142,43 @@ TEST(CommandLine, EveryOptionReachesTheOptions) {
     ASSERT_EQ(o.outputs.size(), 2u);  // 0-based outputs
     EXPECT_TRUE(o.outputs[0].index == 1 && o.outputs[0].on && o.outputs[1].index == 0 && !o.outputs[1].on);
     EXPECT_EQ(o.firstPictureTimeoutS, 3u);
+    EXPECT_EQ(o.retryMaxS, 30u);
+    EXPECT_TRUE(o.https && o.insecure);
+    EXPECT_EQ(o.logLevel, 100);  // --verbose shows debug messages
+}
+
+// Quiet, log level and HTTPS decide together what is shown and which port
+// a camera without one gets.
+TEST(CommandLine, MessagesAndPorts) {
+    struct Case {
+        std::vector<std::string> args;
+        int logLevel;
+        bool quiet;
+        uint16_t port;
+    };
+    const std::vector<Case> cases = {
+        {{"--camera", "cam"}, 3, false, 80},
+        {{"--camera", "cam", "-q"}, 2, true, 80},
+        {{"--camera", "cam", "--quiet", "--log-level", "error"}, 1, true, 80},
+        {{"--camera", "cam", "--log-level", "debug"}, 100, false, 80},
+        {{"--camera", "cam", "--https"}, 3, false, 443},
+        {{"--camera", "cam", "--https", "--port", "8443"}, 3, false, 8443},
+        {{"--camera", "cam:8080", "--https"}, 3, false, 8080},
+    };
+    for (const auto& c : cases) {
+        RecordOptions o;
+        ASSERT_EQ(Parse(c.args, o), CCommandLine::Result::Run) << c.args.back();
+        EXPECT_EQ(o.logLevel, c.logLevel) << c.args.back();
+        EXPECT_EQ(o.quiet, c.quiet) << c.args.back();
+        ASSERT_EQ(o.cameras.size(), 1u);
+        EXPECT_EQ(o.cameras[0].port, c.port) << c.args.back();
+    }
+    RecordOptions o;
+    CCommandLine commandLine;
+    const char* version[] = {"halyard-record", "--version"};
+    ASSERT_EQ(commandLine.Parse(2, version, o), CCommandLine::Result::Help);
+    EXPECT_EQ(commandLine.HelpText().rfind("halyard-record ", 0), 0u);
+    EXPECT_EQ(commandLine.HelpText().find("--camera"), std::string::npos);
 }
 
 TEST(CommandLine, IntervalsAndSimulatedCameras) {
@@ -150,7 +187,7 @@ TEST(CommandLine, IntervalsAndSimulatedCameras) {
         uint32_t interval, simulated;
     };
     const std::vector<Case> cases = {
-        {{}, 200, 1},           {{"-i", "40"}, 40, 1},  {{"--fps", "25"}, 40, 1},         {{"--fps", "0.5"}, 2000, 1},
+        {{}, 200, 1},           {{"--interval", "40"}, 40, 1},  {{"--fps", "25"}, 40, 1},         {{"--fps", "0.5"}, 2000, 1},
         {{"--fps", "6"}, 166, 1}, {{"--simulate", "16"}, 200, 16},
     };
     for (const auto& c : cases) {
@@ -183,8 +220,8 @@ TEST(CommandLine, LiveViewAddress) {
         RecordOptions o;
         std::string message;
         ASSERT_EQ(Parse(c.args, o, &message), CCommandLine::Result::Run) << message;
-        EXPECT_EQ(o.http, c.http);
-        EXPECT_EQ(o.httpAddress + ":" + std::to_string(o.httpPort), c.address + ":" + std::to_string(c.port));
+        EXPECT_EQ(o.live, c.http);
+        EXPECT_EQ(o.liveAddress + ":" + std::to_string(o.livePort), c.address + ":" + std::to_string(c.port));
     }
 }
 
@@ -193,14 +230,25 @@ TEST(CommandLine, WrongInputsAreRefused) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--bogus"}, "--bogus"},
         {{"--password", "secret"}, "--password"},  // never on the command line
-        {{"-c", "10.0.0.1:0"}, "10.0.0.1:0"},
-        {{"-c", "10.0.0.1:70000"}, "10.0.0.1:70000"},
-        {{"-c", ":80"}, ":80"},
-        {{"-c", "http://cam/"}, "http://cam/"},
-        {{"-c", "10.0.0.1", "--simulate", "2"}, "--simulate"},
-        {{"-r", "8cif"}, "8cif"},
-        {{"-q", "101"}, "101"},
-        {{"-i", "40", "--fps", "25"}, "--fps"},
+        {{"--camera", "10.0.0.1:0"}, "10.0.0.1:0"},
+        {{"--camera", "10.0.0.1:70000"}, "10.0.0.1:70000"},
+        {{"--camera", ":80"}, ":80"},
+        {{"--camera", "http://cam/"}, "http://cam/"},
+        {{"--camera", "10.0.0.1", "--simulate", "2"}, "--simulate"},
+        {{"--config", "r.toml", "--camera", "10.0.0.1"}, "--config"},
+        {{"--resolution", "8cif"}, "8cif"},
+        {{"--quality", "101"}, "101"},
+        {{"--interval", "40", "--fps", "25"}, "--fps"},
+        {{"-u", "admin"}, "--password-file"},  // never an empty password sent silently
+        {{"--log-level", "loud"}, "loud"},
+        // Letters an ffmpeg user types with another meaning are no options here.
+        {{"-c", "10.0.0.1"}, "-c"},
+        {{"-f", "avi"}, "-f"},
+        {{"-r", "25"}, "-r"},
+        {{"-i", "40"}, "-i"},
+        {{"-t", "10"}, "-t"},
+        {{"-s", "cif"}, "-s"},
+        {{"-v"}, "-v"},
         {{"--standard", "secam"}, "secam"},
         {{"--interface", "onvif"}, "onvif"},
         {{"--format", "mp4"}, "mp4"},
@@ -283,6 +331,36 @@ TEST(MessageClassifier, DriverTexts) {
         {"", CameraProblem::None},
     };
     for (const auto& [text, problem] : cases) EXPECT_EQ(CMessageClassifier::Classify(text), problem) << text;
+    // The HTTP client's error number tells a silent camera from a missing one.
+    const std::string inaccessible =
+        "kestrel::CSonyMJPEGChannelRTP::SetCameraVideoMode: 10.0.0.9:80 is unable to process "
+        "\"/command/system.cgi?VideoOutMode=PAL\" request. Device is inaccessible ";
+    const std::vector<std::pair<std::string, CameraProblem>> codes = {
+        {"(12002)", CameraProblem::NoAnswer},     {"(12175)", CameraProblem::NoAnswer},
+        {"(12029)", CameraProblem::Unreachable},
+        {"(12007)", CameraProblem::Unreachable},  {"(12030)", CameraProblem::Unreachable},
+        {"(12017)", CameraProblem::None},         // cancelled by our own stop
+        {"(120021)", CameraProblem::Unreachable}, {"(12002", CameraProblem::Unreachable},
+        {"", CameraProblem::Unreachable},
+    };
+    for (const auto& [code, problem] : codes) {
+        EXPECT_EQ(CMessageClassifier::Classify(inaccessible + code), problem) << code;
+    }
+    EXPECT_EQ(static_cast<int>(CMessageClassifier::ExitFor(CameraProblem::NoAnswer)), 9);
     EXPECT_EQ(static_cast<int>(CMessageClassifier::ExitFor(CameraProblem::NotSupported)), 1);
     EXPECT_EQ(static_cast<int>(CMessageClassifier::ExitFor(CameraProblem::None)), 0);
+}
+
+// Driver messages lose the function that wrote them; anything else stays.
+TEST(MessageClassifier, OriginIsDroppedOnlyWhereItIsOne) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"kestrel::CBaseCameraChannel::SetCameraState: Camera 10.0.0.9 is online", "Camera 10.0.0.9 is online"},
+        {"kestrel::CIPCapture::Open: Unable to read configuration from X.xml file",
+         "Unable to read configuration from X.xml file"},
+        {"DRIVER IS OPENED (name: Halyard, device model: SNC-RZ50P)", "DRIVER IS OPENED (name: Halyard, device model: SNC-RZ50P)"},
+        {"Unhandled exception in method kestrel::A::B: x", "Unhandled exception in method kestrel::A::B: x"},
+        {"plain: text", "plain: text"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(CMessageClassifier::WithoutOrigin(in), out) << in;
 }

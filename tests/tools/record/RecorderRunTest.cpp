@@ -155,14 +155,17 @@ TEST(RecorderRun, HelpExplainsEveryOption) {
     for (const char* option : {"--camera", "--port", "--simulate", "--model", "--user", "--password-file",
                                "--ask-password", "--resolution", "--interval", "--fps", "--quality", "--standard",
                                "--interface", "--duration", "--output-dir", "--format", "--input", "--output",
-                               "--library", "--first-picture-timeout", "--verbose", "Exit status"})
+                               "--library", "--first-picture-timeout", "--verbose", "Exit status", "--config",
+                               "--retry-max", "--quiet", "--log-level", "--version", "--https", "--insecure"})
         EXPECT_NE(help.Out().find(option), std::string::npos) << option;
 }
 
 // Each failure: one line on standard error naming what to check, its own
 // exit code, no recording left behind, and the password never shown.
 TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
-    enum Camera { None, Basic, Digest, Right, Silent };  // Right: Digest, right password
+    // Right: Digest, right password; Silent: streams nothing; Hung: takes
+    // every connection and never answers.
+    enum Camera { None, Basic, Digest, Right, Silent, Hung };
     struct Row {
         const char* name;
         Camera camera;
@@ -177,15 +180,25 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
         {"library missing", None, {"--library", "/nonexistent/libHalyard.so", "-d", "2"}, 3, {"not found"}},
         {"library foreign", None, {"--library", "/usr/lib/x86_64-linux-gnu/libturbojpeg.so.0", "-d", "2"}, 3,
          {"is not the Halyard driver"}},
-        {"unreachable", None, {"-c", closed, "-d", "20"}, 4, {"cannot be reached", closed}},
-        {"Basic refused", Basic, {"-c", "CAM", "-u", "operator", "-d", "3"}, 5, {"refused the user name or password"}},
-        {"Digest refused", Digest, {"-c", "CAM", "-u", "operator", "-d", "3"}, 5, {"refused the user name or password"}},
-        {"Digest accepted", Right, {"-c", "CAM", "-u", "operator", "-d", "3"}, 0, {}},
+        {"user without a password", None, {"-u", "admin", "-d", "3"}, 2, {"--password-file"}},
+        {"unreachable", None, {"--camera", closed, "-d", "20"}, 4, {"cannot be reached", closed}},
+        {"Basic refused", Basic, {"--camera", "CAM", "-u", "operator", "-d", "3"}, 5, {"refused the user name or password"}},
+        {"Digest refused", Digest, {"--camera", "CAM", "-u", "operator", "-d", "3"}, 5,
+         {"refused the user name or password"}},
+        {"Digest accepted", Right, {"--camera", "CAM", "-u", "operator", "-d", "3"}, 0, {}},
         {"unknown model, legacy", None, {"-m", "SNC-NONE", "--interface", "legacy", "-d", "3"}, 6,
          {"model file SNC-NONE.xml not found", "SNC-RZ50P"}},  // the models there are listed
         {"unknown model, IP", None, {"-m", "SNC-NONE", "--interface", "ip", "-d", "3"}, 6,
          {"model file SNC-NONE.xml not found", "SNC-RZ50P"}},
-        {"no picture", Silent, {"-c", "CAM", "--first-picture-timeout", "3"}, 7, {"sent no picture within 3 s"}},
+        {"no picture", Silent, {"--camera", "CAM", "--first-picture-timeout", "3"}, 7,
+         {"took its settings but sent no picture"}},
+        // The same cause whichever limit runs out first: the driver's request
+        // time limit (5 s) or the recorder's first-picture time-out.
+        {"hung, short time-out", Hung, {"--camera", "CAM", "--first-picture-timeout", "3"}, 9, {"did not answer"}},
+        {"hung, default time-out", Hung, {"--camera", "CAM"}, 9, {"does not answer"}},
+        {"hung, long time-out", Hung, {"--camera", "CAM", "--first-picture-timeout", "20", "-d", "8"}, 9,
+         {"does not answer"}},
+        {"stopped before a picture", Hung, {"--camera", "CAM", "-d", "1"}, 10, {"still connecting"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -198,6 +211,7 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
         camsim::CCamera cam(config);
         ASSERT_TRUE(r.camera == None || cam.Start());
         cam.SetPaused(r.camera == Silent);  // as a firewall dropping UDP would
+        if (r.camera == Hung) cam.AddHttpFault({"*", camsim::HttpFaultAction::Hang, 0, -1});
         TempDir dir;
         const std::string password = r.camera == Right ? "S3cret-Right" : "Wr0ng-" + std::to_string(r.exit);
         std::ofstream(dir.Path() + "/pw") << password << "\n";
@@ -264,7 +278,7 @@ TEST(RecorderRun, InputsAndOutputs) {
     camsim::CCamera cam(camsim::CameraConfig{});
     ASSERT_TRUE(cam.Start());
     TempDir dir;
-    Recorder p(kRecorder, {"-c", "127.0.0.1:" + std::to_string(cam.Port()), "--input", "--output", "1=on", "-d", "8",
+    Recorder p(kRecorder, {"--camera", "127.0.0.1:" + std::to_string(cam.Port()), "--input", "--output", "1=on", "-d", "8",
                            "-o", dir.Path() + "/rec"});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("input 1 off", 20000)) << p.Out() << p.Err();
@@ -290,7 +304,8 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
     std::vector<std::string> args = {"-d", std::to_string(seconds), "--fps", std::to_string(fps), "-o", out};
-    for (unsigned i = 0; i < count; ++i) args.insert(args.end(), {"-c", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
+    for (unsigned i = 0; i < count; ++i)
+        args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
     Recorder p(kRecorder, args);
     ASSERT_TRUE(p.Start());
     SocketDropSampler sampler(p.Pid());
@@ -322,4 +337,139 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
                 fps, seconds, static_cast<unsigned long long>(total), static_cast<unsigned long long>(totalLost),
                 static_cast<unsigned long long>(recorderDrops), p.UserSeconds(), p.SystemSeconds(),
                 100.0 * (p.UserSeconds() + p.SystemSeconds()) / seconds);
+}
+
+namespace {
+
+// Arrival times (s) of a camera's pictures, from its index.
+std::vector<double> Arrivals(const std::string& cameraDir) {
+    std::vector<double> times;
+    const auto rows = Split(ReadText(cameraDir + "/index.csv"));
+    for (size_t i = 1; i < rows.size(); ++i) times.push_back(std::stod(Split(rows[i], ',').at(1)));
+    return times;
+}
+
+double LongestGap(const std::vector<double>& times) {
+    double gap = 0;
+    for (size_t i = 1; i < times.size(); ++i) gap = std::max(gap, times[i] - times[i - 1]);
+    return gap;
+}
+
+std::string Address(const camsim::CCamera& cam) { return "127.0.0.1:" + std::to_string(cam.Port()); }
+
+}  // namespace
+
+// A camera that cannot be reached at the start is retried in the
+// background; the others record all along, and the run fails naming it.
+TEST(RecorderRun, ACameraDeadFromTheStartStopsNoOther) {
+    camsim::CCamera second(camsim::CameraConfig{}), third(camsim::CameraConfig{});
+    ASSERT_TRUE(second.Start() && third.Start());
+    const std::string closed = "127.0.0.1:" + std::to_string(ClosedPort());
+    TempDir dir;
+    const std::string out = dir.Path() + "/rec";
+    Recorder p(kRecorder, {"--camera", closed, "--camera", Address(second), "--camera", Address(third), "--fps", "10",
+                           "-d", "8", "-o", out});
+    EXPECT_EQ(p.Run(60000), 4) << p.Out() << p.Err();
+    ExpectOneErrorLine(p, "camera1 (" + closed + ") cannot be reached");
+    EXPECT_NE(p.Out().find("camera1 retrying in"), std::string::npos) << p.Out();
+    EXPECT_NE(p.Out().find("never recorded: camera1\n"), std::string::npos) << p.Out();
+    EXPECT_GT(CheckRecording(out, "camera2", false), 30u);
+    EXPECT_GT(CheckRecording(out, "camera3", false), 30u);
+    const auto summary = ReadSummary(out + "/summary.csv");
+    ASSERT_EQ(summary.size(), 3u);
+    EXPECT_EQ(summary[0].at("problem") + "/" + summary[0].at("written"), "unreachable/0");
+    EXPECT_GE(std::stoi(summary[0].at("connections")), 2) << "retried";
+}
+
+// One of three cameras killed and started again mid-run: the other two lose
+// no picture, the status stops calling it streaming, and it resumes into
+// the same recording with its gap visible.
+TEST(RecorderRun, ACameraKilledAndRestartedResumes) {
+    std::vector<std::unique_ptr<camsim::CCamera>> cams;
+    for (int i = 0; i < 3; ++i) {
+        cams.push_back(std::make_unique<camsim::CCamera>(camsim::CameraConfig{}));
+        ASSERT_TRUE(cams.back()->Start());
+    }
+    TempDir dir;
+    const std::string out = dir.Path() + "/rec";
+    std::vector<std::string> args = {"--fps", "10", "-d", "20", "--first-picture-timeout", "4", "-o", out};
+    for (const auto& cam : cams) args.insert(args.end(), {"--camera", Address(*cam)});
+    Recorder p(kRecorder, args);
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(p.WaitForOutput("3/3 streaming", 20000)) << p.Out() << p.Err();
+    camsim::CameraConfig config;
+    config.httpPort = cams[1]->Port();
+    cams[1]->Stop();
+    EXPECT_TRUE(p.WaitForOutput("2/3 streaming, camera2 no pictures for", 10000)) << p.Out();
+    EXPECT_TRUE(p.WaitForOutput("camera2 retrying in", 10000)) << p.Out();
+    cams[1] = std::make_unique<camsim::CCamera>(config);
+    ASSERT_TRUE(cams[1]->Start());
+    const size_t seen = p.Out().size();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (p.Out().find("3/3 streaming", seen) == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(p.Out().find("3/3 streaming", seen), std::string::npos) << "camera2 resumed";
+    EXPECT_EQ(p.Wait(60000), 0) << p.Out() << p.Err();
+    EXPECT_GT(CheckRecording(out, "camera1", false), 100u);
+    EXPECT_GT(CheckRecording(out, "camera3", false), 100u);
+    const auto times = Arrivals(out + "/camera2");
+    ASSERT_GT(times.size(), 50u);
+    EXPECT_GT(LongestGap(times), 3.0) << "the outage is a gap in the arrival times";
+    const auto summary = ReadSummary(out + "/summary.csv");
+    ASSERT_EQ(summary.size(), 3u);
+    EXPECT_GE(std::stoi(summary[1].at("connections")), 2);
+    EXPECT_EQ(summary[1].at("problem"), "none");
+    EXPECT_NE(p.Out().find("camera2 127.0.0.1"), std::string::npos);
+    EXPECT_NE(p.Out().find("connected 2 times"), std::string::npos) << p.Out();
+}
+
+namespace {
+
+std::string ConfigCamera(const std::string& name, const camsim::CCamera& cam) {
+    return "[[camera]]\nname = \"" + name + "\"\naddress = \"" + Address(cam) + "\"\n";
+}
+
+// The one run folder under a configuration's output root.
+std::string RunFolder(const std::string& root) {
+    for (const auto& e : fs::directory_iterator(root)) return e.path().string();
+    return root + "/none";
+}
+
+}  // namespace
+
+TEST(RecorderRun, AWrongConfigurationNamesLineAndKey) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/rec.toml";
+    std::ofstream(path) << "fps = 10\n\n[[camera]]\naddress = \"127.0.0.1\"\nqualty = 50\n";
+    Recorder p(kRecorder, {"--config", path});
+    EXPECT_EQ(p.Run(20000), 2) << p.Out() << p.Err();
+    ExpectOneErrorLine(p, path + ":5: qualty: unknown key");
+}
+
+// SIGHUP: the unchanged camera records on without a gap, the removed one
+// stops, the added one starts.
+TEST(RecorderRun, SighupReReadsTheConfiguration) {
+    camsim::CCamera a(camsim::CameraConfig{}), b(camsim::CameraConfig{}), c(camsim::CameraConfig{});
+    ASSERT_TRUE(a.Start() && b.Start() && c.Start());
+    TempDir dir;
+    const std::string path = dir.Path() + "/rec.toml", root = dir.Path() + "/rec";
+    const std::string top = "fps = 10\noutput = \"" + root + "\"\n\n";
+    std::ofstream(path) << top << ConfigCamera("door", a) << ConfigCamera("gate", b);
+    Recorder p(kRecorder, {"--config", path});
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(p.WaitForOutput("2/2 streaming", 20000)) << p.Out() << p.Err();
+    std::ofstream(path) << top << ConfigCamera("gate", b) << ConfigCamera("yard", c);
+    p.Signal(SIGHUP);
+    ASSERT_TRUE(p.WaitForOutput("re-read: 1 unchanged, 1 stopped, 1 started", 10000)) << p.Out();
+    ASSERT_TRUE(p.WaitForOutput("2/2 streaming", 20000)) << p.Out();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    p.Signal(SIGINT);
+    EXPECT_EQ(p.Wait(30000), 0) << p.Out() << p.Err();
+    const std::string run = RunFolder(root);
+    EXPECT_GT(CheckRecording(run, "door", false), 0u);
+    EXPECT_GT(CheckRecording(run, "gate", false), 25u);  // one picture sequence across the reload
+    EXPECT_GT(CheckRecording(run, "yard", false), 0u);
+    const auto summary = ReadSummary(run + "/summary.csv");
+    ASSERT_EQ(summary.size(), 3u);
+    for (const auto& row : summary) EXPECT_EQ(row.at("connections"), "1") << row.at("camera");
 }

@@ -154,7 +154,7 @@ def main():
         cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "--format", "both", "-o",
                os.path.join(work, "rec")]
         for p in ports:
-            cmd += ["-c", "127.0.0.1:%d" % p]
+            cmd += ["--camera", "127.0.0.1:%d" % p]
         rec = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT)
         procs.append(rec)
 
