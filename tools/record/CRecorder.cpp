@@ -87,9 +87,15 @@ int CRecorder::Run() {
     Clock::time_point start = Clock::now();
     if (LoadDriver() && LoadSpecs(specs) && PrepareOutput()) {
         bool ok = true;
+        // Bound first: a port in use fails the run before any camera starts.
         if (m_options.live) ok = StartLiveView();
         for (auto& spec : specs) {
             if (ok) ok = StartCamera(std::move(spec));
+        }
+        if (ok && m_server) {
+            UpdateBoard(0, 1);
+            m_console.Line("live view: " + m_server->Url());
+            if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
         }
         PrintLogs();
         if (ok) Record(loop);
@@ -553,8 +559,6 @@ bool CRecorder::StartLiveView() {
         Fail(ExitFailure, "live view: " + error + "; choose another --http ADDRESS:PORT");
         return false;
     }
-    m_console.Line("live view: " + m_server->Url());
-    if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
     return true;
 }
 
