@@ -2,31 +2,40 @@
 
 namespace kestrel::record {
 
-void CLatestPicture::Publish(const uint8_t* data, size_t size, int64_t arrivalUs) {
+void CLatestPicture::Publish(const uint8_t* data, size_t size, int64_t arrivalUs) noexcept {
     Frame* target = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        // Readers are only added to the current frame under this lock, so a
-        // frame that is not current and has none stays free for the copy.
-        for (auto& frame : m_frames) {
-            if (frame.get() != m_current && !frame->filling && frame->readers.load(std::memory_order_acquire) == 0) {
-                target = frame.get();
-                break;
+    bool copied = false;
+    try {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // Readers are only added to the current frame under this lock, so
+            // a frame that is not current and has none stays free for the copy.
+            for (auto& frame : m_frames) {
+                if (frame.get() != m_current && !frame->filling &&
+                    frame->readers.load(std::memory_order_acquire) == 0) {
+                    target = frame.get();
+                    break;
+                }
             }
+            if (target == nullptr) {
+                m_frames.push_back(std::make_unique<Frame>());
+                target = m_frames.back().get();
+            }
+            target->filling = true;
         }
-        if (target == nullptr) {
-            m_frames.push_back(std::make_unique<Frame>());
-            target = m_frames.back().get();
-        }
-        target->filling = true;
+        target->bytes.assign(data, data + size);  // keeps its capacity
+        target->arrivalUs = arrivalUs;
+        copied = true;
+    } catch (...) {
+        // Out of memory: the viewers miss this picture, the recording does not.
     }
-    target->bytes.assign(data, data + size);  // keeps its capacity
-    target->arrivalUs = arrivalUs;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (target == nullptr) return;
+        target->filling = false;
+        if (!copied) return;
         target->sequence = m_sequence.load(std::memory_order_relaxed) + 1;
         m_current = target;
-        target->filling = false;
         m_sequence.store(target->sequence, std::memory_order_release);
     }
     m_cv.notify_all();

@@ -61,8 +61,8 @@ public:
     CLatestPicture& operator=(const CLatestPicture&) = delete;
 
     // Driver thread. Allocates only while viewers hold more buffers than
-    // ever before.
-    void Publish(const uint8_t* data, size_t size, int64_t arrivalUs);
+    // ever before, or a picture is larger than any before.
+    void Publish(const uint8_t* data, size_t size, int64_t arrivalUs) noexcept;
 
     // Empty until the first picture.
     Ref Newest() const;

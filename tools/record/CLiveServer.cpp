@@ -411,8 +411,12 @@ void CLiveServer::ServeRecording(size_t index, const std::string& name, httplib:
     if (file->fd < 0 || ::fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         return Refuse(response, 404, "no such recording");
     }
-    response.set_header("Content-Disposition",
-                        "attachment; filename=\"" + m_source.Status().at(index).name + "-" + name + "\"");
+    const auto status = m_source.Status();
+    std::string download = (index < status.size() ? status[index].name : std::string("camera")) + "-" + name;
+    for (auto& c : download) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\' || c == '/') c = '_';
+    }
+    response.set_header("Content-Disposition", "attachment; filename=\"" + download + "\"");
     // A file being written is sent as far as it was when asked for.
     response.set_content_provider(
         static_cast<size_t>(st.st_size), ContentTypeFor(name),
