@@ -223,6 +223,16 @@ def main():
 
         browser.call("Runtime.evaluate", {"expression": "1"})  # collect what came meanwhile
         failures += ["console: " + e for e in browser.errors()]
+
+        # Stopped with viewers still watching, the recorder ends cleanly.
+        rec.send_signal(signal.SIGINT)
+        try:
+            code = rec.wait(60)
+        except subprocess.TimeoutExpired:
+            code = "still running after 60 s"
+        if code != 0:
+            out.seek(0)
+            failures.append("recorder exit status %s:\n%s" % (code, out.read()[-3000:]))
     finally:
         if browser:
             browser.close()
