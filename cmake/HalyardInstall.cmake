@@ -40,11 +40,27 @@ if(TARGET Halyard)
   install(FILES ${PROJECT_BINARY_DIR}/cmake/halyard.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 
+# The installed tools find libHalyard.so in ../lib beside them, wherever the
+# prefix is moved.
+file(RELATIVE_PATH HALYARD_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 foreach(tool halyard-record halyard-camsim)
   if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${HALYARD_BIN_TO_LIB}")
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+# The recorder as a service, with an example of its configuration.
+if(TARGET halyard-record)
+  # Made at install time, so that the unit names the prefix installed into.
+  install(CODE "
+    set(HALYARD_RECORD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/halyard-record\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/tools/record/dist/halyard-record.service.in\"
+      \"${PROJECT_BINARY_DIR}/halyard-record.service\" @ONLY)")
+  install(FILES ${PROJECT_BINARY_DIR}/halyard-record.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/record/dist/record.example.toml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/halyard)
+endif()
 
 if(HALYARD_MODEL_FILES)
   install(FILES ${HALYARD_MODEL_FILES} DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -3,13 +3,14 @@
 # with TSan. Any failure or sanitizer report fails the run.
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh --tests
 JOBS=$(nproc)
 
 run_build() {
   name=$1; shift
   echo "=== $name"
-  cmake -S . -B "build-$name" -G Ninja -DHALYARD_BUILD_BENCH=ON "$@" >/dev/null
+  # Tests on explicitly: the demo may have configured build-release without them.
+  cmake -S . -B "build-$name" -G Ninja -DHALYARD_BUILD_TESTS=ON -DHALYARD_BUILD_BENCH=ON "$@" >/dev/null
   cmake --build "build-$name" -j "$JOBS"
   (cd "build-$name" && ctest --output-on-failure -j "$JOBS")
 }

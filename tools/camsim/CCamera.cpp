@@ -41,7 +41,7 @@ struct CCamera::Reply {
 
 CCamera::CCamera(CameraConfig config, CStreamScheduler* scheduler)
     : m_config(std::move(config)), m_faults(std::make_shared<CFaultState>()) {
-    if (m_config.name.empty()) m_config.name = "cam";
+    if (m_config.name.empty()) m_config.name = "camera1";
     if (m_config.settingsStatus != 204) m_config.settingsStatus = 200;
     if (scheduler == nullptr) m_ownScheduler = std::make_unique<CStreamScheduler>();
     m_scheduler = scheduler != nullptr ? scheduler : m_ownScheduler.get();

@@ -18,7 +18,7 @@ CCameraFarm::~CCameraFarm() {
 bool CCameraFarm::Start(const CameraConfig& base, unsigned count, uint16_t basePort, std::string* error) {
     for (unsigned i = 0; i < count; ++i) {
         CameraConfig c = base;
-        c.name = "cam" + std::to_string(i);
+        c.name = "camera" + std::to_string(i + 1);  // as halyard-record names them
         if (basePort != 0) {
             if (basePort + i > 65535) {
                 if (error) *error = "port range ends past 65535";

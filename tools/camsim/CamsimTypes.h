@@ -25,7 +25,7 @@ using LogSink = std::function<void(const std::string& line)>;
 using PictureSentHook = std::function<void(uint32_t frameNumber, std::chrono::steady_clock::time_point sent)>;
 
 struct CameraConfig {
-    std::string name;                      // shown in log lines; default "camN"/"cam"
+    std::string name;                      // shown in log lines; default "cameraN"/"camera1"
     std::string bindAddress = "127.0.0.1"; // IPv4 address to listen on
     uint16_t httpPort = 0;                 // 0: pick a free port (see CCamera::Port)
     bool https = false;

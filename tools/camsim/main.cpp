@@ -38,7 +38,8 @@ const char* kDescription =
     "\n"
     "While running, type commands on standard input (or GET /simctl?COMMAND on a\n"
     "camera's port, from loopback unless --simctl-any-peer, with the camera's\n"
-    "credentials when it has any):   [CAMERA|all] COMMAND   e.g.  0 drop=0.1\n"
+    "credentials when it has any):   [N|all] COMMAND   e.g.  1 drop=0.1\n"
+    "N counts from 1, so camera1 here is camera1 in halyard-record's output.\n"
     "COMMAND parts, joined by '&':\n"
     "  drop=F dup=F reorder=F    fraction of RTP packets dropped/duplicated/swapped\n"
     "  pause=1|0  stop=1  seqjump=N  newssrc=random|N  longdgram=N  oversize=1\n"
@@ -105,13 +106,13 @@ bool RunLine(camsim::CCameraFarm& farm, const std::string& line, std::mutex& out
     uint32_t index = 0;
     if (first == "all") {
     } else if (camsim::CQueryString::ParseUnsigned(first, &index)) {
-        if (index >= farm.Size()) {
+        if (index == 0 || index > farm.Size()) {
             std::lock_guard<std::mutex> lock(outMutex);
-            std::cout << "no camera " << index << " (0.." << farm.Size() - 1 << ")" << std::endl;
+            std::cout << "no camera " << index << " (1.." << farm.Size() << ")" << std::endl;
             return true;
         }
-        from = index;
-        to = index + 1;
+        from = index - 1;
+        to = index;
     } else {
         rest = line;  // no camera given: every camera
     }

@@ -6,6 +6,7 @@
 
 #include "host/CDebugInfoIf.h"
 #include "host/IFrameBuffer.h"
+#include "tools/record/CGapTracker.h"
 #include "tools/record/CJpegHeaderReader.h"
 #include "tools/record/CLatestPicture.h"
 #include "tools/record/CLogQueue.h"
@@ -167,10 +168,17 @@ CCameraRecording::Figures CCameraRecording::Snapshot() const {
     f.lost = m_lost.load(std::memory_order_relaxed);
     f.refused = m_refused.load(std::memory_order_relaxed) + m_allocator.Refused();
     f.written = m_writer.Written();
+    f.skipped = m_writer.Skipped();
     f.videoStopped = m_videoStopped.load(std::memory_order_relaxed);
     f.lossExact = m_lossExact.load(std::memory_order_relaxed);
     return f;
 }
+
+void CCameraRecording::MarkEnd() {
+    if (m_gaps != nullptr) m_gaps->EndAt(NowUs(std::chrono::system_clock::now()));
+}
+
+std::vector<Gap> CCameraRecording::Gaps() const { return m_gaps != nullptr ? m_gaps->Gaps() : std::vector<Gap>{}; }
 
 void CCameraRecording::SetInputCount(uint32_t count) {
     m_inputCount.store(count < kMaxInputs ? count : static_cast<uint32_t>(kMaxInputs), std::memory_order_relaxed);

@@ -9,6 +9,7 @@
 
 #include "tools/record/CLossCounter.h"
 #include "tools/record/CMessageClassifier.h"
+#include "tools/record/Gap.h"
 #include "tools/record/CPictureWriter.h"
 #include "tools/record/CRecordFrameAllocator.h"
 #include "tools/record/RecordOptions.h"
@@ -19,6 +20,7 @@ class IFrameBuffer;
 namespace kestrel::record {
 
 class CLatestPicture;
+class CGapTracker;
 class CLogQueue;
 
 // The host side of one camera, whichever driver interface feeds it: takes
@@ -34,6 +36,7 @@ public:
         uint64_t lost = 0;
         uint64_t refused = 0;   // writer behind, or no frame buffer for the driver
         uint64_t written = 0;
+        uint64_t skipped = 0;   // written, but not stored (disk full)
         uint64_t videoStopped = 0;
         bool lossExact = false;
     };
@@ -79,6 +82,12 @@ public:
     // Every picture taken is also offered here (the live view); set before video starts.
     void SetLatest(std::shared_ptr<CLatestPicture> latest) { m_latest = std::move(latest); }
 
+    // The sink that notes this camera's gaps (one of the writer's sinks).
+    void WatchGaps(CGapTracker* gaps) { m_gaps = gaps; }
+    std::vector<Gap> Gaps() const;
+    // The camera is being stopped: a silence from its last picture to now is a gap.
+    void MarkEnd();
+
     CRecordFrameAllocator& Allocator() { return m_allocator; }
     const std::string& Label() const { return m_label; }
     const CameraTarget& Target() const { return m_target; }
@@ -93,6 +102,7 @@ private:
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
     std::shared_ptr<CLatestPicture> m_latest;
+    CGapTracker* m_gaps = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering
     CLossCounter m_loss;

@@ -1,9 +1,9 @@
 #include "tools/record/CCameraRunner.h"
 
+#include <algorithm>
+
 #include "host/ICaptureIOApi.h"
-#include "tools/record/CAviWriter.h"
 #include "tools/record/CIPSession.h"
-#include "tools/record/CJpegFileWriter.h"
 #include "tools/record/CLegacySession.h"
 
 namespace kestrel::record {
@@ -24,23 +24,15 @@ CCameraLifecycle::Settings LifecycleSettings(const RecordOptions& options) {
     return s;
 }
 
-std::vector<std::unique_ptr<IPictureSink>> MakeSinks(const CameraSpec& spec) {
-    std::vector<std::unique_ptr<IPictureSink>> sinks;
-    if (spec.options.writeJpeg) sinks.push_back(std::make_unique<CJpegFileWriter>(spec.folder));
-    if (spec.options.writeAvi) {
-        sinks.push_back(std::make_unique<CAviWriter>(spec.folder + ".avi", spec.options.intervalMs));
-    }
-    return sinks;
-}
-
 }  // namespace
 
-CCameraRunner::CCameraRunner(CameraSpec spec, CDriverLibrary& library, const CModelDirectory& models,
-                             CLogQueue& log)
+CCameraRunner::CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
+                             const CModelDirectory& models, CLogQueue& log)
     : m_spec(std::move(spec)), m_library(library), m_models(models),
       m_lifecycle(LifecycleSettings(m_spec.options)) {
     m_recording = std::make_unique<CCameraRecording>(m_spec.name, m_spec.target, m_spec.options, log,
-                                                     MakeSinks(m_spec));
+                                                     std::move(sinks.sinks));
+    m_recording->WatchGaps(sinks.gaps);
     m_status.text = "connecting";
 }
 
@@ -61,6 +53,7 @@ void CCameraRunner::Stop() {
     }
     m_wake.notify_all();
     if (m_thread.joinable()) m_thread.join();
+    if (m_writerStarted) m_recording->MarkEnd();
     CloseSession();
     if (m_writerStarted) {
         m_writerStarted = false;

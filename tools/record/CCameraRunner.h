@@ -10,6 +10,7 @@
 #include "tools/record/CCameraLifecycle.h"
 #include "tools/record/CCameraRecording.h"
 #include "tools/record/CRecordIOUser.h"
+#include "tools/record/CRecordingSinks.h"
 #include "tools/record/ExitCode.h"
 #include "tools/record/ICameraSession.h"
 #include "tools/record/RecordOptions.h"
@@ -46,7 +47,8 @@ public:
         uint32_t outputs = 0;  // alarm outputs of the open session
     };
 
-    CCameraRunner(CameraSpec spec, CDriverLibrary& library, const CModelDirectory& models, CLogQueue& log);
+    CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
+                  const CModelDirectory& models, CLogQueue& log);
     ~CCameraRunner();
     CCameraRunner(const CCameraRunner&) = delete;
     CCameraRunner& operator=(const CCameraRunner&) = delete;

@@ -48,11 +48,20 @@ HTTPS:
   self-signed certificates. --insecure says you know, and drops the warning.
 
 Output:
-  DIR/cameraN/NNNNNN.jpg and DIR/cameraN/index.csv (frame,arrival_time,size,width,height;
-  arrival_time in seconds since 1970 UTC) for --format jpeg; DIR/cameraN.avi
-  (Motion JPEG, opens in common players) for --format avi; both for --format both.
-  DIR/summary.csv holds the figures of the run. DIR defaults to
-  recordings/<date-time> under the current directory.
+  DIR/cameraN/2026-12-08T18-00-00.mkv: Motion JPEG as the camera sent it, each
+  picture at its arrival time (a pause stays a pause), a new file at every
+  multiple of --segment seconds on the clock; a file cut by a crash or a full
+  disk plays up to its last second or so. --format avi writes .avi files instead.
+  --format jpeg (or mkv,jpeg) writes DIR/cameraN/NNNNNN.jpg and DIR/cameraN/index.csv
+  (frame,arrival_time,size,width,height; arrival_time in seconds since 1970 UTC).
+  DIR/cameraN/gaps.csv lists the periods without pictures, DIR/summary.csv the
+  figures of the run. DIR defaults to recordings/<date-time> under the current
+  directory.
+
+Disk:
+  --max-disk and --keep delete the oldest finished video files of the recording
+  first, never one being written; so does a file system that runs low on space.
+  When nothing can be deleted the recorder says so and records what fits.
 
 Password:
   It is never accepted on the command line (other users could read it from the
@@ -83,7 +92,7 @@ such camera gives the status, every one is named):
 
 Examples:
   halyard-record --duration 10
-  halyard-record --camera 192.168.0.90 -m SNC-RZ50P -u admin --ask-password --resolution 4cif --fps 25
+  halyard-record --camera 192.168.0.90 -m SNC-RZ50P -u admin --ask-password --resolution 4cif --fps 25 --max-disk 20G
   halyard-record --camera 192.168.0.90 --input --output 1=on --duration 5
   halyard-record --config /etc/halyard/record.toml
 )";
@@ -116,39 +125,6 @@ bool CCommandLine::ParseInterface(const std::string& text, DriverInterface& api,
     return true;
 }
 
-bool CCommandLine::ParseFormat(const std::string& text, RecordOptions& options, std::string& error) {
-    if (text == "jpeg" || text == "both") {
-        options.writeJpeg = true;
-        options.writeAvi = text == "both";
-    } else if (text == "avi") {
-        options.writeJpeg = false;
-        options.writeAvi = true;
-    } else {
-        error = "\"" + text + "\": expected jpeg, avi or both";
-        return false;
-    }
-    return true;
-}
-
-bool CCommandLine::ParseSize(const std::string& text, uint64_t& bytes) {
-    size_t digits = 0;
-    uint64_t value = 0;
-    for (; digits < text.size() && digits < 12 && std::isdigit(static_cast<unsigned char>(text[digits])); ++digits) {
-        value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
-    }
-    if (digits == 0) return false;
-    const std::string unit = text.substr(digits);
-    uint64_t scale = 0;
-    if (unit.empty() || unit == "B") scale = 1;
-    if (unit == "K" || unit == "k") scale = 1ull << 10;
-    if (unit == "M") scale = 1ull << 20;
-    if (unit == "G") scale = 1ull << 30;
-    if (unit == "T") scale = 1ull << 40;
-    if (scale == 0 || value == 0) return false;
-    bytes = value * scale;
-    return true;
-}
-
 bool CCommandLine::ParseCamera(const std::string& text, CameraTarget& target, std::string& error) {
     std::string host = text;
     std::string port;
@@ -168,6 +144,72 @@ bool CCommandLine::ParseCamera(const std::string& text, CameraTarget& target, st
         return false;
     }
     target.address = host;
+    return true;
+}
+
+bool CCommandLine::ParseSize(const std::string& text, uint64_t& bytes) {
+    if (text.empty() || text.size() > 24) return false;
+    size_t end = text.size();
+    double unit = 1;
+    switch (std::toupper(static_cast<unsigned char>(text.back()))) {
+        case 'K': unit = 1024.0; break;
+        case 'M': unit = 1024.0 * 1024; break;
+        case 'G': unit = 1024.0 * 1024 * 1024; break;
+        case 'T': unit = 1024.0 * 1024 * 1024 * 1024; break;
+        default: break;
+    }
+    if (unit > 1) --end;
+    double value = 0;
+    double scale = 0;  // 0 before the point, then 0.1, 0.01 ...
+    bool digits = false;
+    for (size_t i = 0; i < end; ++i) {
+        const char c = text[i];
+        if (c == '.' && scale == 0) {
+            scale = 0.1;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (scale == 0) {
+                value = value * 10 + (c - '0');
+            } else {
+                value += (c - '0') * scale;
+                scale /= 10;
+            }
+        } else {
+            return false;
+        }
+    }
+    const double total = value * unit;
+    if (!digits || total < 1 || total > 1e18) return false;
+    bytes = static_cast<uint64_t>(total);
+    return true;
+}
+
+bool CCommandLine::ParseFormat(const std::string& text, VideoFormat& video, bool& jpeg) {
+    VideoFormat v = VideoFormat::None;
+    bool j = false;
+    if (text == "both") {
+        v = VideoFormat::Matroska;
+        j = true;
+    } else {
+        size_t start = 0;
+        while (start <= text.size()) {
+            const size_t comma = text.find(',', start);
+            const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            if (part == "mkv" && v == VideoFormat::None) {
+                v = VideoFormat::Matroska;
+            } else if (part == "avi" && v == VideoFormat::None) {
+                v = VideoFormat::Avi;
+            } else if (part == "jpeg" && !j) {
+                j = true;
+            } else {
+                return false;
+            }
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+    }
+    video = v;
+    jpeg = j;
     return true;
 }
 
@@ -226,7 +268,8 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     double fps = 0;
     std::string standard = "pal";
     std::string api = "legacy";
-    std::string format = "jpeg";
+    std::string format = "mkv";
+    std::string maxDisk;
     std::string logLevel;
     std::vector<std::string> outputs;
     bool version = false;
@@ -267,7 +310,6 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                        ->group(kCameras);
     auto* pwAsk = app.add_flag("--ask-password", options.askPassword, "Password: asked on the terminal, not echoed")
                       ->group(kCameras);
-    pwFile->excludes(pwAsk);
     app.add_flag("--https", options.https, "Talk HTTPS to the cameras (see HTTPS below)")->group(kCameras);
     app.add_flag("--insecure", options.insecure, "Accept that certificates are not checked (see HTTPS below)")
         ->group(kCameras);
@@ -287,7 +329,6 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                           ->type_name("RATE")
                           ->check(Quiet(CLI::Range(0.017, 1000.0)))
                           ->group(kVideo);
-    intervalOption->excludes(fpsOption);
     app.add_option("--quality", options.quality, "Picture quality in percent, 0 to 100 (default 60)")
         ->type_name("PERCENT")
         ->check(Quiet(CLI::Range(0, 100)))
@@ -307,8 +348,23 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     app.add_option("-o,--output-dir", options.outputDir, "Directory for the recording (default recordings/<date-time>)")
         ->type_name("DIR")
         ->group(kRecording);
-    app.add_option("--format", format, "jpeg (a file per picture and index.csv), avi (Motion JPEG) or both (default jpeg)")
+    app.add_option("--format", format,
+                   "mkv (Matroska), avi, jpeg (a file per picture and index.csv), or a video format and jpeg "
+                   "as mkv,jpeg (default mkv)")
         ->type_name("FORMAT")
+        ->group(kRecording);
+    app.add_option("--segment", options.segmentS,
+                   "Start a new video file at every multiple of SECONDS on the clock, 1 to 86400 (default 600)")
+        ->type_name("SECONDS")
+        ->check(Quiet(CLI::Range(1, 86400)))
+        ->group(kRecording);
+    app.add_option("--max-disk", maxDisk,
+                   "Keep the recording's video files within SIZE (500M, 2G ...), deleting the oldest first")
+        ->type_name("SIZE")
+        ->group(kRecording);
+    app.add_option("--keep", options.keepDays, "Delete video files older than DAYS (default: kept)")
+        ->type_name("DAYS")
+        ->check(Quiet(CLI::Range(0.001, 36500.0)))
         ->group(kRecording);
     app.add_option("--first-picture-timeout", options.firstPictureTimeoutS,
                    "A camera silent for SECONDS is reconnected; by hand, the run gives up when no camera sent a "
@@ -353,6 +409,16 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         return Result::Help;
     } catch (const CLI::ParseError& e) {
         m_message = e.what();
+        return Result::Error;
+    }
+    // Checked here rather than by the parser, which would print the
+    // exclusions into the help.
+    if (pwFile->count() > 0 && pwAsk->count() > 0) {
+        m_message = "--password-file and --ask-password exclude each other";
+        return Result::Error;
+    }
+    if (intervalOption->count() > 0 && fpsOption->count() > 0) {
+        m_message = "--interval and --fps exclude each other";
         return Result::Error;
     }
     if (version) {
@@ -406,8 +472,13 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         m_message = "--interface " + m_message;
         return Result::Error;
     }
-    if (!ParseFormat(format, options, m_message)) {
-        m_message = "--format " + m_message;
+    if (!ParseFormat(format, options.video, options.writeJpeg)) {
+        m_message = "--format \"" + format + "\": expected mkv, avi, jpeg, mkv,jpeg or avi,jpeg";
+        return Result::Error;
+    }
+    options.maxDiskBytes = 0;
+    if (!maxDisk.empty() && (!ParseSize(maxDisk, options.maxDiskBytes) || options.maxDiskBytes < (1u << 20))) {
+        m_message = "--max-disk \"" + maxDisk + "\": expected a size of at least 1M such as 500M or 2G";
         return Result::Error;
     }
     if (options.verbose) options.logLevel = 100;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "tools/record/RecordOptions.h"
@@ -23,9 +24,10 @@ public:
     // Shared with the configuration file; errors start with the quoted value.
     static bool ParseResolution(const std::string& text, int32_t& kind, std::string& error);
     static bool ParseInterface(const std::string& text, DriverInterface& api, std::string& error);
-    static bool ParseFormat(const std::string& text, RecordOptions& options, std::string& error);
-    // "500M", "2G", "1048576"; binary units.
+    // "500M", "2G", "1.5T", "800000" (bytes; K, M, G, T count in 1024s).
     static bool ParseSize(const std::string& text, uint64_t& bytes);
+    // "mkv", "avi", "jpeg", "mkv,jpeg", "avi,jpeg", "both" (mkv and jpeg).
+    static bool ParseFormat(const std::string& text, VideoFormat& video, bool& jpeg);
 
     // "ADDRESS:PORT", ":PORT" or "PORT" for --http.
     static bool ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error);

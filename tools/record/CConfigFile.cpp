@@ -16,7 +16,8 @@ namespace {
 
 // Keys that only a [[camera]] table or only the top may hold.
 const std::set<std::string> kCameraOnly = {"name", "address"};
-const std::set<std::string> kTopOnly = {"camera", "library", "insecure"};
+// The disk limits hold for the whole recording, so they stand at the top.
+const std::set<std::string> kTopOnly = {"camera", "library", "insecure", "max_disk", "keep_days"};
 
 struct Context {
     std::string path;
@@ -130,7 +131,9 @@ bool Apply(Context& c, const toml::key& key, const toml::node& node, RecordOptio
         if (!Text(c, key, node, folder)) return false;
     } else if (k == "format") {
         if (!Text(c, key, node, text)) return false;
-        if (!CCommandLine::ParseFormat(text, o, error)) return refuse(error);
+        if (!CCommandLine::ParseFormat(text, o.video, o.writeJpeg)) {
+            return refuse("\"" + text + "\": expected mkv, avi, jpeg, mkv,jpeg or avi,jpeg");
+        }
     } else if (k == "segment") {
         if (!Whole(c, key, node, 1, 24 * 3600, number)) return false;
         o.segmentS = static_cast<uint32_t>(number);

@@ -84,7 +84,13 @@ void CPictureWriter::Stop() {
     for (auto& sink : m_sinks) {
         if (!sink->Close() && !Failed()) SetError(sink->Error());
     }
-    m_sinks.clear();
+    // The sinks stay: their figures are read after the stop.
+}
+
+uint64_t CPictureWriter::Skipped() const {
+    uint64_t skipped = 0;
+    for (const auto& sink : m_sinks) skipped += sink->Skipped();
+    return skipped;
 }
 
 void CPictureWriter::SetError(const std::string& error) {

@@ -36,6 +36,8 @@ public:
     bool Failed() const { return m_failed.load(std::memory_order_acquire); }
     std::string Error() const;
     uint64_t Written() const { return m_written.load(std::memory_order_relaxed); }
+    // Pictures some sink could not store and went on without.
+    uint64_t Skipped() const;
 
 private:
     struct Slot {

@@ -14,8 +14,10 @@
 
 #include "tools/record/CConfigFile.h"
 #include "tools/record/CEventLoop.h"
+#include "tools/record/CGapTracker.h"
 #include "tools/record/CPasswordReader.h"
 #include "tools/record/CRecordingList.h"
+#include "tools/record/CVideoSegmentWriter.h"
 
 namespace kestrel::record {
 
@@ -159,7 +161,8 @@ bool CRecorder::StartCamera(CameraSpec spec) {
                    o.model + ", " + kKindNames[o.resolution] + ", " + std::to_string(o.intervalMs) + " ms, quality " +
                    std::to_string(o.quality) + "%, " + (o.api == DriverInterface::IP ? "IP" : "legacy") +
                    " interface");
-    auto runner = std::make_unique<CCameraRunner>(std::move(spec), m_library, m_models, m_log);
+    auto sinks = m_sinks->Make(spec.folder, spec.options);
+    auto runner = std::make_unique<CCameraRunner>(std::move(spec), std::move(sinks), m_library, m_models, m_log);
     if (m_board) {
         auto latest = std::make_shared<CLatestPicture>();
         runner->Recording().SetLatest(latest);
@@ -240,7 +243,7 @@ bool CRecorder::PrepareOutput() {
     m_createdOutputDir = ::access(m_outputDir.c_str(), F_OK) != 0;
     // An earlier recording is never overwritten.
     if (!m_createdOutputDir) {
-        for (const char* name : {"/summary.csv", "/camera1", "/camera1.avi"}) {
+        for (const char* name : {"/summary.csv", "/camera1"}) {
             if (::access((m_outputDir + name).c_str(), F_OK) == 0) {
                 const std::string dir = m_outputDir;
                 m_outputDir.clear();
@@ -254,6 +257,7 @@ bool CRecorder::PrepareOutput() {
                             "; check --output-dir");
         return false;
     }
+    m_sinks = std::make_unique<CRecordingSinks>(m_options, m_outputDir, m_log);
     return true;
 }
 
@@ -269,11 +273,8 @@ void CRecorder::RemoveEmptyOutput() {
     for (const auto* list : {&m_runners, &m_finished}) {
         for (const auto& runner : *list) {
             const std::string& base = runner->Spec().folder;
-            if (runner->Spec().options.writeJpeg) {
-                ::unlink((base + "/index.csv").c_str());
-                ::rmdir(base.c_str());
-            }
-            if (runner->Spec().options.writeAvi) ::unlink((base + ".avi").c_str());
+            ::unlink((base + "/index.csv").c_str());
+            ::rmdir(base.c_str());
         }
     }
     ::unlink((m_outputDir + "/summary.csv").c_str());
@@ -371,6 +372,11 @@ bool CRecorder::CheckCameras(Clock::time_point now, Clock::time_point start) {
         const auto status = runner->CurrentStatus();
         if (status.fatal != ExitOk) {
             if (!m_options.quiet) m_console.EndStatus();
+            // As a service the other cameras go on; the line goes to the log once.
+            if (!m_options.configFile.empty()) {
+                if (m_fatalShown.insert(runner.get()).second) m_console.Line("error: " + status.fatalLine);
+                continue;
+            }
             Fail(status.fatal, status.fatalLine);
             return false;
         }
@@ -586,12 +592,14 @@ void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
         s.outputs = status.outputs;
         live.last = figures;
         c.latest = live.latest;
-        const std::string folder = runner->Spec().folder;
-        const auto slash = folder.rfind('/');
-        c.recordings = [dir = slash == std::string::npos ? std::string(".") : folder.substr(0, slash),
-                        name = slash == std::string::npos ? folder : folder.substr(slash + 1)] {
-            return CRecordingList::Scan(dir, name, ".avi", true);
-        };
+        s.gaps = runner->Recording().Gaps().size();
+        const VideoFormat video = runner->Spec().options.video;
+        if (video != VideoFormat::None) {
+            c.recordings = [folder = runner->Spec().folder, extension = std::string(".") +
+                                                                 CVideoSegmentWriter::Extension(video)] {
+                return CRecordingList::Scan(folder, "", extension, true);
+            };
+        }
         c.switchOutput = [runner](uint32_t output, bool on, std::string& error) {
             return runner->RequestOutput(output, on, error);
         };
@@ -631,15 +639,21 @@ void CRecorder::PrintSummary(double runS) {
             line += ", " + std::to_string(f.written) + " written";
             const uint32_t attempts = runner->CurrentStatus().attempts;
             if (attempts > 1) line += ", connected " + std::to_string(attempts) + " times";
+            if (f.skipped > 0) line += ", " + std::to_string(f.skipped) + " not stored (disk full)";
             if (f.written == 0) {
                 line += ", NEVER RECORDED";
                 never += (never.empty() ? "" : ", ") + r.Label();
             }
             m_console.Line(line);
+            for (const std::string& gap : CGapTracker::Describe(r.Gaps())) m_console.Line("    " + gap);
         }
     }
+    if (m_options.video != VideoFormat::None) m_console.Line("  video:    " + m_sinks->VideoPattern());
     if (m_options.writeJpeg) m_console.Line("  pictures: " + m_outputDir + "/cameraN/NNNNNN.jpg, index in cameraN/index.csv");
-    if (m_options.writeAvi) m_console.Line("  video:    " + m_outputDir + "/cameraN.avi (Motion JPEG)");
+    if (m_sinks && m_sinks->Retention().Deleted() > 0) {
+        m_console.Line("  deleted:  " + std::to_string(m_sinks->Retention().Deleted()) +
+                       " old video files to stay within the disk limits");
+    }
     const double cpu = user + system;
     std::string cpuLine = "  CPU: " + Fixed(user, 2) + " s user + " + Fixed(system, 2) + " s system";
     if (runS >= 1) cpuLine += " = " + Fixed(100.0 * cpu / runS, 1) + "% of one core over " + Fixed(runS, 1) + " s";
@@ -661,7 +675,7 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
         return;
     }
     std::fputs("camera,address,pictures,written,lost,loss_exact,refused,bytes,seconds,pictures_per_s,kbit_per_s,"
-               "problem,cpu_user_s,cpu_system_s,connections\n",
+               "problem,cpu_user_s,cpu_system_s,gaps,gap_seconds,not_stored,connections\n",
                f);
     for (const auto* list : {&m_finished, &m_runners}) {
         for (const auto& runner : *list) {
@@ -674,12 +688,15 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
                                   : r.Problem() != CameraProblem::None ? CMessageClassifier::Name(r.Problem())
                                   : runner->CurrentStatus().answered   ? "no-picture"
                                                                        : "no-answer";
+            const auto gaps = r.Gaps();
+            double gapS = 0;
+            for (const auto& gap : gaps) gapS += static_cast<double>(gap.lengthUs) / 1e6;
             std::fprintf(f,
                          "%s,%s:%u,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%d,%" PRIu64 ",%" PRIu64
-                         ",%.3f,%.2f,%.1f,%s,%.3f,%.3f,%u\n",
+                         ",%.3f,%.2f,%.1f,%s,%.3f,%.3f,%zu,%.3f,%" PRIu64 ",%u\n",
                          r.Label().c_str(), r.Target().address.c_str(), r.Target().port, fig.pictures, fig.written,
                          fig.lost, fig.lossExact ? 1 : 0, fig.refused, fig.bytes, s, rate, kbit, problem, cpuUser,
-                         cpuSystem, runner->CurrentStatus().attempts);
+                         cpuSystem, gaps.size(), gapS, fig.skipped, runner->CurrentStatus().attempts);
         }
     }
     if (std::fclose(f) != 0) Fail(ExitWrite, "cannot write " + path + ": " + std::strerror(errno));

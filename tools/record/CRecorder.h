@@ -2,6 +2,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tools/record/CLiveServer.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
+#include "tools/record/CRecordingSinks.h"
 #include "tools/record/ExitCode.h"
 #include "tools/record/RecordOptions.h"
 
@@ -65,6 +67,8 @@ private:
     CModelDirectory m_models;
     CEmbeddedCameras m_simulators;
     CDriverLibrary m_library;
+    // Before the cameras: their writers report to its retention until they stop.
+    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
     std::vector<std::unique_ptr<CCameraRunner>> m_runners;   // recording now
     std::vector<std::unique_ptr<CCameraRunner>> m_finished;  // removed by a reload
     std::vector<CCameraRunner::Figures> m_last;               // at the previous status line
@@ -76,6 +80,7 @@ private:
     ExitCode m_exit = ExitOk;
     std::string m_error;
     std::vector<std::string> m_moreErrors;
+    std::set<const CCameraRunner*> m_fatalShown;  // cameras stopped by a setting, already reported
 
     // The live view (--http): each running camera's newest picture and its
     // figures at the previous update.

@@ -14,6 +14,9 @@ struct CameraTarget {
 
 enum class DriverInterface { Legacy, IP };
 
+// Container of the video segments; None writes no video.
+enum class VideoFormat { None, Matroska, Avi };
+
 // Alarm output switch requested with --output; index counts from 0 here.
 struct OutputRequest {
     uint32_t index = 0;
@@ -38,8 +41,11 @@ struct RecordOptions {
     DriverInterface api = DriverInterface::Legacy;
     double durationS = 0;  // 0: until Ctrl-C
     std::string outputDir;
-    bool writeJpeg = true;
-    bool writeAvi = false;
+    bool writeJpeg = false;
+    VideoFormat video = VideoFormat::Matroska;
+    uint32_t segmentS = 600;     // a new video file at each multiple of this on the wall clock
+    uint64_t maxDiskBytes = 0;   // video segments of the whole recording; 0: no limit
+    double keepDays = 0;         // finished segments older than this go; 0: kept
     bool showInputs = false;
     std::vector<OutputRequest> outputs;
     std::string library;
@@ -49,9 +55,6 @@ struct RecordOptions {
     uint32_t firstPictureTimeoutS = 10;  // also the silence after which a camera is reconnected
     uint32_t retryMaxS = 60;             // longest wait between reconnection attempts
     uint16_t httpPort = 0;  // --port / http_port; 0: 80, or 443 with https
-    uint32_t segmentS = 600;
-    uint64_t maxDiskBytes = 0;  // 0: no limit
-    double keepDays = 0;        // 0: kept for ever
     bool https = false;
     bool insecure = false;
     std::string configFile;
@@ -69,7 +72,7 @@ struct RecordOptions {
 struct CameraSpec {
     std::string name;    // camera1, camera2 ... unless the configuration names it
     CameraTarget target;
-    std::string folder;  // pictures go to FOLDER/, the video to FOLDER.avi
+    std::string folder;  // the camera's files go to FOLDER/
     RecordOptions options;
     bool operator==(const CameraSpec&) const = default;
 };

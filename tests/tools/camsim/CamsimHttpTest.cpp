@@ -234,12 +234,14 @@ TEST(CamsimCli, HelpBadOptionsAndStandardInputCommands) {
         EXPECT_NE(status, 0) << bad;
     }
     // quit ends the run long before its duration.
-    const std::string out = Shell("printf '0 sensor=1:1\\nall drop=0.5\\nnonsense\\nquit\\n' | " + exe +
+    const std::string out = Shell("printf '1 sensor=1:1\\nall drop=0.5\\n3 pause=1\\nnonsense\\nquit\\n' | " + exe +
                                       " --cameras 2 --port 0 --duration 20 -q",
                                   &status);
     EXPECT_EQ(status, 0) << out;
-    for (const char* part : {"2 camera(s) ready; first at http://127.0.0.1:", "cam0: ok sensor=1:1",
-                             "cam1: ok drop=0.5", "error: unknown command nonsense", "halyard-camsim summary:",
+    // Cameras count from 1 and are named as halyard-record names them.
+    for (const char* part : {"2 camera(s) ready; first at http://127.0.0.1:", "camera1: ok sensor=1:1",
+                             "camera2: ok drop=0.5", "no camera 3 (1..2)", "error: unknown command nonsense",
+                             "halyard-camsim summary:",
                              "total: 0 pictures"})
         EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
 }

@@ -82,7 +82,7 @@ https = true
     EXPECT_EQ(gate.options.resolution, 4);
     EXPECT_EQ(gate.options.intervalMs, 40u);
     EXPECT_EQ(gate.options.quality, 80);
-    EXPECT_TRUE(gate.options.showInputs && gate.options.writeJpeg && gate.options.writeAvi);
+    EXPECT_TRUE(gate.options.showInputs && gate.options.writeJpeg && gate.options.video == VideoFormat::Matroska);
     ASSERT_EQ(gate.options.outputs.size(), 1u);
     EXPECT_TRUE(gate.options.outputs[0].index == 0 && gate.options.outputs[0].on);
     EXPECT_EQ(gate.folder, "/srv/gate");

@@ -124,9 +124,10 @@ TEST(CommandLine, EveryOptionReachesTheOptions) {
     RecordOptions o;
     ASSERT_EQ(Parse({"--camera", "192.168.0.90", "--camera", "cam.local:8080", "--port", "81", "-m", "SNC-DF40P", "-u",
                      "admin", "--password-file", "/run/pw", "--resolution", "4CIF", "--fps", "30", "--quality", "80",
-                     "--standard", "ntsc", "--interface", "ip", "-d", "12.5", "-o", "out/", "--format", "both",
-                     "--input", "--output", "2=on", "--output", "1=OFF", "--library", "/opt/libHalyard.so",
-                     "--first-picture-timeout", "3", "--retry-max", "30", "--https", "--insecure", "--verbose"},
+                     "--standard", "ntsc", "--interface", "ip", "-d", "12.5", "-o", "out/", "--format", "avi,jpeg",
+                     "--segment", "60", "--max-disk", "1.5G", "--keep", "7", "--input", "--output", "2=on", "--output",
+                     "1=OFF", "--library", "/opt/libHalyard.so", "--first-picture-timeout", "3", "--retry-max", "30",
+                     "--https", "--insecure", "--verbose"},
                     o),
               CCommandLine::Result::Run);
     ASSERT_EQ(o.cameras.size(), 2u);
@@ -138,7 +139,10 @@ TEST(CommandLine, EveryOptionReachesTheOptions) {
               std::vector<int>({4, 33, 80, 1}));
     EXPECT_EQ(o.api, DriverInterface::IP);
     EXPECT_EQ(o.durationS, 12.5);
-    EXPECT_TRUE(o.writeJpeg && o.writeAvi && o.showInputs && o.verbose);
+    EXPECT_TRUE(o.writeJpeg && o.video == VideoFormat::Avi && o.showInputs && o.verbose);
+    EXPECT_EQ(o.segmentS, 60u);
+    EXPECT_EQ(o.maxDiskBytes, 3ull << 29);
+    EXPECT_EQ(o.keepDays, 7.0);
     ASSERT_EQ(o.outputs.size(), 2u);  // 0-based outputs
     EXPECT_TRUE(o.outputs[0].index == 1 && o.outputs[0].on && o.outputs[1].index == 0 && !o.outputs[1].on);
     EXPECT_EQ(o.firstPictureTimeoutS, 3u);

@@ -1,6 +1,6 @@
 #pragma once
 // What the recorder's tests share: a temporary directory, real JPEG files,
-// an AVI reader that walks the file as a player does, and halyard-record
+// a video reader that opens files as a player does, and halyard-record
 // run as a child process.
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,14 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -89,67 +96,83 @@ inline bool DecodeJpeg(const uint8_t* data, size_t size, int* width = nullptr, i
     return ok;
 }
 
-inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
-inline std::string Tag(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
-
-// RIFF 'AVI ' { LIST 'hdrl' { 'avih', LIST 'strl' { 'strh', 'strf' } }, LIST 'movi' { '00dc'... }, 'idx1' }
-struct AviFile {
-    std::vector<uint8_t> bytes;
-    std::string error;  // empty when every size fits the file
-    std::map<std::string, std::pair<size_t, uint32_t>> chunks;  // first of each id: data offset, size
-    std::vector<std::pair<size_t, uint32_t>> frames, index;     // '00dc' data offset and size
-    size_t movi = 0;                                            // offset of the 'movi' list type
-    uint32_t U32(const std::string& id, size_t at) const {
-        const auto it = chunks.find(id);
-        return it == chunks.end() || at + 4 > it->second.second ? 0 : Le32(&bytes[it->second.first + at]);
-    }
-    std::string Tag4(const std::string& id, size_t at) const {
-        const auto it = chunks.find(id);
-        return it == chunks.end() || at + 4 > it->second.second ? "" : Tag(&bytes[it->second.first + at]);
-    }
+// A video file as a player sees it through libavformat: every packet with
+// its time in milliseconds, and whether libavcodec decodes it.
+struct VideoFile {
+    struct Frame {
+        int64_t ptsMs = 0;
+        std::vector<uint8_t> bytes;
+        bool decoded = false;
+    };
+    std::string error;   // empty when the file opened
+    std::string format;  // "matroska,webm", "avi"
+    std::string codec;
+    int width = 0, height = 0;
+    std::vector<Frame> frames;
 };
 
-// Walks the chunks of [p, end), every size checked against its list.
-inline bool WalkRiff(AviFile& avi, size_t p, size_t end, const std::string& list) {
-    while (p < end) {
-        if (p + 8 > end) return avi.error = "chunk header cut at " + std::to_string(p), false;
-        const std::string id = Tag(&avi.bytes[p]);
-        const uint32_t size = Le32(&avi.bytes[p + 4]);
-        const size_t data = p + 8;
-        if (data + size > end) return avi.error = id + " runs past its list", false;
-        if (id == "LIST") {
-            if (size < 4) return avi.error = "LIST without a type", false;
-            const std::string type = Tag(&avi.bytes[data]);
-            if (type == "movi") avi.movi = data;
-            if (!WalkRiff(avi, data + 4, data + size, type)) return false;
-        } else if (list == "movi") {
-            if (id != "00dc") return avi.error = "unexpected chunk " + id + " in movi", false;
-            avi.frames.push_back({data, size});
-        } else {
-            avi.chunks.emplace(id, std::make_pair(data, size));
-        }
-        p = data + size + (size & 1u);
+inline VideoFile ReadVideo(const std::string& path, bool decode = true) {
+    VideoFile v;
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return v.error = "cannot open " + path, v;
+    if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams != 1) {
+        avformat_close_input(&ctx);
+        return v.error = "no single stream in " + path, v;
     }
-    return p == end || list == "AVI " || (avi.error = list + " does not end on a chunk", false);
+    const AVStream* st = ctx->streams[0];
+    v.format = ctx->iformat->name;
+    v.codec = avcodec_get_name(st->codecpar->codec_id);
+    v.width = st->codecpar->width;
+    v.height = st->codecpar->height;
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    AVCodecContext* dec = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    if (dec != nullptr && (avcodec_parameters_to_context(dec, st->codecpar) < 0 || avcodec_open2(dec, codec, nullptr) < 0))
+        avcodec_free_context(&dec);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        if (pkt->size > 0) {  // AVI marks a pause with empty frames
+            VideoFile::Frame f;
+            f.ptsMs = av_rescale_q(pkt->pts, st->time_base, AVRational{1, 1000});
+            f.bytes.assign(pkt->data, pkt->data + pkt->size);
+            if (decode && dec != nullptr && avcodec_send_packet(dec, pkt) >= 0) {
+                f.decoded = avcodec_receive_frame(dec, frame) >= 0 && frame->width == v.width;
+            }
+            v.frames.push_back(std::move(f));
+        }
+        av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&ctx);
+    return v;
 }
 
-inline AviFile ReadAvi(const std::string& path) {
-    AviFile avi;
-    avi.bytes = ReadFile(path);
-    const auto& b = avi.bytes;
-    if (b.size() < 12 || Tag(&b[0]) != "RIFF" || Tag(&b[8]) != "AVI ") return avi.error = "no RIFF AVI header", avi;
-    if (Le32(&b[4]) + 8ull != b.size()) return avi.error = "RIFF size does not match the file", avi;
-    if (!WalkRiff(avi, 12, b.size(), "AVI ")) return avi;
-    if (!avi.chunks.count("avih") || avi.movi == 0 || !avi.chunks.count("idx1")) return avi.error = "part missing", avi;
-    if (avi.chunks["avih"].second != 56 || avi.chunks["strh"].second != 56 || avi.chunks["strf"].second < 40)
-        return avi.error = "header sizes", avi;
-    const auto [idx, size] = avi.chunks["idx1"];
-    if (size % 16 != 0) return avi.error = "idx1 size", avi;
-    for (size_t e = idx; e < idx + size; e += 16) {
-        if (Tag(&b[e]) != "00dc" || (Le32(&b[e + 4]) & 0x10u) == 0) return avi.error = "idx1 entry", avi;
-        avi.index.push_back({avi.movi + Le32(&b[e + 8]) + 8, Le32(&b[e + 12])});
-    }
-    return avi;
+// Segment files of one camera folder, oldest first (their names sort by time).
+inline std::vector<std::string> Segments(const std::string& dir, const std::string& ext = ".mkv") {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (e.path().extension() == ext) files.push_back(e.path().string());
+    // By stem: NAME.mkv comes before NAME-2.mkv.
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return std::filesystem::path(a).stem() < std::filesystem::path(b).stem();
+    });
+    return files;
+}
+
+// Start of a segment from its name YYYY-MM-DDTHH-MM-SS[-N].ext (local time), in ms since 1970.
+inline int64_t SegmentStartMs(const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    std::tm t{};
+    if (std::sscanf(name.c_str(), "%4d-%2d-%2dT%2d-%2d-%2d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                    &t.tm_sec) != 6)
+        return -1;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&t)) * 1000;
 }
 
 // summary.csv as one map per camera, keyed by the header's names.

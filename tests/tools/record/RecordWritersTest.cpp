@@ -1,4 +1,4 @@
-// Where pictures go: the AVI file, JPEG files with their index, the queue
+// Where pictures go: JPEG files with their index, the queue
 // in front of them and the driver's frame buffers.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 
 #include "host/IFrameBuffer.h"
 #include "tests/tools/record/RecordTestUtil.h"
-#include "tools/record/CAviWriter.h"
 #include "tools/record/CJpegFileWriter.h"
 #include "tools/record/CPictureWriter.h"
 #include "tools/record/CRecordFrameAllocator.h"
@@ -24,86 +23,7 @@ Picture Make(const std::vector<uint8_t>& bytes, uint64_t number, int64_t arrival
     return Picture{bytes.data(), static_cast<uint32_t>(bytes.size()), number, arrivalUs, w, h};
 }
 
-// Odd and even sizes alike, so the padding after odd chunks is exercised.
-std::vector<std::vector<uint8_t>> Pictures(size_t count) {
-    std::vector<std::vector<uint8_t>> pictures;
-    for (size_t i = 0; i < count; ++i) {
-        auto jpeg = recordtest::EncodeJpeg(64, 48, static_cast<uint8_t>(i * 13));
-        if (jpeg.size() % 2 == i % 2) jpeg.push_back(0x00);  // bytes after EOI are ignored
-        pictures.push_back(std::move(jpeg));
-    }
-    return pictures;
-}
-
 }  // namespace
-
-TEST(AviWriter, ReadBackChunkByChunkEveryFrameIdenticalAndDecodable) {
-    TempDir dir;
-    const std::string path = dir.Path() + "/camera1.avi";
-    const auto pictures = Pictures(7);
-    CAviWriter writer(path, 200);
-    ASSERT_TRUE(writer.Open()) << writer.Error();
-    // 40 ms apart: the header must say 25 pictures per second, not the nominal 5.
-    for (size_t i = 0; i < pictures.size(); ++i)
-        ASSERT_TRUE(writer.Write(Make(pictures[i], i + 1, 1000000 + 40000 * static_cast<int64_t>(i))));
-    ASSERT_TRUE(writer.Close()) << writer.Error();
-    EXPECT_EQ(writer.Files(), std::vector<std::string>{path});
-    const auto avi = recordtest::ReadAvi(path);
-    ASSERT_EQ(avi.error, "");
-    EXPECT_EQ(avi.U32("avih", 0), 40000u);  // microseconds per frame
-    EXPECT_EQ(avi.U32("avih", 16), 7u);     // total frames
-    EXPECT_EQ(avi.U32("avih", 24), 1u);     // streams
-    EXPECT_EQ(avi.U32("avih", 32) * 1000 + avi.U32("avih", 36), 64048u);
-    EXPECT_EQ(avi.Tag4("strh", 0) + avi.Tag4("strh", 4) + avi.Tag4("strf", 16), "vidsMJPGMJPG");
-    EXPECT_EQ(avi.U32("strh", 24) / avi.U32("strh", 20), 25u);  // rate / scale
-    EXPECT_EQ(avi.U32("strh", 32), 7u);                          // length
-    EXPECT_EQ(avi.U32("strf", 4) * 1000 + avi.U32("strf", 8), 64048u);
-    ASSERT_EQ(avi.frames.size(), 7u);
-    EXPECT_EQ(avi.index, avi.frames);
-    size_t largest = 0;
-    for (size_t i = 0; i < 7; ++i) {
-        ASSERT_EQ(avi.frames[i].second, pictures[i].size()) << i;
-        EXPECT_EQ(std::memcmp(&avi.bytes[avi.frames[i].first], pictures[i].data(), pictures[i].size()), 0) << i;
-        EXPECT_TRUE(recordtest::DecodeJpeg(&avi.bytes[avi.frames[i].first], avi.frames[i].second)) << i;
-        largest = std::max(largest, pictures[i].size());
-    }
-    EXPECT_GE(avi.U32("avih", 28), largest);  // suggested buffer
-}
-
-TEST(AviWriter, EmptyFileSplitFilesAndUnwritablePlace) {
-    TempDir dir;
-    CAviWriter empty(dir.Path() + "/empty.avi", 100);
-    ASSERT_TRUE(empty.Open() && empty.Close());
-    const auto none = recordtest::ReadAvi(dir.Path() + "/empty.avi");
-    EXPECT_EQ(none.error, "");
-    EXPECT_EQ(none.U32("avih", 16), 0u);
-    EXPECT_EQ(none.U32("avih", 0), 100000u);  // nominal rate when nothing was measured
-
-    // Past the size limit the recording goes on in a second file, each complete.
-    const auto pictures = Pictures(6);
-    const size_t limit = 224 + 3 * (pictures[0].size() + 24);
-    CAviWriter writer(dir.Path() + "/camera2.avi", 40, limit);
-    ASSERT_TRUE(writer.Open());
-    for (size_t i = 0; i < pictures.size(); ++i)
-        ASSERT_TRUE(writer.Write(Make(pictures[i], i + 1, 40000 * static_cast<int64_t>(i))));
-    ASSERT_TRUE(writer.Close());
-    ASSERT_GE(writer.Files().size(), 2u);
-    EXPECT_EQ(writer.Files()[1], dir.Path() + "/camera2-002.avi");
-    uint32_t total = 0;
-    for (const auto& f : writer.Files()) {
-        const auto avi = recordtest::ReadAvi(f);
-        EXPECT_EQ(avi.error, "") << f;
-        EXPECT_EQ(avi.U32("avih", 16), avi.frames.size()) << f;
-        EXPECT_EQ(avi.index, avi.frames) << f;
-        EXPECT_LE(avi.bytes.size(), limit + 2 * 24) << f;
-        total += avi.U32("avih", 16);
-    }
-    EXPECT_EQ(total, 6u);
-
-    CAviWriter nowhere("/nonexistent-dir/x.avi", 40);
-    EXPECT_FALSE(nowhere.Open());
-    EXPECT_NE(nowhere.Error().find("/nonexistent-dir/x.avi"), std::string::npos);
-}
 
 TEST(JpegFileWriter, OneFilePerPictureOneIndexRowAndNoPartialRowOnFailure) {
     TempDir dir;
