@@ -105,7 +105,7 @@ Result RunOnce(camsim::CCameraFarm& farm, int seconds, int viewersPerCamera) {
     char pattern[] = "/tmp/halyard-bench-live-XXXXXX";
     const std::string dir = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp";
     std::vector<std::string> args = {HALYARD_RECORD_EXE, "-d", std::to_string(seconds), "--fps", "25",
-                                     "--resolution", "cif", "--format", "avi", "--http", "127.0.0.1:0",
+                                     "--resolution", "cif", "--segment", "60", "--http", "127.0.0.1:0",
                                      "-o", dir + "/rec"};
     for (size_t i = 0; i < farm.Size(); ++i) args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
     std::vector<char*> argv;
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     if (viewerCounts.empty()) viewerCounts = {0, 4};
     const unsigned cameras = 16;
 
-    std::printf("halyard-record, %u simulated CIF cameras at 25/s, %d s, Motion JPEG AVI\n", cameras, seconds);
+    std::printf("halyard-record, %u simulated CIF cameras at 25/s, %d s, 60 s Matroska segments\n", cameras, seconds);
     std::printf("%8s %9s %6s %8s %9s %9s %9s %8s %10s %9s\n", "viewers", "pictures", "lost", "refused", "written",
                 "cpu user", "cpu sys", "% core", "max RSS", "viewed");
     int failures = 0;

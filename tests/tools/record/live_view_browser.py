@@ -151,7 +151,7 @@ def main():
         for p in ports:
             wait_for("camera on port %d" % p, lambda: socket.socket().connect_ex(("127.0.0.1", p)) == 0, 20)
         out = open(os.path.join(work, "recorder.out"), "w+")
-        cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "--format", "both", "-o",
+        cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "-o",
                os.path.join(work, "rec")]
         for p in ports:
             cmd += ["--camera", "127.0.0.1:%d" % p]
