@@ -189,6 +189,18 @@ def main():
         with open(os.path.join(artefacts, "live-view.png"), "wb") as f:
             f.write(base64.b64decode(shot))
 
+        # On a phone's screen the tiles stack without sideways scrolling.
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True})
+        time.sleep(0.5)
+        wide = browser.evaluate("document.documentElement.scrollWidth")
+        if wide > 390:
+            failures.append("on a 390 px wide screen the page is %d px wide" % wide)
+        shot = browser.call("Page.captureScreenshot", {"format": "png"})["data"]
+        with open(os.path.join(artefacts, "live-view-phone.png"), "wb") as f:
+            f.write(base64.b64decode(shot))
+        browser.call("Emulation.clearDeviceMetricsOverride")
+
         # A recording link: the page's own link, then the file it lists.
         link = browser.evaluate("document.querySelector('#camera1 a').href")
         listing = json.loads(urllib.request.urlopen(link + ".json", timeout=10).read())
