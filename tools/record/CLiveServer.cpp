@@ -452,7 +452,8 @@ void CLiveServer::ServeOutput(size_t index, const httplib::Request& request, htt
     if (!m_source.SwitchOutput(index, static_cast<uint32_t>(number - 1), on, error)) {
         return Refuse(response, 502, error.empty() ? "the camera did not switch the output" : error);
     }
-    response.set_content(std::string("output ") + text + (on ? " on" : " off") + "\n", "text/plain");
+    // The camera switches it on its own thread; its log line tells when.
+    response.set_content(std::string("output ") + text + (on ? " on" : " off") + " asked for\n", "text/plain");
 }
 
 }  // namespace kestrel::record
