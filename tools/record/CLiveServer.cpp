@@ -172,14 +172,14 @@ bool CLiveServer::Start(std::string& error) {
     }
     m_port = static_cast<uint16_t>(bound);
     m_stopping = false;
-    std::atomic<bool> ended{false};
-    m_thread = std::thread([this, &ended] {
+    m_listenEnded = false;
+    m_thread = std::thread([this] {
         BlockSigpipe();
         m_server->listen_after_bind();
-        ended = true;
+        m_listenEnded = true;
     });
     // stop() only reaches a loop that runs.
-    while (!m_server->is_running() && !ended.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!m_server->is_running() && !m_listenEnded.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!m_server->is_running()) {
         m_thread.join();
         m_server.reset();

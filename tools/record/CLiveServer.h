@@ -68,6 +68,7 @@ private:
     std::thread m_thread;
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_listenEnded{false};  // written by the listening thread until it is joined
 };
 
 }  // namespace kestrel::record
