@@ -151,7 +151,7 @@ def main():
         for p in ports:
             wait_for("camera on port %d" % p, lambda: socket.socket().connect_ex(("127.0.0.1", p)) == 0, 20)
         out = open(os.path.join(work, "recorder.out"), "w+")
-        cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "-o",
+        cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "--segment", "5", "-o",
                os.path.join(work, "rec")]
         for p in ports:
             cmd += ["--camera", "127.0.0.1:%d" % p]
@@ -203,17 +203,31 @@ def main():
 
         # A recording link: the page's own link, then the file it lists.
         link = browser.evaluate("document.querySelector('#camera1 a').href")
-        listing = json.loads(urllib.request.urlopen(link + ".json", timeout=10).read())
+        def finished():
+            files = json.loads(urllib.request.urlopen(link + ".json", timeout=10).read())
+            return [f for f in files if not f["writing"]]
+
+        try:
+            listing = wait_for("a finished segment", finished, 30)
+        except AssertionError:
+            listing = []
         if not listing:
-            failures.append("camera1 lists no recording")
+            failures.append("camera1 lists no finished recording")
         else:
             path = os.path.join(work, "download-" + listing[0]["name"])
             with open(path, "wb") as f:
                 f.write(urllib.request.urlopen(base.rstrip("/") + listing[0]["url"], timeout=30).read())
-            probe = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"],
-                                   capture_output=True, text=True, timeout=120) if shutil.which("ffmpeg") else None
-            if probe is not None and (probe.returncode != 0 or probe.stderr.strip()):
-                failures.append("downloaded %s does not decode: %s" % (listing[0]["name"], probe.stderr[:300]))
+            if os.path.getsize(path) != listing[0]["size"]:
+                failures.append("downloaded %d bytes of %s, listed with %d" % (
+                    os.path.getsize(path), listing[0]["name"], listing[0]["size"]))
+            # Every picture decoded: ffprobe counts what it decodes.
+            probe = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                    "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path],
+                                   capture_output=True, text=True, timeout=120) if shutil.which("ffprobe") else None
+            if probe is not None and (probe.returncode != 0 or probe.stderr.strip() or
+                                      not probe.stdout.strip().isdigit() or int(probe.stdout) == 0):
+                failures.append("downloaded %s does not decode: %s %s" % (listing[0]["name"], probe.stdout[:50],
+                                                                          probe.stderr[:300]))
             elif os.path.getsize(path) == 0:
                 failures.append("downloaded recording is empty")
 
