@@ -71,6 +71,15 @@ public:
         m_buffer.erase(0, size);
         return true;
     }
+    // True when the server closed the connection; false on a time-out.
+    bool Closed() {
+        char chunk[16384];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (n == 0) return true;
+            if (n < 0) return false;
+        }
+    }
     int Fd() const { return m_fd; }
 
 private:

@@ -18,6 +18,7 @@
 #include "tests/tools/record/LiveTestClient.h"
 #include "tests/tools/record/RecordTestUtil.h"
 #include "tools/record/CLatestPicture.h"
+#include "tools/record/CLiveBoard.h"
 #include "tools/record/CLiveServer.h"
 #include "tools/record/CRecordingList.h"
 #include "tools/record/ILiveSource.h"
@@ -489,4 +490,41 @@ TEST_F(LiveServer, BeyondLoopbackOnlyWithAPassword) {
                                                    {"0.0.0.0", false}, {"128.0.0.1", false}, {"127.0.0", false}}) {
         EXPECT_EQ(CLiveServer::IsLoopback(address), loopback) << address;
     }
+}
+
+// A camera a re-read configuration removes leaves the page, and its viewers'
+// streams end rather than hang on a camera that will never send again.
+TEST_F(LiveServer, RemovedCameraEndsItsViewers) {
+    CLiveBoard board;
+    auto first = std::make_shared<CLatestPicture>(), second = std::make_shared<CLatestPicture>();
+    auto camera = [](const char* name, std::shared_ptr<CLatestPicture> latest) {
+        CLiveBoard::Camera c;
+        c.status.name = name;
+        c.latest = std::move(latest);
+        return c;
+    };
+    board.Update({camera("front", first), camera("back", second)}, 1);
+    LiveServerOptions options;
+    options.port = 0;
+    CLiveServer server(board, options);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    const auto picture = Pattern(7, 5000);
+    second->Publish(picture.data(), picture.size(), 1);
+
+    RawViewer viewer(server.Port(), "/camera/2/live");
+    std::string head, part, bytes;
+    ASSERT_TRUE(viewer.Until("\r\n\r\n", head));
+    ASSERT_TRUE(viewer.Until("\r\n\r\n", part));
+    ASSERT_TRUE(viewer.Take(5002, bytes));
+
+    board.Update({camera("front", first)}, 2);
+    EXPECT_TRUE(viewer.Closed());  // not the socket's 5 s time-out
+    httplib::Client client("127.0.0.1", server.Port());
+    const auto gone = client.Get("/camera/2/live");
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->status, 404);
+    const auto status = nlohmann::json::parse(client.Get("/status")->body);
+    ASSERT_EQ(status["cameras"].size(), 1u);
+    EXPECT_EQ(status["cameras"][0]["name"], "front");
 }
