@@ -6,10 +6,11 @@
 set -eu
 PACKAGES="g++ cmake ninja-build pkg-config
   libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev
-  libturbojpeg0-dev libcli11-dev libtomlplusplus-dev
+  libturbojpeg0-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev"
 TEST_PACKAGES="clang libclang-rt-14-dev llvm libgtest-dev libgmock-dev
-  libbenchmark-dev tshark apache2 apache2-utils openssl procps"
+  libbenchmark-dev tshark apache2 apache2-utils openssl procps
+  chromium python3 ffmpeg"
 case "${1:-}" in
   --tests) PACKAGES="$PACKAGES $TEST_PACKAGES" ;;
   "") ;;

@@ -8,6 +8,7 @@
 #include "host/IFrameBuffer.h"
 #include "tools/record/CGapTracker.h"
 #include "tools/record/CJpegHeaderReader.h"
+#include "tools/record/CLatestPicture.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CSimulatorStamp.h"
 
@@ -60,6 +61,8 @@ bool CCameraRecording::TakeFrame(IFrameBuffer* frame) {
     // The picture's own size; the driver's is the size it asked the camera for.
     picture.width = info.width > 0 ? info.width : frame->GetWidth();
     picture.height = info.height > 0 ? info.height : frame->GetHeight();
+
+    if (m_latest != nullptr) m_latest->Publish(data, size, picture.arrivalUs);
 
     std::lock_guard<std::mutex> lock(m_frameMutex);
     picture.number = m_nextNumber;
@@ -179,6 +182,12 @@ std::vector<Gap> CCameraRecording::Gaps() const { return m_gaps != nullptr ? m_g
 
 void CCameraRecording::SetInputCount(uint32_t count) {
     m_inputCount.store(count < kMaxInputs ? count : static_cast<uint32_t>(kMaxInputs), std::memory_order_relaxed);
+}
+
+std::vector<int32_t> CCameraRecording::InputStates() const {
+    std::vector<int32_t> states(m_inputCount.load(std::memory_order_relaxed));
+    for (size_t i = 0; i < states.size(); ++i) states[i] = m_inputs[i].load(std::memory_order_relaxed);
+    return states;
 }
 
 std::string CCameraRecording::InputText() const {

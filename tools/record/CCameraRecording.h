@@ -19,6 +19,7 @@ class IFrameBuffer;
 
 namespace kestrel::record {
 
+class CLatestPicture;
 class CGapTracker;
 class CLogQueue;
 
@@ -75,6 +76,11 @@ public:
     // "off on -" for the inputs known so far; empty when none.
     std::string InputText() const;
     void SetInputCount(uint32_t count);
+    // 0 unknown, 1 off, 2 on for each input known so far.
+    std::vector<int32_t> InputStates() const;
+
+    // Every picture taken is also offered here (the live view); set before video starts.
+    void SetLatest(std::shared_ptr<CLatestPicture> latest) { m_latest = std::move(latest); }
 
     // The sink that notes this camera's gaps (one of the writer's sinks).
     void WatchGaps(CGapTracker* gaps) { m_gaps = gaps; }
@@ -95,6 +101,7 @@ private:
     CLogQueue& m_log;
     CRecordFrameAllocator m_allocator;
     CPictureWriter m_writer;
+    std::shared_ptr<CLatestPicture> m_latest;
     CGapTracker* m_gaps = nullptr;
 
     std::mutex m_frameMutex;  // guards the loss counter and picture numbering

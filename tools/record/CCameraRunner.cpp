@@ -86,10 +86,11 @@ void CCameraRunner::Loop() {
             case CCameraLifecycle::Action::Close: CloseSession(); break;
             case CCameraLifecycle::Action::None: break;
         }
+        SwitchRequestedOutputs();
         Publish(Clock::now());
         lock.lock();
         if (m_status.fatal != ExitOk) break;
-        m_wake.wait_for(lock, kTick, [this] { return m_stop; });
+        m_wake.wait_for(lock, kTick, [this] { return m_stop || !m_outputRequests.empty(); });
     }
 }
 
@@ -111,7 +112,8 @@ void CCameraRunner::Open(Clock::time_point now) {
 
 bool CCameraRunner::StartIO() {
     const RecordOptions& options = m_spec.options;
-    if (!options.showInputs && options.outputs.empty()) return true;
+    // The live view shows the inputs and switches the outputs.
+    if (!options.showInputs && options.outputs.empty() && !options.live) return true;
     CCameraRecording& recording = *m_recording;
     m_io = m_session->IOApi();
     auto fail = [this](ExitCode code, std::string line) {
@@ -125,7 +127,7 @@ bool CCameraRunner::StartIO() {
             return fail(ExitFailure, recording.Label() + ": model " + options.model +
                                          " has no digital inputs or outputs; leave out --output");
         }
-        recording.Note("warning", "model " + options.model + " has no digital inputs");
+        if (options.showInputs) recording.Note("warning", "model " + options.model + " has no digital inputs");
         return true;
     }
     const uint32_t outputs = m_io->GetOutputCount();
@@ -136,6 +138,10 @@ bool CCameraRunner::StartIO() {
                                        ": model " + options.model + " has " + std::to_string(outputs) +
                                        " alarm output" + (outputs == 1 ? "" : "s"));
         }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_status.outputs = outputs;
     }
     if (!m_ioUser) m_ioUser = std::make_unique<CRecordIOUser>(recording);
     m_io->SetIOUser(m_ioUser.get());
@@ -152,7 +158,41 @@ bool CCameraRunner::StartIO() {
     return true;
 }
 
+bool CCameraRunner::RequestOutput(uint32_t output, bool on, std::string& error) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stop || output >= m_status.outputs) {
+            error = "output " + std::to_string(output + 1) + " cannot be switched now";
+            return false;
+        }
+        m_outputRequests.push_back(OutputRequest{output, on});
+    }
+    m_wake.notify_all();
+    return true;
+}
+
+// On the camera's thread, which alone uses its session.
+void CCameraRunner::SwitchRequestedOutputs() {
+    std::vector<OutputRequest> requests;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        requests.swap(m_outputRequests);
+    }
+    for (const auto& request : requests) {
+        const std::string name = "output " + std::to_string(request.index + 1);
+        if (m_io != nullptr && m_io->RequestOutputState(request.index, request.on ? 2 : 1)) {
+            m_recording->Note("output", name + " switched " + (request.on ? "on" : "off") + " from the live view");
+        } else {
+            m_recording->Note("warning", name + " could not be switched");
+        }
+    }
+}
+
 void CCameraRunner::CloseSession() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_status.outputs = 0;
+    }
     if (m_io != nullptr) m_io->StopIO();
     m_io = nullptr;
     if (m_session) m_session->Close();

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/record/CCameraLifecycle.h"
 #include "tools/record/CCameraRecording.h"
@@ -43,6 +44,7 @@ public:
         // the run stops with this status and line.
         ExitCode fatal = ExitOk;
         std::string fatalLine;
+        uint32_t outputs = 0;  // alarm outputs of the open session
     };
 
     CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
@@ -58,6 +60,9 @@ public:
     void Stop();
 
     Status CurrentStatus() const;
+    // Asks this camera's thread to switch an alarm output (counting from 0);
+    // false when the camera has no such output now.
+    bool RequestOutput(uint32_t output, bool on, std::string& error);
     const CameraSpec& Spec() const { return m_spec; }
     CCameraRecording& Recording() { return *m_recording; }
     const CCameraRecording& Recording() const { return *m_recording; }
@@ -71,6 +76,7 @@ private:
     bool StartIO();
     void CloseSession();
     void Publish(Clock::time_point now);
+    void SwitchRequestedOutputs();
 
     CameraSpec m_spec;
     CDriverLibrary& m_library;
@@ -88,6 +94,7 @@ private:
     std::condition_variable m_wake;
     bool m_stop = false;
     Status m_status;
+    std::vector<OutputRequest> m_outputRequests;  // from the live view, for the thread
     std::thread m_thread;
     Clock::time_point m_startedAt{};
     Clock::time_point m_stoppedAt{};

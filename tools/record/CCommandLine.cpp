@@ -5,6 +5,8 @@
 #include <cmath>
 #include <map>
 
+#include "tools/record/CLiveServer.h"
+
 namespace kestrel::record {
 
 namespace {
@@ -65,6 +67,14 @@ Password:
   It is never accepted on the command line (other users could read it from the
   process list). Use --password-file FILE (first line; - reads standard input)
   or --ask-password (asked on the terminal, not echoed).
+
+Live view:
+  --http serves a page with every camera's live picture, state and figures,
+  /status as JSON and the recorded files; open the printed address in a
+  browser. Loopback needs no log-in. Any other address needs
+  --http-password-file: the page is then HTTPS with a certificate made at
+  start (its SHA-256 fingerprint is printed) and asks for the password (any
+  user name); only then can the page switch alarm outputs.
 
 Driver:
   The model file MODEL.xml must be in the directory of the halyard-record
@@ -224,6 +234,24 @@ bool CCommandLine::ParseOutput(const std::string& text, OutputRequest& request, 
     return true;
 }
 
+bool CCommandLine::ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error) {
+    const auto colon = text.rfind(':');
+    const std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    const std::string number = colon == std::string::npos ? text : text.substr(colon + 1);
+    unsigned long value = 0;
+    if (!ParseNumber(number, 65535, value)) {
+        error = "--http \"" + text + "\": expected ADDRESS:PORT, for example 127.0.0.1:8080";
+        return false;
+    }
+    if (host.find_first_of(" /[]") != std::string::npos) {
+        error = "--http \"" + text + "\": expected an IPv4 address or host name before the port";
+        return false;
+    }
+    address = host.empty() ? "127.0.0.1" : host;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
 CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, RecordOptions& options) {
     CLI::App app{"halyard-record " HALYARD_RECORD_VERSION ": records Sony G4 IP cameras through the Halyard capture "
                  "driver (libHalyard.so), loaded exactly as a network video recorder loads it."};
@@ -251,6 +279,7 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     const char* const kVideo = "Video";
     const char* const kRecording = "Recording";
     const char* const kMessages = "Messages";
+    const char* const kLive = "Live view";
     app.add_option("--camera", cameras, "Camera to record; PORT is its HTTP port. Repeat for several cameras")
         ->type_name("ADDRESS[:PORT]")
         ->group(kCameras);
@@ -350,6 +379,18 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     app.add_option("--library", options.library, "Path of libHalyard.so (default: found next to the executable)")
         ->type_name("PATH")
         ->group(kRecording);
+    std::string live;
+    auto* liveOption = app.add_option("--http", live,
+                                      "Live view, status and recordings in the browser on ADDRESS:PORT "
+                                      "(default 127.0.0.1:8080); other than loopback needs --http-password-file")
+                           ->type_name("[ADDRESS:PORT]")
+                           ->expected(0, 1)
+                           ->group(kLive);
+    app.add_option("--http-password-file", options.livePasswordFile,
+                   "Password for the live view (first line of FILE): HTTPS with a certificate made at start, "
+                   "log-in required, output switches allowed")
+        ->type_name("FILE")
+        ->group(kLive);
     app.add_flag("-q,--quiet", options.quiet, "No status line; only warnings, errors and the summary")->group(kMessages);
     app.add_option("--log-level", logLevel, "Driver messages shown: error, warning, info (default) or debug")
         ->type_name("LEVEL")
@@ -458,6 +499,18 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         OutputRequest request;
         if (!ParseOutput(text, request, m_message)) return Result::Error;
         options.outputs.push_back(request);
+    }
+    options.live = liveOption->count() > 0;
+    if (options.live && !live.empty() && !ParseListen(live, options.liveAddress, options.livePort, m_message)) {
+        return Result::Error;
+    }
+    if (!options.live && !options.livePasswordFile.empty()) {
+        m_message = "--http-password-file needs --http";
+        return Result::Error;
+    }
+    if (options.live && options.livePasswordFile.empty() && !CLiveServer::IsLoopback(options.liveAddress)) {
+        m_message = "--http " + options.liveAddress + ": serving beyond this computer needs --http-password-file";
+        return Result::Error;
     }
     if (options.model.empty() || options.model.find('/') != std::string::npos) {
         m_message = "--model \"" + options.model + "\": expected a model name such as SNC-RZ50P";

@@ -29,6 +29,9 @@ public:
     // "mkv", "avi", "jpeg", "mkv,jpeg", "avi,jpeg", "both" (mkv and jpeg).
     static bool ParseFormat(const std::string& text, VideoFormat& video, bool& jpeg);
 
+    // "ADDRESS:PORT", ":PORT" or "PORT" for --http.
+    static bool ParseListen(const std::string& text, std::string& address, uint16_t& port, std::string& error);
+
 private:
     std::string m_message;
     std::string m_help;

@@ -16,6 +16,8 @@
 #include "tools/record/CEventLoop.h"
 #include "tools/record/CGapTracker.h"
 #include "tools/record/CPasswordReader.h"
+#include "tools/record/CRecordingList.h"
+#include "tools/record/CVideoSegmentWriter.h"
 
 namespace kestrel::record {
 
@@ -87,8 +89,15 @@ int CRecorder::Run() {
     Clock::time_point start = Clock::now();
     if (LoadDriver() && LoadSpecs(specs) && PrepareOutput()) {
         bool ok = true;
+        // Bound first: a port in use fails the run before any camera starts.
+        if (m_options.live) ok = StartLiveView();
         for (auto& spec : specs) {
             if (ok) ok = StartCamera(std::move(spec));
+        }
+        if (ok && m_server) {
+            UpdateBoard(0, 1);
+            m_console.Line("live view: " + m_server->Url());
+            if (m_server->Secure()) m_console.Line("live view certificate SHA-256 " + m_server->Fingerprint());
         }
         PrintLogs();
         if (ok) Record(loop);
@@ -154,6 +163,11 @@ bool CRecorder::StartCamera(CameraSpec spec) {
                    " interface");
     auto sinks = m_sinks->Make(spec.folder, spec.options);
     auto runner = std::make_unique<CCameraRunner>(std::move(spec), std::move(sinks), m_library, m_models, m_log);
+    if (m_board) {
+        auto latest = std::make_shared<CLatestPicture>();
+        runner->Recording().SetLatest(latest);
+        m_live[runner.get()] = LiveCamera{latest, {}};
+    }
     std::string error;
     if (!runner->Start(error)) {
         Fail(ExitWrite, error + "; check the output directory and free disk space");
@@ -332,6 +346,7 @@ void CRecorder::Record(CEventLoop& loop) {
         if (timed && now >= deadline) return;
         if (now >= nextStatus) {
             PrintStatus(Seconds(now - start), Seconds(now - lastStatus));
+            UpdateBoard(Seconds(now - start), Seconds(now - lastStatus));
             lastStatus = now;
             while (nextStatus <= now) nextStatus += std::chrono::seconds(1);
         }
@@ -524,6 +539,9 @@ void CRecorder::PrintStatus(double elapsedS, double sinceLastS) {
 }
 
 void CRecorder::Shutdown() {
+    // Viewers go first: nothing they ask may reach a camera being closed.
+    if (m_board) m_board->Close();
+    if (m_server) m_server->Stop();
     for (auto& runner : m_runners) runner->Stop();
     // Cameras go after the driver let go of them.
     m_simulators.Stop();
@@ -532,6 +550,62 @@ void CRecorder::Shutdown() {
             Fail(ExitWrite, runner->Recording().WriterError() + "; check the output directory and free disk space");
         }
     }
+}
+
+bool CRecorder::StartLiveView() {
+    m_board = std::make_unique<CLiveBoard>();
+    LiveServerOptions options;
+    options.address = m_options.liveAddress;
+    options.port = m_options.livePort;
+    options.password = m_options.livePassword;
+    m_server = std::make_unique<CLiveServer>(*m_board, options);
+    std::string error;
+    if (!m_server->Start(error)) {
+        m_server.reset();
+        Fail(ExitFailure, "live view: " + error + "; choose another --http ADDRESS:PORT");
+        return false;
+    }
+    return true;
+}
+
+// The same figures as the status line, for the page; cameras a reload
+// removed leave the page with this update.
+void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
+    if (!m_board) return;
+    const double span = sinceLastS > 0 ? sinceLastS : 1;
+    std::vector<CLiveBoard::Camera> cameras;
+    for (auto& owned : m_runners) {
+        CCameraRunner* runner = owned.get();
+        LiveCamera& live = m_live[runner];
+        const auto figures = runner->Recording().Snapshot();
+        const auto status = runner->CurrentStatus();
+        CLiveBoard::Camera c;
+        LiveCameraStatus& s = c.status;
+        s.name = runner->Spec().name;
+        s.address = runner->Spec().target.address + ":" + std::to_string(runner->Spec().target.port);
+        s.state = status.text;
+        s.pictures = figures.pictures;
+        s.lost = figures.lost;
+        s.picturesPerS = static_cast<double>(figures.pictures - live.last.pictures) / span;
+        s.kbitPerS = static_cast<double>(figures.bytes - live.last.bytes) * 8 / 1000 / span;
+        s.inputs = runner->Recording().InputStates();
+        s.outputs = status.outputs;
+        live.last = figures;
+        c.latest = live.latest;
+        s.gaps = runner->Recording().Gaps().size();
+        const VideoFormat video = runner->Spec().options.video;
+        if (video != VideoFormat::None) {
+            c.recordings = [folder = runner->Spec().folder, extension = std::string(".") +
+                                                                 CVideoSegmentWriter::Extension(video)] {
+                return CRecordingList::Scan(folder, "", extension, true);
+            };
+        }
+        c.switchOutput = [runner](uint32_t output, bool on, std::string& error) {
+            return runner->RequestOutput(output, on, error);
+        };
+        cameras.push_back(std::move(c));
+    }
+    m_board->Update(std::move(cameras), elapsedS);
 }
 
 void CRecorder::PrintSummary(double runS) {

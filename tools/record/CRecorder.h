@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -9,6 +10,8 @@
 #include "tools/record/CConsole.h"
 #include "tools/record/CDriverLibrary.h"
 #include "tools/record/CEmbeddedCameras.h"
+#include "tools/record/CLiveBoard.h"
+#include "tools/record/CLiveServer.h"
 #include "tools/record/CLogQueue.h"
 #include "tools/record/CModelDirectory.h"
 #include "tools/record/CRecordingSinks.h"
@@ -44,6 +47,8 @@ private:
     void Reload();
     void Record(CEventLoop& loop);
     bool CheckCameras(Clock::time_point now, Clock::time_point start);
+    bool StartLiveView();
+    void UpdateBoard(double elapsedS, double sinceLastS);
     void Shutdown();
     void Conclude(double runS);
     void PrintLogs();
@@ -76,6 +81,16 @@ private:
     std::string m_error;
     std::vector<std::string> m_moreErrors;
     std::set<const CCameraRunner*> m_fatalShown;  // cameras stopped by a setting, already reported
+
+    // The live view (--http): each running camera's newest picture and its
+    // figures at the previous update.
+    struct LiveCamera {
+        std::shared_ptr<CLatestPicture> latest;
+        CCameraRunner::Figures last;
+    };
+    std::map<const CCameraRunner*, LiveCamera> m_live;
+    std::unique_ptr<CLiveBoard> m_board;  // before the server: it outlives every viewer
+    std::unique_ptr<CLiveServer> m_server;
 };
 
 }  // namespace kestrel::record

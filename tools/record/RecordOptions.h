@@ -58,6 +58,12 @@ struct RecordOptions {
     bool https = false;
     bool insecure = false;
     std::string configFile;
+    // Live view in the browser; off unless --http is given.
+    bool live = false;
+    std::string liveAddress = "127.0.0.1";
+    uint16_t livePort = 8080;  // 0: any free port, printed at start
+    std::string livePasswordFile;
+    std::string livePassword;
     bool operator==(const RecordOptions&) const = default;
 };
 

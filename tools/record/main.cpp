@@ -29,6 +29,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
         return ExitUsage;
     }
+    if (!options.livePasswordFile.empty()) {
+        if (!CPasswordReader::FromFile(options.livePasswordFile, options.livePassword, error)) {
+            std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
+            return ExitUsage;
+        }
+        if (options.livePassword.empty()) {
+            std::fprintf(stderr, "halyard-record: %s holds an empty password\n", options.livePasswordFile.c_str());
+            return ExitUsage;
+        }
+    }
     if (options.askPassword &&
         !CPasswordReader::FromTerminal("Password for " + (options.user.empty() ? std::string("the camera") : options.user) + ": ",
                                        options.password, error)) {

@@ -203,6 +203,32 @@ TEST(CommandLine, IntervalsAndSimulatedCameras) {
     }
 }
 
+TEST(CommandLine, LiveViewAddress) {
+    struct Case {
+        std::vector<std::string> args;
+        bool http;
+        std::string address;
+        uint16_t port;
+    };
+    const std::vector<Case> cases = {
+        {{}, false, "127.0.0.1", 8080},
+        {{"--http"}, true, "127.0.0.1", 8080},
+        {{"--http", "-d", "5"}, true, "127.0.0.1", 8080},  // no value: the next option is not taken as one
+        {{"--http", "127.0.0.2:9000"}, true, "127.0.0.2", 9000},
+        {{"--http", ":0"}, true, "127.0.0.1", 0},
+        {{"--http", "8081"}, true, "127.0.0.1", 8081},
+        {{"--http", "localhost:80"}, true, "localhost", 80},
+        {{"--http", "0.0.0.0:8443", "--http-password-file", "pw"}, true, "0.0.0.0", 8443},
+    };
+    for (const auto& c : cases) {
+        RecordOptions o;
+        std::string message;
+        ASSERT_EQ(Parse(c.args, o, &message), CCommandLine::Result::Run) << message;
+        EXPECT_EQ(o.live, c.http);
+        EXPECT_EQ(o.liveAddress + ":" + std::to_string(o.livePort), c.address + ":" + std::to_string(c.port));
+    }
+}
+
 // Each wrong input is one line naming what is wrong.
 TEST(CommandLine, WrongInputsAreRefused) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -237,6 +263,12 @@ TEST(CommandLine, WrongInputsAreRefused) {
         {{"-m", "../etc/passwd"}, "../etc/passwd"},
         {{"--simulate", "0"}, "--simulate"},
         {{"-d", "-1"}, "-1"},
+        {{"--http", "0.0.0.0:8080"}, "--http-password-file"},  // beyond loopback only with a password
+        {{"--http", "192.168.0.2:80"}, "192.168.0.2"},
+        {{"--http", "127.0.0.1:99999"}, "99999"},
+        {{"--http", "web"}, "web"},
+        {{"--http", "[::1]:80"}, "[::1]:80"},
+        {{"--http-password-file", "pw"}, "--http"},
     };
     for (const auto& [args, mentions] : cases) {
         RecordOptions o;

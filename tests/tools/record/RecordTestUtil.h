@@ -175,6 +175,18 @@ inline int64_t SegmentStartMs(const std::string& path) {
     return static_cast<int64_t>(std::mktime(&t)) * 1000;
 }
 
+// summary.csv as one map per camera, keyed by the header's names.
+inline std::vector<std::map<std::string, std::string>> ReadSummary(const std::string& path) {
+    const auto lines = Split(ReadText(path));
+    std::vector<std::map<std::string, std::string>> rows;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto names = Split(lines[0], ','), fields = Split(lines[i], ',');
+        auto& row = rows.emplace_back();
+        for (size_t k = 0; k < names.size() && k < fields.size(); ++k) row[names[k]] = fields[k];
+    }
+    return rows;
+}
+
 // halyard-record as a child: standard output and error go to files.
 class Recorder {
 public:

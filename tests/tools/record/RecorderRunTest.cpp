@@ -43,17 +43,6 @@ uint16_t ClosedPort() {
     return ntohs(a.sin_port);
 }
 
-std::vector<std::map<std::string, std::string>> ReadSummary(const std::string& path) {
-    const auto lines = Split(ReadText(path));
-    std::vector<std::map<std::string, std::string>> rows;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const auto names = Split(lines[0], ','), fields = Split(lines[i], ',');
-        auto& row = rows.emplace_back();
-        for (size_t k = 0; k < names.size() && k < fields.size(); ++k) row[names[k]] = fields[k];
-    }
-    return rows;
-}
-
 void ExpectOneErrorLine(const Recorder& p, const std::string& mentions) {
     const auto lines = Split(p.Err());
     ASSERT_EQ(lines.size(), 1u) << p.Err() << "\n--- stdout:\n" << p.Out();
