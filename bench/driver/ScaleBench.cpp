@@ -95,6 +95,8 @@ double Percentile(std::vector<double>& v, double p) {
 class Receiver {
 public:
     virtual ~Receiver() = default;
+    // What is not the receiver's own cost: the hosts, the loaded library.
+    virtual bool Prepare(unsigned cameras) = 0;
     // Set up for every port of the farm; false on failure.
     virtual bool Start(const std::vector<uint16_t>& httpPorts) = 0;
     // The host of camera i, or null when this receiver delivers no pictures.
@@ -166,10 +168,13 @@ private:
 class ThreadPerSocket : public Receiver {
 public:
     explicit ThreadPerSocket(bool pictures) : m_pictures(pictures) {}
+    bool Prepare(unsigned cameras) override {
+        for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(m_pictures ? std::make_unique<BenchHost>() : nullptr);
+        return true;
+    }
     bool Start(const std::vector<uint16_t>& httpPorts) override {
-        for (unsigned i = 0; i < httpPorts.size(); ++i) {
-            m_hosts.push_back(m_pictures ? std::make_unique<BenchHost>() : nullptr);
-            auto s = std::make_unique<SocketThread>(m_hosts.back().get());
+        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+            auto s = std::make_unique<SocketThread>(m_hosts[i].get());
             if (!s->Open() || !g_sim.StreamTo(i, s->Port())) return false;
             m_sockets.push_back(std::move(s));
         }
@@ -186,7 +191,8 @@ private:
 // libHalyard.so as a recorder loads it.
 class Driver : public Receiver {
 public:
-    bool Load() {
+    bool Prepare(unsigned cameras) override {
+        for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(std::make_unique<BenchHost>());
         m_handle = dlopen(HALYARD_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr) return false;
         m_create = reinterpret_cast<CreateCaptureFn>(dlsym(m_handle, "CreateCapture"));
@@ -194,14 +200,13 @@ public:
         return m_create != nullptr && m_delete != nullptr;
     }
     bool Start(const std::vector<uint16_t>& httpPorts) override {
-        if (!Load()) return false;
-        for (uint16_t port : httpPorts) {
-            m_hosts.push_back(std::make_unique<BenchHost>());
+        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+            const uint16_t port = httpPorts[i];
             CCaptureAPIEx* d = m_create(0);
             if (d == nullptr) return false;
             m_drivers.push_back(d);
-            d->SetCaptureUser(m_hosts.back().get());
-            d->SetFrameAllocator(m_hosts.back().get());
+            d->SetCaptureUser(m_hosts[i].get());
+            d->SetFrameAllocator(m_hosts[i].get());
             d->SetVideoStandard(1);
             d->SetParameter("IPSERVERADDRESS", "127.0.0.1", 9);
             d->SetParameter("IPSERVERTYPE", "SNC-RZ50N", 9);
@@ -246,8 +251,6 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
     farm.cameras = cameras;
     const std::vector<uint16_t> ports = g_sim.StartFarm(farm);
     if (ports.size() != cameras) return false;
-    const long rss0 = StatusField("VmRSS");
-    const long threads0 = StatusField("Threads");
     bool ok = true;
     {
         std::unique_ptr<Receiver> r;
@@ -255,7 +258,10 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             r = std::make_unique<Driver>();
         else
             r = std::make_unique<ThreadPerSocket>(std::strcmp(name, "plain") == 0);
-        ok = r->Start(ports);
+        ok = r->Prepare(cameras);
+        const long rss0 = StatusField("VmRSS");
+        const long threads0 = StatusField("Threads");
+        ok = ok && r->Start(ports);
         const bool pictures = ok && r->Host(0) != nullptr;
         if (ok && pictures) {
             ok = WaitUntil(
