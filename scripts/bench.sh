@@ -34,8 +34,11 @@ csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
 ./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" | tee "$csv"
 echo
+# Debian's matplotlib lives with Debian's Python, whatever else is on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 if [ "$docs" = yes ]; then
-  python3 scripts/bench_report.py "$csv" docs/performance.md docs/performance.svg
+  "$python" scripts/bench_report.py "$csv" docs/performance.md docs/performance.svg
 else
-  python3 scripts/bench_report.py "$csv"
+  "$python" scripts/bench_report.py "$csv"
 fi
