@@ -38,7 +38,7 @@ private:
     size_t m_pictureSize = 0;
     uint16_t m_nextSequence = 0;
     bool m_haveSequence = false;
-    bool m_broken = true;  // the first picture may have begun before us
+    bool m_broken = false;  // joined mid-picture: the start-of-image check catches it
 };
 
 }  // namespace halyardbench

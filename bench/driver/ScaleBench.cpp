@@ -243,6 +243,7 @@ struct Row {
     double usPerPacket = 0;
     double p50 = -1, p99 = -1, max = -1;
     uint64_t packets = 0, lost = 0, pictures = 0;
+    double sentPerCameraPerSecond = 0;  // below 30 when the simulator falls behind
     double rssKiBPerCamera = 0, threadsPerCamera = 0;
 };
 
@@ -281,11 +282,14 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
                 gaps0[i] = r->Host(i)->gaps.load();
                 frames0[i] = r->Host(i)->frames.load();
             }
-            const uint64_t s0 = g_sim.GetTotals().packets;
+            const SimProcess::Totals t0 = g_sim.GetTotals();
             const int64_t c0 = ProcessCpuNs();
             SleepSeconds(seconds);
             const int64_t c1 = ProcessCpuNs();
-            const uint64_t s1 = g_sim.GetTotals().packets;
+            const SimProcess::Totals t1 = g_sim.GetTotals();
+            const uint64_t s0 = t0.packets;
+            const uint64_t s1 = t1.packets;
+            row->sentPerCameraPerSecond = static_cast<double>(t1.pictures - t0.pictures) / seconds / cameras;
             row->rssKiBPerCamera = static_cast<double>(StatusField("VmRSS") - rss0) / cameras;
             row->threadsPerCamera = static_cast<double>(StatusField("Threads") - threads0) / cameras;
             row->packets = s1 - s0;
@@ -354,7 +358,7 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_NOFILE, &files);
     }
     std::printf("cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
-                "rss_kib_per_camera,threads_per_camera\n");
+                "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera\n");
     std::fflush(stdout);
     int failures = 0;
     for (unsigned cameras : counts) {
@@ -365,10 +369,10 @@ int main(int argc, char** argv) {
                 ++failures;
                 continue;
             }
-            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f\n", cameras, name, row.usPerPacket,
+            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f\n", cameras, name, row.usPerPacket,
                         static_cast<unsigned long long>(row.packets), static_cast<unsigned long long>(row.pictures),
                         static_cast<unsigned long long>(row.lost), row.p50, row.p99, row.max, row.rssKiBPerCamera,
-                        row.threadsPerCamera);
+                        row.threadsPerCamera, row.sentPerCameraPerSecond);
             std::fflush(stdout);
         }
     }
