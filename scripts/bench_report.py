@@ -34,8 +34,8 @@ def delay(r):
 def table(rows):
     counts = sorted({c for c, _ in rows})
     out = ["| Cameras | Receiver | µs/packet | × bare | × plain | delay p50 / p99 / max µs "
-           "| pictures lost | RSS KiB/camera | threads/camera | sent pictures/s per camera |",
-           "|---|---|---|---|---|---|---|---|---|---|"]
+           "| pictures lost | RSS KiB/camera | threads/camera | sent pictures/s per camera | cameras with receiver reports |",
+           "|---|---|---|---|---|---|---|---|---|---|---|"]
     for c in counts:
         bare = rows.get((c, "bare"))
         plain = rows.get((c, "plain"))
@@ -47,9 +47,11 @@ def table(rows):
             to_bare = ratio(cost, float(bare["us_per_packet"])) if bare else "–"
             to_plain = ratio(cost, float(plain["us_per_packet"])) if plain and name != "bare" else "–"
             lost = r["lost"] if name != "bare" else "–"
-            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s |" % (
+            reports = r.get("cameras_with_receiver_reports")
+            reports = "%s of %d" % (reports, c) if reports is not None and name == "driver" else "–"
+            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s | %s |" % (
                 c, name, cost, to_bare, to_plain, delay(r), lost, r["rss_kib_per_camera"],
-                r["threads_per_camera"], r.get("sent_fps_per_camera", "–")))
+                r["threads_per_camera"], r.get("sent_fps_per_camera", "–"), reports))
     return "\n".join(out)
 
 

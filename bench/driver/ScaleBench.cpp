@@ -244,6 +244,7 @@ struct Row {
     double p50 = -1, p99 = -1, max = -1;
     uint64_t packets = 0, lost = 0, pictures = 0;
     double sentPerCameraPerSecond = 0;  // below 30 when the simulator falls behind
+    uint64_t camerasWithReports = 0;
     double rssKiBPerCamera = 0, threadsPerCamera = 0;
 };
 
@@ -290,6 +291,7 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             const uint64_t s0 = t0.packets;
             const uint64_t s1 = t1.packets;
             row->sentPerCameraPerSecond = static_cast<double>(t1.pictures - t0.pictures) / seconds / cameras;
+            row->camerasWithReports = t1.camerasWithReports;
             row->rssKiBPerCamera = static_cast<double>(StatusField("VmRSS") - rss0) / cameras;
             row->threadsPerCamera = static_cast<double>(StatusField("Threads") - threads0) / cameras;
             row->packets = s1 - s0;
@@ -358,7 +360,8 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_NOFILE, &files);
     }
     std::printf("cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
-                "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera\n");
+                "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
+                "cameras_with_receiver_reports\n");
     std::fflush(stdout);
     int failures = 0;
     for (unsigned cameras : counts) {
@@ -369,10 +372,11 @@ int main(int argc, char** argv) {
                 ++failures;
                 continue;
             }
-            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f\n", cameras, name, row.usPerPacket,
+            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu\n", cameras, name, row.usPerPacket,
                         static_cast<unsigned long long>(row.packets), static_cast<unsigned long long>(row.pictures),
                         static_cast<unsigned long long>(row.lost), row.p50, row.p99, row.max, row.rssKiBPerCamera,
-                        row.threadsPerCamera, row.sentPerCameraPerSecond);
+                        row.threadsPerCamera, row.sentPerCameraPerSecond,
+                        static_cast<unsigned long long>(row.camerasWithReports));
             std::fflush(stdout);
         }
     }

@@ -30,6 +30,7 @@ public:
         uint64_t packets = 0;
         uint64_t sendErrors = 0;
         uint64_t lateFrames = 0;
+        uint64_t camerasWithReports = 0;  // cameras that had an RTCP receiver report
     };
 
     SimProcess() = default;
