@@ -89,6 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
              {Datagram(1, false, kHead), Datagram(2, true, kMiddle)},
              {Result::More, Result::Dropped},
              {}},
+        Case{"EndsInAnotherMarker",
+             {Datagram(1, false, kHead), Datagram(2, true, {0x04, 0xFF, 0xDA})},  // SOS, not EOI
+             {Result::More, Result::Dropped},
+             {}},
         Case{"LargerThanTheBuffer",
              {Datagram(1, false, kHead), Datagram(2, false, Bytes(61, 0x00)), Datagram(3, true, kTail)},
              {Result::More, Result::More, Result::Dropped},
