@@ -38,6 +38,7 @@ echo
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 if [ "$docs" = yes ]; then
+  cp "$csv" docs/performance.csv  # the raw figures, for comparing runs
   "$python" scripts/bench_report.py "$csv" docs/performance.md docs/performance.svg
 else
   "$python" scripts/bench_report.py "$csv"

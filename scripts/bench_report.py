@@ -11,6 +11,7 @@ import sys
 BEGIN = "<!-- bench:begin -->"
 END = "<!-- bench:end -->"
 RECEIVERS = ["bare", "plain", "driver"]
+COLOURS = {"bare": "tab:blue", "plain": "tab:orange", "driver": "tab:green"}  # same in both panels
 
 
 def load(path):
@@ -77,9 +78,11 @@ def plot(rows, svg):
     fig, (cost, tail) = plt.subplots(1, 2, figsize=(10, 4))
     for name in RECEIVERS:
         xs = [c for c in counts if (c, name) in rows]
-        cost.plot(xs, [float(rows[(c, name)]["us_per_packet"]) for c in xs], marker="o", label=name)
+        cost.plot(xs, [float(rows[(c, name)]["us_per_packet"]) for c in xs], marker="o", label=name,
+                  color=COLOURS[name])
         if name != "bare":
-            tail.plot(xs, [float(rows[(c, name)]["delay_p99_us"]) for c in xs], marker="o", label=name)
+            tail.plot(xs, [float(rows[(c, name)]["delay_p99_us"]) for c in xs], marker="o", label=name,
+                      color=COLOURS[name])
     for ax, title in ((cost, "CPU per packet (µs)"), (tail, "p99 delay, first datagram to callback (µs)")):
         ax.set_xscale("log", base=2)
         ax.set_xticks(counts)
