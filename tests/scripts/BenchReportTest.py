@@ -5,6 +5,7 @@ import sys
 import tempfile
 import unittest
 
+sys.dont_write_bytecode = True  # nothing left behind in scripts/
 sys.path.insert(0, os.environ.get("HALYARD_SCRIPTS",
                                   os.path.join(os.path.dirname(__file__), "..", "..", "scripts")))
 import bench_report  # noqa: E402
