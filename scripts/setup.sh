@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks to build Halyard and record
 # with it; with --tests also what the test suite and benchmarks need.
 #   ./scripts/setup.sh            build and record (scripts/demo.sh)
-#   ./scripts/setup.sh --tests    and test (scripts/test.sh)
+#   ./scripts/setup.sh --tests    and test and measure (scripts/test.sh, scripts/bench.sh)
 set -eu
 PACKAGES="g++ cmake ninja-build pkg-config
   libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev
@@ -10,7 +10,7 @@ PACKAGES="g++ cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev"
 TEST_PACKAGES="clang libclang-rt-14-dev llvm libgtest-dev libgmock-dev
   libbenchmark-dev tshark apache2 apache2-utils openssl procps
-  chromium python3 ffmpeg"
+  chromium python3 python3-matplotlib ffmpeg"
 case "${1:-}" in
   --tests) PACKAGES="$PACKAGES $TEST_PACKAGES" ;;
   "") ;;

@@ -3,7 +3,7 @@
 // process, so getrusage(RUSAGE_SELF) counts only the receiving side: the
 // driver's threads here, or a plain recvfrom thread per socket for
 // comparison. Picture delays join the simulator's send time of each
-// picture's last datagram (shared memory, by frame number) with the time the
+// picture's first datagram (shared memory, by frame number) with the time the
 // picture reached SendFrameCallback.
 //
 //   halyard_bench_driver                         # everything, soak 60 s

@@ -130,7 +130,7 @@ SimProcess::Totals SimProcess::GetTotals() {
     std::istringstream answer(Command("totals"));
     std::string word;
     Totals t;
-    answer >> word >> t.pictures >> t.packets >> t.sendErrors >> t.lateFrames;
+    answer >> word >> t.pictures >> t.packets >> t.sendErrors >> t.lateFrames >> t.camerasWithReports;
     return t;
 }
 
@@ -210,14 +210,18 @@ void SimProcess::ChildMain(int in, int out, SendTimes* times) {
             } else if (verb == "totals") {
                 Totals t;
                 for (auto& camera : cameras) {
+                    uint64_t reports = 0;
                     for (const camsim::StreamStats& s : camera->StreamHistory()) {
                         t.pictures += s.pictures;
                         t.packets += s.packets;
                         t.sendErrors += s.sendErrors;
                         t.lateFrames += s.lateFrames;
+                        reports += s.receiverReports;
                     }
+                    if (reports > 0) ++t.camerasWithReports;
                 }
-                answer << "ok " << t.pictures << ' ' << t.packets << ' ' << t.sendErrors << ' ' << t.lateFrames;
+                answer << "ok " << t.pictures << ' ' << t.packets << ' ' << t.sendErrors << ' ' << t.lateFrames << ' '
+                       << t.camerasWithReports;
             } else if (verb == "quit") {
                 cameras.clear();
                 WriteAll(out, "ok\n");

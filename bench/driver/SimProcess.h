@@ -14,7 +14,7 @@ namespace halyardbench {
 
 class SimProcess {
 public:
-    static constexpr unsigned kMaxCameras = 64;
+    static constexpr unsigned kMaxCameras = 256;
     static constexpr uint32_t kSlots = 4096;  // send times kept per camera, by frame number
 
     struct FarmOptions {
@@ -30,6 +30,7 @@ public:
         uint64_t packets = 0;
         uint64_t sendErrors = 0;
         uint64_t lateFrames = 0;
+        uint64_t camerasWithReports = 0;  // cameras that had an RTCP receiver report
     };
 
     SimProcess() = default;
@@ -50,7 +51,7 @@ public:
     void ReleaseHangs();
     Totals GetTotals();
 
-    // CLOCK_MONOTONIC nanoseconds at which that picture's last datagram was
+    // CLOCK_MONOTONIC nanoseconds at which that picture's first datagram was
     // sent; -1 when not (or no longer) known.
     int64_t SentAt(unsigned camera, uint32_t frame) const;
 

@@ -352,6 +352,8 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
         mh.msg_iovlen = static_cast<size_t>(iov - start);
         m_msgs[k].msg_len = 0;
     }
+    // Latency is measured from here: the first datagram of the picture.
+    const Clock::time_point firstSent = Clock::now();
     size_t sent = 0;
     while (sent < n) {
         const unsigned batch = static_cast<unsigned>(std::min<size_t>(n - sent, 1024));
@@ -370,7 +372,7 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
         }
         sent += static_cast<size_t>(r);
     }
-    if (m_params.pictureSent) m_params.pictureSent(static_cast<uint32_t>(m_stats.pictures), Clock::now());
+    if (m_params.pictureSent) m_params.pictureSent(static_cast<uint32_t>(m_stats.pictures), firstSent);
     ++m_stats.pictures;
 }
 

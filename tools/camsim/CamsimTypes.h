@@ -19,8 +19,8 @@ enum class AuthMode { None, Basic, Digest };
 using LogSink = std::function<void(const std::string& line)>;
 
 // Called on the sending thread right after a picture's last datagram went to
-// the kernel, with the picture's frame number and that moment, so that a
-// receiver can measure its delivery delay. Must be quick and must not call
+// the kernel, with the picture's frame number and the moment its first
+// datagram was handed over, so that a receiver can measure its delivery delay. Must be quick and must not call
 // back into the simulator.
 using PictureSentHook = std::function<void(uint32_t frameNumber, std::chrono::steady_clock::time_point sent)>;
 

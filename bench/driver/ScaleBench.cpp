@@ -1,0 +1,385 @@
+// Cost per packet, picture delay and losses as cameras grow: for each camera
+// count the simulator (a child process, so its CPU is not counted here)
+// streams 30 pictures/s of ~40 KB Motion JPEG per camera over loopback, and
+// three receivers take the same traffic one after the other:
+//
+//   bare    a recvfrom thread per socket that only counts (the floor)
+//   plain   a recvfrom thread per socket through PlainAssembler into the
+//           host's buffer and callback, no locks (the reference design)
+//   driver  libHalyard.so loaded with dlopen and driven through its exported
+//           functions, RTCP receiver reports running
+//
+// One CSV line per receiver and count on stdout; scripts/bench.sh turns them
+// into the table and plot of docs/performance.md.
+//
+//   halyard_bench_scale --cameras=16,64,256 --seconds=10
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/driver/BenchHost.h"
+#include "bench/driver/PlainAssembler.h"
+#include "bench/driver/SimProcess.h"
+#include "host/CCaptureAPIEx.h"
+#include "host/HalyardExports.h"
+
+using halyardbench::BenchHost;
+using halyardbench::PlainAssembler;
+using halyardbench::SimProcess;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint32_t kFrameIntervalMs = 33;  // 30 pictures/s
+constexpr int32_t k4Cif = 4;
+constexpr int32_t kHostQuality = 60;  // ~40 KB at 704x480
+
+SimProcess g_sim;
+
+int64_t ProcessCpuNs() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    auto ns = [](const timeval& t) { return int64_t(t.tv_sec) * 1000000000 + int64_t(t.tv_usec) * 1000; };
+    return ns(u.ru_utime) + ns(u.ru_stime);
+}
+
+// A field of /proc/self/status ("VmRSS", "Threads"), its first number.
+long StatusField(const char* name) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(name) + ":";
+    while (std::getline(in, line)) {
+        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
+    }
+    return -1;
+}
+
+void SleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
+
+template <class Pred>
+bool WaitUntil(Pred pred, double seconds) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!pred()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+double Percentile(std::vector<double>& v, double p) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+// ---------------------------------------------------------------- receivers
+
+class Receiver {
+public:
+    virtual ~Receiver() = default;
+    // What is not the receiver's own cost: the hosts, the loaded library.
+    virtual bool Prepare(unsigned cameras) = 0;
+    // Set up for every port of the farm; false on failure.
+    virtual bool Start(const std::vector<uint16_t>& httpPorts) = 0;
+    // The host of camera i, or null when this receiver delivers no pictures.
+    virtual BenchHost* Host(unsigned) { return nullptr; }
+};
+
+// A socket and its thread; with an assembler, pictures go to the host.
+class SocketThread {
+public:
+    explicit SocketThread(BenchHost* host) : m_host(host), m_assembler(256 * 1024) {}
+    ~SocketThread() {
+        if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
+        if (m_thread.joinable()) m_thread.join();
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    SocketThread(const SocketThread&) = delete;
+    SocketThread& operator=(const SocketThread&) = delete;
+
+    bool Open() {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+        socklen_t len = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+    uint16_t Port() const { return m_port; }
+
+private:
+    void Run() {
+        pthread_setname_np(pthread_self(), m_host != nullptr ? "plain" : "bare");
+        std::vector<uint8_t> buffer(65536);
+        for (;;) {
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n =
+                ::recvfrom(m_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR) continue;
+                return;  // shut down
+            }
+            if (m_host == nullptr) continue;
+            if (m_assembler.Add(buffer.data(), static_cast<size_t>(n)) != PlainAssembler::Result::Picture) continue;
+            const uint32_t size = static_cast<uint32_t>(m_assembler.PictureSize());
+            IFrameBuffer* frame = m_host->AllocateFrame(0, size, "plain");
+            if (frame == nullptr) continue;
+            uint8_t* out = frame->GetData(size);
+            if (out != nullptr && frame->GetCapacity() >= size) {
+                std::memcpy(out, m_assembler.Picture(), size);
+                frame->SetDataSize(size);
+                m_host->SendFrameCallback(0, nullptr, frame);
+            }
+            m_host->ReleaseFrame(frame);
+        }
+    }
+
+    BenchHost* m_host;
+    PlainAssembler m_assembler;
+    int m_fd = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+// bare (no hosts) or plain (a host per camera).
+class ThreadPerSocket : public Receiver {
+public:
+    explicit ThreadPerSocket(bool pictures) : m_pictures(pictures) {}
+    bool Prepare(unsigned cameras) override {
+        for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(m_pictures ? std::make_unique<BenchHost>() : nullptr);
+        return true;
+    }
+    bool Start(const std::vector<uint16_t>& httpPorts) override {
+        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+            auto s = std::make_unique<SocketThread>(m_hosts[i].get());
+            if (!s->Open() || !g_sim.StreamTo(i, s->Port())) return false;
+            m_sockets.push_back(std::move(s));
+        }
+        return true;
+    }
+    BenchHost* Host(unsigned i) override { return m_hosts[i].get(); }
+
+private:
+    bool m_pictures;
+    std::vector<std::unique_ptr<BenchHost>> m_hosts;
+    std::vector<std::unique_ptr<SocketThread>> m_sockets;
+};
+
+// libHalyard.so as a recorder loads it.
+class Driver : public Receiver {
+public:
+    bool Prepare(unsigned cameras) override {
+        for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(std::make_unique<BenchHost>());
+        m_handle = dlopen(HALYARD_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (m_handle == nullptr) return false;
+        m_create = reinterpret_cast<CreateCaptureFn>(dlsym(m_handle, "CreateCapture"));
+        m_delete = reinterpret_cast<DeleteCaptureFn>(dlsym(m_handle, "DeleteCapture"));
+        return m_create != nullptr && m_delete != nullptr;
+    }
+    bool Start(const std::vector<uint16_t>& httpPorts) override {
+        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+            const uint16_t port = httpPorts[i];
+            CCaptureAPIEx* d = m_create(0);
+            if (d == nullptr) return false;
+            m_drivers.push_back(d);
+            d->SetCaptureUser(m_hosts[i].get());
+            d->SetFrameAllocator(m_hosts[i].get());
+            d->SetVideoStandard(1);
+            d->SetParameter("IPSERVERADDRESS", "127.0.0.1", 9);
+            d->SetParameter("IPSERVERTYPE", "SNC-RZ50N", 9);
+            d->SetParameter("IPSERVERPORT", reinterpret_cast<const void*>(static_cast<uintptr_t>(port)), 4);
+            d->SetParameter("IPSERVERUSERNAME", "admin", 5);
+            d->SetParameter("IPSERVERPASSWORD", "admin", 5);
+            if (d->Open("") != 1) return false;
+        }
+        for (CCaptureAPIEx* d : m_drivers)
+            if (d->StartChannel(0, kFrameIntervalMs, k4Cif, kHostQuality) != 1) return false;
+        return true;
+    }
+    BenchHost* Host(unsigned i) override { return m_hosts[i].get(); }
+    ~Driver() override {
+        for (CCaptureAPIEx*& d : m_drivers) {
+            d->StopChannel(0);
+            d->Close();
+            m_delete(&d);
+        }
+        if (m_handle != nullptr) dlclose(m_handle);
+    }
+
+private:
+    void* m_handle = nullptr;
+    CreateCaptureFn m_create = nullptr;
+    DeleteCaptureFn m_delete = nullptr;
+    std::vector<std::unique_ptr<BenchHost>> m_hosts;
+    std::vector<CCaptureAPIEx*> m_drivers;
+};
+
+// ---------------------------------------------------------------- one run
+
+struct Row {
+    double usPerPacket = 0;
+    double p50 = -1, p99 = -1, max = -1;
+    uint64_t packets = 0, lost = 0, pictures = 0;
+    double sentPerCameraPerSecond = 0;  // below 30 when the simulator falls behind
+    uint64_t camerasWithReports = 0;
+    double rssKiBPerCamera = 0, threadsPerCamera = 0;
+};
+
+bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
+    SimProcess::FarmOptions farm;
+    farm.cameras = cameras;
+    const std::vector<uint16_t> ports = g_sim.StartFarm(farm);
+    if (ports.size() != cameras) return false;
+    bool ok = true;
+    {
+        std::unique_ptr<Receiver> r;
+        if (std::strcmp(name, "driver") == 0)
+            r = std::make_unique<Driver>();
+        else
+            r = std::make_unique<ThreadPerSocket>(std::strcmp(name, "plain") == 0);
+        ok = r->Prepare(cameras);
+        const long rss0 = StatusField("VmRSS");
+        const long threads0 = StatusField("Threads");
+        ok = ok && r->Start(ports);
+        const bool pictures = ok && r->Host(0) != nullptr;
+        if (ok && pictures) {
+            ok = WaitUntil(
+                [&] {
+                    for (unsigned i = 0; i < cameras; ++i)
+                        if (r->Host(i)->frames.load() == 0) return false;
+                    return true;
+                },
+                60);
+        }
+        if (ok) {
+            SleepSeconds(1);  // settle
+            std::vector<uint32_t> first(cameras, 0);
+            std::vector<uint64_t> gaps0(cameras, 0), frames0(cameras, 0);
+            for (unsigned i = 0; pictures && i < cameras; ++i) {
+                first[i] = r->Host(i)->lastFrameNumber.load();
+                gaps0[i] = r->Host(i)->gaps.load();
+                frames0[i] = r->Host(i)->frames.load();
+            }
+            const SimProcess::Totals t0 = g_sim.GetTotals();
+            const int64_t c0 = ProcessCpuNs();
+            SleepSeconds(seconds);
+            const int64_t c1 = ProcessCpuNs();
+            const SimProcess::Totals t1 = g_sim.GetTotals();
+            const uint64_t s0 = t0.packets;
+            const uint64_t s1 = t1.packets;
+            row->sentPerCameraPerSecond = static_cast<double>(t1.pictures - t0.pictures) / seconds / cameras;
+            row->camerasWithReports = t1.camerasWithReports;
+            row->rssKiBPerCamera = static_cast<double>(StatusField("VmRSS") - rss0) / cameras;
+            row->threadsPerCamera = static_cast<double>(StatusField("Threads") - threads0) / cameras;
+            row->packets = s1 - s0;
+            row->usPerPacket = static_cast<double>(c1 - c0) / 1000.0 / static_cast<double>(std::max<uint64_t>(1, row->packets));
+            std::vector<double> delays;
+            for (unsigned i = 0; pictures && i < cameras; ++i) {
+                BenchHost& h = *r->Host(i);
+                const uint32_t last = h.lastFrameNumber.load();
+                row->lost += h.gaps.load() - gaps0[i];
+                row->pictures += h.frames.load() - frames0[i];
+                for (uint32_t f = first[i] + 1; f <= last; ++f) {
+                    const int64_t got = h.ReceivedAt(f);
+                    const int64_t sent = g_sim.SentAt(i, f);
+                    if (got >= 0 && sent >= 0) delays.push_back(static_cast<double>(got - sent) / 1000.0);
+                }
+            }
+            row->p50 = Percentile(delays, 0.50);
+            row->p99 = Percentile(delays, 0.99);
+            row->max = Percentile(delays, 1.0);
+        }
+    }
+    g_sim.StopFarm();
+    return ok;
+}
+
+std::vector<unsigned> Counts(const std::string& list) {
+    std::vector<unsigned> out;
+    std::stringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const int n = std::atoi(item.c_str());
+        if (n > 0 && static_cast<unsigned>(n) <= SimProcess::kMaxCameras) out.push_back(static_cast<unsigned>(n));
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<unsigned> counts = {16, 64, 256};
+    double seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--cameras=", 0) == 0) {
+            counts = Counts(a.substr(10));
+        } else if (a.rfind("--seconds=", 0) == 0) {
+            seconds = std::max(1.0, std::atof(a.c_str() + 10));
+        } else {
+            std::fprintf(stderr, "usage: %s [--cameras=16,64,256] [--seconds=10]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (counts.empty()) {
+        std::fprintf(stderr, "camera counts must be 1..%u\n", SimProcess::kMaxCameras);
+        return 2;
+    }
+    // Fork the simulator while this process has one thread.
+    if (!g_sim.Start()) {
+        std::fprintf(stderr, "cannot start the simulator process\n");
+        return 1;
+    }
+    // Many sockets and threads at 256 cameras.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    std::printf("cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
+                "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
+                "cameras_with_receiver_reports\n");
+    std::fflush(stdout);
+    int failures = 0;
+    for (unsigned cameras : counts) {
+        for (const char* name : {"bare", "plain", "driver"}) {
+            Row row;
+            if (!RunOne(name, cameras, seconds, &row)) {
+                std::fprintf(stderr, "%u cameras, %s: set-up failed\n", cameras, name);
+                ++failures;
+                continue;
+            }
+            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu\n", cameras, name, row.usPerPacket,
+                        static_cast<unsigned long long>(row.packets), static_cast<unsigned long long>(row.pictures),
+                        static_cast<unsigned long long>(row.lost), row.p50, row.p99, row.max, row.rssKiBPerCamera,
+                        row.threadsPerCamera, row.sentPerCameraPerSecond,
+                        static_cast<unsigned long long>(row.camerasWithReports));
+            std::fflush(stdout);
+        }
+    }
+    g_sim.Stop();
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,45 @@
+#!/bin/sh
+# Cost per packet, picture delay, losses, memory and threads per camera for
+# the bare recvfrom loop, the plain reference receiver and the driver, at 16,
+# 64 and 256 simulated cameras (30 pictures/s, ~40 KB each, over loopback).
+# Prints the table and writes it with its plot into docs/performance.md.
+#   ./scripts/bench.sh                      16, 64, 256 cameras, 10 s per receiver
+#   ./scripts/bench.sh --quick              4 and 16 cameras, 3 s each
+#   ./scripts/bench.sh --cameras 16,64 --seconds 5 --no-docs
+set -eu
+cd "$(dirname "$0")/.."
+
+cameras=16,64,256
+seconds=10
+docs=yes
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --cameras) cameras="$2"; shift ;;
+    --seconds) seconds="$2"; shift ;;
+    --quick) cameras=4,16; seconds=3 ;;
+    --no-docs) docs=no ;;
+    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--no-docs]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# The benchmarks need libbenchmark-dev to configure and matplotlib to plot.
+if [ "$(id -u)" = 0 ]; then ./scripts/setup.sh --tests; fi
+
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DHALYARD_BUILD_BENCH=ON >/dev/null
+cmake --build build-release -j "$(nproc)" --target halyard_bench_scale >/dev/null
+
+csv=$(mktemp)
+trap 'rm -f "$csv"' EXIT
+./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" | tee "$csv"
+echo
+# Debian's matplotlib lives with Debian's Python, whatever else is on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+if [ "$docs" = yes ]; then
+  cp "$csv" docs/performance.csv  # the raw figures, for comparing runs
+  "$python" scripts/bench_report.py "$csv" docs/performance.md docs/performance.svg
+else
+  "$python" scripts/bench_report.py "$csv"
+fi

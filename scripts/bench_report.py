@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Turns halyard_bench_scale's CSV into a table (printed), and with a
+Markdown and an SVG path also writes the table between the bench markers of
+the Markdown file and the plot into the SVG."""
+import csv
+import datetime
+import os
+import platform
+import sys
+
+BEGIN = "<!-- bench:begin -->"
+END = "<!-- bench:end -->"
+RECEIVERS = ["bare", "plain", "driver"]
+COLOURS = {"bare": "tab:blue", "plain": "tab:orange", "driver": "tab:green"}  # same in both panels
+
+
+def load(path):
+    rows = {}
+    with open(path, newline="") as f:
+        for r in csv.DictReader(f):
+            rows[(int(r["cameras"]), r["receiver"])] = r
+    return rows
+
+
+def ratio(a, b):
+    return "%.2f" % (a / b) if b > 0 else "–"
+
+
+def delay(r):
+    if float(r["delay_p50_us"]) < 0:
+        return "–"
+    return "%s / %s / %s" % (r["delay_p50_us"], r["delay_p99_us"], r["delay_max_us"])
+
+
+def table(rows):
+    counts = sorted({c for c, _ in rows})
+    out = ["| Cameras | Receiver | µs/packet | × bare | × plain | delay p50 / p99 / max µs "
+           "| pictures lost | RSS KiB/camera | threads/camera | sent pictures/s per camera | cameras with receiver reports |",
+           "|---|---|---|---|---|---|---|---|---|---|---|"]
+    for c in counts:
+        bare = rows.get((c, "bare"))
+        plain = rows.get((c, "plain"))
+        for name in RECEIVERS:
+            r = rows.get((c, name))
+            if r is None:
+                continue
+            cost = float(r["us_per_packet"])
+            to_bare = ratio(cost, float(bare["us_per_packet"])) if bare else "–"
+            to_plain = ratio(cost, float(plain["us_per_packet"])) if plain and name != "bare" else "–"
+            lost = r["lost"] if name != "bare" else "–"
+            reports = r.get("cameras_with_receiver_reports")
+            reports = "%s of %d" % (reports, c) if reports is not None and name == "driver" else "–"
+            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                c, name, cost, to_bare, to_plain, delay(r), lost, r["rss_kib_per_camera"],
+                r["threads_per_camera"], r.get("sent_fps_per_camera", "–"), reports))
+    return "\n".join(out)
+
+
+def machine():
+    model = platform.processor() or "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return "%d cores (%s), Linux %s" % (os.cpu_count() or 0, model, platform.release())
+
+
+def plot(rows, svg):
+    import matplotlib
+    matplotlib.use("svg")
+    import matplotlib.pyplot as plt
+
+    counts = sorted({c for c, _ in rows})
+    fig, (cost, tail) = plt.subplots(1, 2, figsize=(10, 4))
+    for name in RECEIVERS:
+        xs = [c for c in counts if (c, name) in rows]
+        cost.plot(xs, [float(rows[(c, name)]["us_per_packet"]) for c in xs], marker="o", label=name,
+                  color=COLOURS[name])
+        if name != "bare":
+            tail.plot(xs, [float(rows[(c, name)]["delay_p99_us"]) for c in xs], marker="o", label=name,
+                      color=COLOURS[name])
+    for ax, title in ((cost, "CPU per packet (µs)"), (tail, "p99 delay, first datagram to callback (µs)")):
+        ax.set_xscale("log", base=2)
+        ax.set_xticks(counts)
+        ax.set_xticklabels([str(c) for c in counts])
+        ax.set_xlabel("cameras")
+        ax.set_title(title)
+        ax.set_ylim(bottom=0)
+        ax.grid(True, alpha=0.3)
+        ax.legend()
+    fig.tight_layout()
+    fig.savefig(svg, metadata={"Date": None})
+
+
+def main(argv):
+    if len(argv) not in (2, 4):
+        sys.stderr.write("usage: bench_report.py RESULTS.csv [DOC.md PLOT.svg]\n")
+        return 2
+    rows = load(argv[1])
+    if not rows:
+        sys.stderr.write("no results\n")
+        return 1
+    text = table(rows)
+    print(text)
+    if len(argv) == 4:
+        doc, svg = argv[2], argv[3]
+        plot(rows, svg)
+        block = "%s\n%s\n\nTaken %s on %s.\n\n![cost per packet and p99 delay](%s)\n%s" % (
+            BEGIN, text, datetime.date.today().isoformat(), machine(), os.path.basename(svg), END)
+        with open(doc) as f:
+            body = f.read()
+        start, end = body.find(BEGIN), body.find(END)
+        if start < 0 or end < start:
+            body = body.rstrip("\n") + "\n\n" + block + "\n"
+        else:
+            body = body[:start] + block + body[end + len(END):]
+        with open(doc, "w") as f:
+            f.write(body)
+        print("\nwrote %s and %s" % (doc, svg))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

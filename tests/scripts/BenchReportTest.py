@@ -1,0 +1,96 @@
+"""The figures table and the rewrite of docs/performance.md by
+scripts/bench_report.py."""
+import os
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True  # nothing left behind in scripts/
+sys.path.insert(0, os.environ.get("HALYARD_SCRIPTS",
+                                  os.path.join(os.path.dirname(__file__), "..", "..", "scripts")))
+import bench_report  # noqa: E402
+
+HEADER = ("cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
+          "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,cameras_with_receiver_reports\n")
+
+
+def write(text):
+    f = tempfile.NamedTemporaryFile("w", suffix=".csv", delete=False)
+    f.write(text)
+    f.close()
+    return f.name
+
+
+def rows_of(table):
+    """Receiver row cells by (cameras, receiver)."""
+    out = {}
+    for line in table.splitlines()[2:]:
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        out[(int(cells[0]), cells[1])] = cells
+    return out
+
+
+class Table(unittest.TestCase):
+    def test_ratios_delays_and_dashes(self):
+        path = write(HEADER +
+                     "16,bare,2.000,100,0,0,-1,-1,-1,300,1.00,30.0,0\n"
+                     "16,plain,2.500,100,50,1,200,400,900,270,1.00,30.0,0\n"
+                     "16,driver,3.000,100,50,0,250,600,1200,170,4.00,30.0,16\n"
+                     "64,driver,4.000,100,50,0,250,600,1200,170,4.00,29.5,60\n")
+        try:
+            rows = rows_of(bench_report.table(bench_report.load(path)))
+        finally:
+            os.unlink(path)
+        cases = [
+            # (cameras, receiver, column, expected)
+            (16, "bare", 3, "1.00"),         # × bare of the floor itself
+            (16, "bare", 4, "–"),            # the floor is not compared with the plain path
+            (16, "bare", 5, "–"),            # no pictures, so no delays
+            (16, "bare", 6, "–"),            # nor losses
+            (16, "plain", 3, "1.25"),
+            (16, "plain", 4, "1.00"),
+            (16, "plain", 5, "200 / 400 / 900"),
+            (16, "plain", 6, "1"),
+            (16, "driver", 3, "1.50"),       # 3.0 / 2.0
+            (16, "driver", 4, "1.20"),       # 3.0 / 2.5
+            (16, "driver", 10, "16 of 16"),
+            (16, "plain", 10, "–"),          # only the driver sends receiver reports
+            (64, "driver", 3, "–"),          # no floor measured at that count
+            (64, "driver", 4, "–"),
+            (64, "driver", 9, "29.5"),
+            (64, "driver", 10, "60 of 64"),
+        ]
+        for cameras, receiver, column, expected in cases:
+            with self.subTest(cameras=cameras, receiver=receiver, column=column):
+                self.assertEqual(rows[(cameras, receiver)][column], expected)
+
+
+class Document(unittest.TestCase):
+    def rewrite(self, body):
+        csv = write(HEADER + "16,bare,2.000,100,0,0,-1,-1,-1,300,1.00,30.0,0\n")
+        doc = write(body)
+        try:
+            bench_report.plot = lambda rows, svg: None  # matplotlib is not what is tested here
+            self.assertEqual(bench_report.main(["bench_report.py", csv, doc, "/tmp/unused.svg"]), 0)
+            with open(doc) as f:
+                return f.read()
+        finally:
+            os.unlink(csv)
+            os.unlink(doc)
+
+    def test_replaces_only_between_the_markers(self):
+        out = self.rewrite("intro\n" + bench_report.BEGIN + "\nold table\n" + bench_report.END + "\nnotes\n")
+        self.assertTrue(out.startswith("intro\n" + bench_report.BEGIN + "\n| Cameras |"))
+        self.assertTrue(out.endswith(bench_report.END + "\nnotes\n"))
+        self.assertNotIn("old table", out)
+        self.assertIn("![cost per packet and p99 delay](unused.svg)", out)
+
+    def test_appends_the_block_when_there_are_no_markers(self):
+        out = self.rewrite("intro\n")
+        self.assertTrue(out.startswith("intro\n\n" + bench_report.BEGIN))
+        self.assertEqual(out.count(bench_report.BEGIN), 1)
+        self.assertTrue(out.endswith(bench_report.END + "\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()
