@@ -3,8 +3,8 @@
 #include <limits>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "runtime/FormatString.h"
 #include "web/HttpRequest.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
+#include "capture/DEVICE_INFO.h"
 #include "web/HttpRequest.h"
 
 namespace Web {
