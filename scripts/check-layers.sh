@@ -1,5 +1,6 @@
 #!/bin/sh
-# Fails when a folder of the driver includes a folder it does not build on.
+# Fails when a folder of the driver includes a folder it does not build on,
+# or libcurl outside web/.
 # The direction (each folder: what it may include besides itself) mirrors the
 # target links in the folders' CMakeLists.txt:
 #   host <- runtime <- capture <- settings, web, transport <- channels, io <- driver
@@ -38,5 +39,16 @@ for folder in host runtime capture settings web transport channels io driver; do
     esac
   done
 done
+# libcurl stays inside web/: the other folders hold their senders through
+# web/CBaseHttpSender.h.
+for folder in host runtime capture settings transport channels io driver; do
+  leaks=$(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*(<curl/|"web/CHttpSender\.h")' \
+            "$root/$folder"/*.h "$root/$folder"/*.cpp 2>/dev/null) || true
+  if [ -n "$leaks" ]; then
+    echo "$leaks" | sed 's/^/check-layers: libcurl outside web\/: /' >&2
+    status=1
+  fi
+done
+
 [ $status -eq 0 ] && echo "check-layers: includes follow the layers"
 exit $status

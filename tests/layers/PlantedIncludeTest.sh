@@ -36,6 +36,11 @@ transport/CUDPPort.cpp|#include "web/HttpText.h"|fail
 channels/JpegFrame.cpp|#include "io/CIOBase.h"|fail
 settings/TextValues.cpp|#include "tools/camsim/CCamera.h"|fail
 transport/RtpPacket.cpp|  #  include "channels/JpegFrame.h"|fail
+channels/CSonyMJPEGChannelRTP.h|#include "web/CHttpSender.h"|fail
+io/CSonyDigitalIO.cpp|#include <curl/curl.h>|fail
+driver/CIPCapture.cpp|#include "web/CHttpSender.h"|fail
+web/CBaseHttpSender.cpp|#include <curl/curl.h>|pass
+io/CSonyDigitalIO.h|#include "web/CBaseHttpSender.h"|pass
 driver/CIPCapture.cpp|#include "channels/JpegFrame.h"|pass
 channels/JpegFrame.cpp|#include "capture/JpegFourCC.h"|pass
 web/HttpText.cpp|#include "runtime/FormatString.h"|pass
