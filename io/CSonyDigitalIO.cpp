@@ -1,6 +1,7 @@
 #include "io/CSonyDigitalIO.h"
 
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "capture/DEVICE_INFO.h"
@@ -29,8 +30,12 @@ std::string AlarmOutputSetupPath(uint32_t n) {
 }  // namespace
 
 CSonyDigitalIO::CSonyDigitalIO(IDriver* driver)
-    : CIOBase(driver), m_inputSender(Web::CBaseHttpSender::Create(DeviceOf(driver))),
-      m_outputSender(Web::CBaseHttpSender::Create(DeviceOf(driver))) {}
+    : CSonyDigitalIO(driver, Web::CBaseHttpSender::Create(DeviceOf(driver)),
+                     Web::CBaseHttpSender::Create(DeviceOf(driver))) {}
+
+CSonyDigitalIO::CSonyDigitalIO(IDriver* driver, std::unique_ptr<Web::CBaseHttpSender> inputSender,
+                               std::unique_ptr<Web::CBaseHttpSender> outputSender)
+    : CIOBase(driver), m_inputSender(std::move(inputSender)), m_outputSender(std::move(outputSender)) {}
 
 CSonyDigitalIO::~CSonyDigitalIO() { StopIO(); }
 

@@ -16,6 +16,9 @@ class IDriver;
 class CSonyDigitalIO : public CIOBase {
 public:
     explicit CSonyDigitalIO(IDriver* driver);
+    // With senders of the caller's (tests where a real camera is not the point).
+    CSonyDigitalIO(IDriver* driver, std::unique_ptr<Web::CBaseHttpSender> inputSender,
+                   std::unique_ptr<Web::CBaseHttpSender> outputSender);
     ~CSonyDigitalIO() override;
 
     bool SetOutputState(uint32_t index, int32_t state) override;   // slot 7
