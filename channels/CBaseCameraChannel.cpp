@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "channels/CChannelThreadMark.h"
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "host/CCaptureAPIUser.h"
 #include "runtime/DebugLevel.h"
 #include "runtime/FormatString.h"

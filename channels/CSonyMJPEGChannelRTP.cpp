@@ -6,9 +6,10 @@
 #include "channels/CChannelThreadMark.h"
 #include "channels/JpegFrame.h"
 #include "channels/SonyCameraCommands.h"
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
+#include "capture/JpegFourCC.h"
+#include "capture/VideoChannelParams.h"
 #include "host/IFrameAllocator.h"
 #include "host/IFrameBuffer.h"
 #include "runtime/DebugLevel.h"
@@ -39,7 +40,7 @@ constexpr uint32_t kPrivacyZoneCount = 7;
 
 CSonyMJPEGChannelRTP::CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params)
     : CBaseRTPChannel(driver, static_cast<uint32_t>(params.channelIndex), static_cast<uint32_t>(params.keepAliveMs)),
-      m_sender(CopyDeviceRecord(driver)),
+      m_sender(Web::CBaseHttpSender::Create(CopyDeviceRecord(driver))),
       m_videoMode(params.videoStandard),
       m_qualityMin(static_cast<uint32_t>(params.qualityMin)),
       m_qualityMax(static_cast<uint32_t>(params.qualityMax)) {
@@ -48,7 +49,7 @@ CSonyMJPEGChannelRTP::CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelPa
 
 CSonyMJPEGChannelRTP::~CSonyMJPEGChannelRTP() { Stop(); }
 
-void CSonyMJPEGChannelRTP::AbortPending() { m_sender.Cancel(); }
+void CSonyMJPEGChannelRTP::AbortPending() { m_sender->Cancel(); }
 
 void CSonyMJPEGChannelRTP::OnIdle() {}
 
@@ -108,21 +109,21 @@ bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char
         const Web::HttpRequest request("GET", path);
         bool sent = false;
         try {
-            sent = m_sender.Send(request);
+            sent = m_sender->Send(request);
         } catch (...) {
             // Counts as a request that could not be sent.
             sent = false;
         }
         const std::string device = m_driver != nullptr ? m_driver->GetDeviceAddress() : std::string();
-        const char* failure = Web::CHttpSender::FailureText(m_sender.LastError());
+        const char* failure = Web::CBaseHttpSender::FailureText(m_sender->LastError());
         if (!sent && failure != nullptr) {
             DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request: %s (%u)", caller, device.c_str(),
-                         path.c_str(), failure, m_sender.LastError());
+                         path.c_str(), failure, m_sender->LastError());
         } else if (!sent) {
             DebugMessage(LevelError, "%s: %s is unable to process \"%s\" request. Device is inaccessible (%u)", caller,
-                         device.c_str(), path.c_str(), m_sender.LastError());
+                         device.c_str(), path.c_str(), m_sender->LastError());
         } else {
-            const uint32_t status = m_sender.StatusCode();
+            const uint32_t status = m_sender->StatusCode();
             if (status == kStatusOk || status == kStatusNoContent) {
                 result = true;
             } else if (status == kStatusUnauthorized) {
@@ -138,7 +139,7 @@ bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char
         }
     }
     // Also closes the finished request.
-    m_sender.Cancel();
+    m_sender->Cancel();
     return result;
 }
 
@@ -180,7 +181,7 @@ bool CSonyMJPEGChannelRTP::StartJPEGStream() {
 
 bool CSonyMJPEGChannelRTP::StartStream() {
     // A scheme learned from an earlier answer is asked for afresh.
-    m_sender.ForgetScheme();
+    m_sender->ForgetScheme();
     if (!SetCameraVideoMode()) return false;
     if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
     if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;

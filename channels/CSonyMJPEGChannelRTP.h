@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 #include "runtime/CRecursiveLock.h"
 #include "transport/CRTCPSendReceive.h"
 #include "transport/IRTCPSendReceiveUser.h"
-#include "web/CHttpSender.h"
+#include "web/CBaseHttpSender.h"
 
 namespace kestrel {
 
@@ -62,7 +63,7 @@ protected:
     // One message per stream start for the datagrams other hosts sent.
     void ReportForeignDatagrams();
 
-    Web::CHttpSender m_sender;
+    std::unique_ptr<Web::CBaseHttpSender> m_sender;
     CRTCPSendReceive m_rtcp;
     const int32_t m_videoMode;
     const uint32_t m_qualityMin;

@@ -2,10 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kestrel {
+#include "capture/JpegFourCC.h"
 
-// The FourCC of every delivered picture: the bytes J, P, E, G in memory order.
-constexpr uint32_t kFourCCJpeg = 0x4745504Au;
+namespace kestrel {
 
 // True when the JPEG marker walk from the start of the data meets a frame
 // header (SOFn) whose height and width lie inside the data, before any

@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/JpegFourCC.h"
+#include "capture/IDriver.h"
+#include "capture/VideoChannelParams.h"
 #include "host/CCaptureAPIEx.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/HostVersion.h"
@@ -137,9 +138,6 @@ private:
     std::atomic<int32_t> m_videoStandard{0};
     uint32_t m_selectedFourCC = 0;
 };
-
-// The FourCC "JPEG": J, P, E, G in memory order.
-constexpr uint32_t kFourCCJpeg = 0x4745504Au;
 
 // Reads a text as atoi does (leading blanks, a sign, digits), without its
 // undefined behaviour on overflow: the result saturates.

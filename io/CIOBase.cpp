@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "host/ICaptureIOApiUser.h"
 #include "runtime/FormatString.h"
 #include "runtime/GuardedCall.h"

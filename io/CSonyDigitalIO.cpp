@@ -1,10 +1,11 @@
 #include "io/CSonyDigitalIO.h"
 
 #include <limits>
+#include <utility>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "runtime/FormatString.h"
 #include "web/HttpRequest.h"
 
@@ -29,7 +30,12 @@ std::string AlarmOutputSetupPath(uint32_t n) {
 }  // namespace
 
 CSonyDigitalIO::CSonyDigitalIO(IDriver* driver)
-    : CIOBase(driver), m_inputSender(DeviceOf(driver)), m_outputSender(DeviceOf(driver)) {}
+    : CSonyDigitalIO(driver, Web::CBaseHttpSender::Create(DeviceOf(driver)),
+                     Web::CBaseHttpSender::Create(DeviceOf(driver))) {}
+
+CSonyDigitalIO::CSonyDigitalIO(IDriver* driver, std::unique_ptr<Web::CBaseHttpSender> inputSender,
+                               std::unique_ptr<Web::CBaseHttpSender> outputSender)
+    : CIOBase(driver), m_inputSender(std::move(inputSender)), m_outputSender(std::move(outputSender)) {}
 
 CSonyDigitalIO::~CSonyDigitalIO() { StopIO(); }
 
@@ -39,11 +45,11 @@ void CSonyDigitalIO::OnStartIO() {
 }
 
 void CSonyDigitalIO::OnStopIO() {
-    m_inputSender.Cancel();
-    m_outputSender.Cancel();
+    m_inputSender->Cancel();
+    m_outputSender->Cancel();
 }
 
-bool CSonyDigitalIO::SetupPass(Web::CHttpSender& sender, CManualEvent& stopEvent, PathMaker makePath,
+bool CSonyDigitalIO::SetupPass(Web::CBaseHttpSender& sender, CManualEvent& stopEvent, PathMaker makePath,
                                uint32_t count) {
     bool result = true;
     for (uint32_t n = 1; n <= count; ++n) {
@@ -56,32 +62,32 @@ bool CSonyDigitalIO::SetupPass(Web::CHttpSender& sender, CManualEvent& stopEvent
 }
 
 bool CSonyDigitalIO::SetupSensors(uint32_t count) {
-    return SetupPass(m_inputSender, m_inputThread.GetStopEvent(), &SensorSetupPath, count);
+    return SetupPass(*m_inputSender, m_inputThread.GetStopEvent(), &SensorSetupPath, count);
 }
 
 bool CSonyDigitalIO::SetupAlarmOutputs(uint32_t count) {
-    return SetupPass(m_outputSender, m_outputThread.GetStopEvent(), &AlarmOutputSetupPath, count);
+    return SetupPass(*m_outputSender, m_outputThread.GetStopEvent(), &AlarmOutputSetupPath, count);
 }
 
 bool CSonyDigitalIO::GetInputStates(uint32_t count) {
     if (!m_sensorsReady) m_sensorsReady = SetupSensors(count);
     if (InputStopRequested()) return true;
 
-    if (!m_inputSender.Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"))) {
+    if (!m_inputSender->Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"))) {
         // An inquiry cancelled by StopIO is no camera failure: reporting it
         // would log an error and reset the host's states on a plain stop.
-        if (!InputStopRequested()) ReportInquiryFailure(m_inputSender.LastError());
+        if (!InputStopRequested()) ReportInquiryFailure(m_inputSender->LastError());
         return InputStopRequested();
     }
     std::string body;
-    if (m_inputSender.StatusCode() == 200) {
+    if (m_inputSender->StatusCode() == 200) {
         std::vector<uint8_t> bytes;
-        m_inputSender.ReadResponse(bytes);
+        m_inputSender->ReadResponse(bytes);
         // A body cut short by StopIO would report inputs as undetermined.
         if (InputStopRequested()) return true;
-        if (m_inputSender.ReadFailure() != 0) {
+        if (m_inputSender->ReadFailure() != 0) {
             // Too large or too slow: the states stay as they were.
-            ReportInquiryFailure(m_inputSender.ReadFailure());
+            ReportInquiryFailure(m_inputSender->ReadFailure());
             return true;
         }
         body.assign(bytes.begin(), bytes.end());
@@ -92,7 +98,7 @@ bool CSonyDigitalIO::GetInputStates(uint32_t count) {
 }
 
 void CSonyDigitalIO::ReportInquiryFailure(uint32_t error) {
-    const char* text = Web::CHttpSender::FailureText(error);
+    const char* text = Web::CBaseHttpSender::FailureText(error);
     if (text == nullptr || m_reportedInquiryFailure == error || m_driver == nullptr) return;
     // Each failure once until an inquiry succeeds: a hostile camera would
     // fill the log.
@@ -118,7 +124,7 @@ bool CSonyDigitalIO::SetOutputState(uint32_t index, int32_t state) {
     // The camera takes this command without a leading slash.
     const std::string path = FormatString("command/main.cgi?trigger=alarmout%u", index + 1) + word;
     // Whether the camera took it is not looked at.
-    m_outputSender.Send(Web::HttpRequest("GET", path));
+    m_outputSender->Send(Web::HttpRequest("GET", path));
     return true;
 }
 

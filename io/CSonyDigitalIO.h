@@ -1,9 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "io/CIOBase.h"
-#include "web/CHttpSender.h"
+#include "web/CBaseHttpSender.h"
 
 namespace kestrel {
 
@@ -15,6 +16,9 @@ class IDriver;
 class CSonyDigitalIO : public CIOBase {
 public:
     explicit CSonyDigitalIO(IDriver* driver);
+    // With senders of the caller's (tests where a real camera is not the point).
+    CSonyDigitalIO(IDriver* driver, std::unique_ptr<Web::CBaseHttpSender> inputSender,
+                   std::unique_ptr<Web::CBaseHttpSender> outputSender);
     ~CSonyDigitalIO() override;
 
     bool SetOutputState(uint32_t index, int32_t state) override;   // slot 7
@@ -41,12 +45,12 @@ protected:
 private:
     using PathMaker = std::string (*)(uint32_t cameraNumber);
     // Sets up inputs or outputs 1 … count, one request each.
-    bool SetupPass(Web::CHttpSender& sender, CManualEvent& stopEvent, PathMaker makePath, uint32_t count);
+    bool SetupPass(Web::CBaseHttpSender& sender, CManualEvent& stopEvent, PathMaker makePath, uint32_t count);
 
     void ReportInquiryFailure(uint32_t error);
 
-    Web::CHttpSender m_inputSender;
-    Web::CHttpSender m_outputSender;
+    std::unique_ptr<Web::CBaseHttpSender> m_inputSender;
+    std::unique_ptr<Web::CBaseHttpSender> m_outputSender;
     bool m_sensorsReady = false;        // input thread only
     uint32_t m_reportedInquiryFailure = 0;  // input thread only
     bool m_alarmOutputsReady = false;   // output thread only

@@ -14,7 +14,7 @@
 #     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 #     -DHALYARD_SANITIZE=address,undefined -DHALYARD_BUILD_FUZZ=ON \
 #     -DHALYARD_BUILD_TESTS=OFF -DHALYARD_BUILD_TOOLS=OFF
-# (fuzz/HalyardFuzz.cmake adds -fsanitize=fuzzer-no-link to halyard_core and
+# (fuzz/HalyardFuzz.cmake adds -fsanitize=fuzzer-no-link to every folder's library and
 # -fsanitize=fuzzer to the targets.)
 #
 # New inputs go to $FUZZ_BUILD/corpus/<target>; the committed seeds in

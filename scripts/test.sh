@@ -4,6 +4,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh --tests
+# Cheap and structural: before any build.
+./scripts/check-layers.sh
 JOBS=$(nproc)
 
 run_build() {

@@ -236,22 +236,6 @@ uint32_t CHttpSender::Secure() const { return m_secure; }
 uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
 void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
 
-const char* CHttpSender::FailureText(uint32_t error)
-{
-    switch (error) {
-    case ErrorTimeout:
-        return "no whole answer within the request time limit";
-    case ErrorAnswerTooLarge:
-        return "the answer is larger than 1 MiB";
-    case ErrorDowngradeRefused:
-        return "HTTPS failed and credentials are set: plain HTTP refused";
-    case ErrorKeyChanged:
-        return "the certificate key changed since the first connection";
-    default:
-        return nullptr;
-    }
-}
-
 bool CHttpSender::Send(const HttpRequest& request)
 {
     std::lock_guard<std::mutex> work(m_workLock);

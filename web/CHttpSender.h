@@ -14,20 +14,6 @@
 
 namespace Web {
 
-// WinHTTP-numbered errors kept in lastError.
-constexpr uint32_t ErrorTimeout = 12002;
-constexpr uint32_t ErrorGeneric = 12004;
-constexpr uint32_t ErrorNameNotResolved = 12007;
-constexpr uint32_t ErrorCancelled = 12017;
-constexpr uint32_t ErrorCannotConnect = 12029;
-constexpr uint32_t ErrorConnectionReset = 12030;
-constexpr uint32_t ErrorInvalidServerResponse = 12152;
-constexpr uint32_t ErrorTlsFailure = 12175;
-constexpr uint32_t ErrorAnswerTooLarge = 12184;
-// Our own, beyond the WinHTTP numbers.
-constexpr uint32_t ErrorDowngradeRefused = 12190;
-constexpr uint32_t ErrorKeyChanged = 12191;
-
 // No answer body is taken beyond this.
 constexpr size_t kAnswerBodyLimit = 0x100000;
 
@@ -46,23 +32,15 @@ public:
     uint32_t ReadResponse(std::vector<uint8_t>& out) override;
     uint32_t ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, bool clear) override;
 
-    // Results of the last Send, read by the caller afterwards.
-    uint32_t StatusCode() const;
+    uint32_t StatusCode() const override;
+    uint32_t LastError() const override;
+    uint32_t ReadFailure() const override;
+    void ForgetScheme() override;
+
     uint32_t ContentLength() const;
-    uint32_t LastError() const;
     uint32_t LearnedScheme() const;
     uint32_t Secure() const;
-    // The error that ended the last ReadResponse or ReadData, 0 when the
-    // body was read whole (or as far as asked).
-    uint32_t ReadFailure() const;
-    // At a stream start: what was learned about authentication may no
-    // longer hold.
-    void ForgetScheme();
     CHttpTrust& Trust() { return *m_trust; }
-
-    // What a failure of ours means, for the caller's message; nullptr for
-    // errors that speak for themselves.
-    static const char* FailureText(uint32_t error);
 
 private:
     // How a request in flight ended: ok, or the error and whether the

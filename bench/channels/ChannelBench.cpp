@@ -17,7 +17,7 @@
 
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "channels/JpegFrame.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/VideoChannelParams.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/IFrameAllocator.h"
 #include "host/IFrameBuffer.h"

@@ -25,7 +25,7 @@
 
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "channels/JpegFrame.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/VideoChannelParams.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/channels/JpegWalk.h"
 #include "tests/channels/ChannelTestSupport.h"

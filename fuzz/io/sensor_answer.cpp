@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "fuzz/FuzzInput.h"
 #include "host/ICaptureIOApiUser.h"
 #include "io/CSonyDigitalIO.h"

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
+#include "capture/DEVICE_INFO.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/web/ScriptedPeer.h"
 #include "web/CHttpSender.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "channels/CSonyMJPEGChannelRTP.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/VideoChannelParams.h"
 #include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "runtime/FormatString.h"
 
 namespace channeltest {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "channels/CSonyMJPEGChannelRTP.h"
-#include "driver/VideoChannelParams.h"
+#include "capture/VideoChannelParams.h"
 #include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"

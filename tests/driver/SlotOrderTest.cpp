@@ -3,7 +3,7 @@
 
 #include <initializer_list>
 
-#include "driver/IDriver.h"
+#include "capture/IDriver.h"
 #include "host/CCaptureAPIEx.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/CDebugInfoIf.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/DEVICE_INFO.h"
-#include "driver/IDriver.h"
+#include "capture/DEVICE_INFO.h"
+#include "capture/IDriver.h"
 #include "runtime/FormatString.h"
 #include "tests/host/CallLog.h"
 

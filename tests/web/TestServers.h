@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/DEVICE_INFO.h"
+#include "capture/DEVICE_INFO.h"
 
 namespace webtest {
 
