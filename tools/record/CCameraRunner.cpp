@@ -26,11 +26,11 @@ CCameraLifecycle::Settings LifecycleSettings(const RecordOptions& options) {
 
 }  // namespace
 
-CCameraRunner::CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
+CCameraRunner::CCameraRunner(CameraSetup setup, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
                              const CModelDirectory& models, CLogQueue& log)
-    : m_spec(std::move(spec)), m_library(library), m_models(models),
-      m_lifecycle(LifecycleSettings(m_spec.options)) {
-    m_recording = std::make_unique<CCameraRecording>(m_spec.name, m_spec.target, m_spec.options, log,
+    : m_setup(std::move(setup)), m_library(library), m_models(models),
+      m_lifecycle(LifecycleSettings(m_setup.options)) {
+    m_recording = std::make_unique<CCameraRecording>(m_setup.name, m_setup.target, m_setup.options, log,
                                                      std::move(sinks.sinks));
     m_recording->WatchGaps(sinks.gaps);
     m_status.text = "connecting";
@@ -97,10 +97,10 @@ void CCameraRunner::Loop() {
 void CCameraRunner::Open(Clock::time_point now) {
     CloseSession();
     m_recording->BeginAttempt();
-    if (m_spec.options.api == DriverInterface::IP) {
-        m_session = std::make_unique<CIPSession>(m_library, m_models, *m_recording, m_spec.options);
+    if (m_setup.options.api == DriverInterface::IP) {
+        m_session = std::make_unique<CIPSession>(m_library, m_models, *m_recording, m_setup.options);
     } else {
-        m_session = std::make_unique<CLegacySession>(m_library, m_models, *m_recording, m_spec.options);
+        m_session = std::make_unique<CLegacySession>(m_library, m_models, *m_recording, m_setup.options);
     }
     if (m_session->Open() && StartIO() && m_session->StartVideo()) {
         m_lifecycle.Opened(now);
@@ -111,7 +111,7 @@ void CCameraRunner::Open(Clock::time_point now) {
 }
 
 bool CCameraRunner::StartIO() {
-    const RecordOptions& options = m_spec.options;
+    const RecordOptions& options = m_setup.options;
     // The live view shows the inputs and switches the outputs.
     if (!options.showInputs && options.outputs.empty() && !options.live) return true;
     CCameraRecording& recording = *m_recording;

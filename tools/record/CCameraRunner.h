@@ -47,7 +47,7 @@ public:
         uint32_t outputs = 0;  // alarm outputs of the open session
     };
 
-    CCameraRunner(CameraSpec spec, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
+    CCameraRunner(CameraSetup setup, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
                   const CModelDirectory& models, CLogQueue& log);
     ~CCameraRunner();
     CCameraRunner(const CCameraRunner&) = delete;
@@ -63,7 +63,7 @@ public:
     // Asks this camera's thread to switch an alarm output (counting from 0);
     // false when the camera has no such output now.
     bool RequestOutput(uint32_t output, bool on, std::string& error);
-    const CameraSpec& Spec() const { return m_spec; }
+    const CameraSetup& Setup() const { return m_setup; }
     CCameraRecording& Recording() { return *m_recording; }
     const CCameraRecording& Recording() const { return *m_recording; }
     Clock::time_point StartedAt() const { return m_startedAt; }
@@ -78,7 +78,7 @@ private:
     void Publish(Clock::time_point now);
     void SwitchRequestedOutputs();
 
-    CameraSpec m_spec;
+    CameraSetup m_setup;
     CDriverLibrary& m_library;
     const CModelDirectory& m_models;
     std::unique_ptr<CCameraRecording> m_recording;

@@ -53,7 +53,7 @@ bool Flag(Context& c, const toml::key& key, const toml::node& node, bool& value)
 }
 
 // One key of the defaults or of a camera. camera is null for the defaults.
-bool Apply(Context& c, const toml::key& key, const toml::node& node, RecordOptions& o, CameraSpec* camera,
+bool Apply(Context& c, const toml::key& key, const toml::node& node, RecordOptions& o, CameraSetup* camera,
            std::string& folder) {
     const std::string k(key.str());
     std::string text;
@@ -160,7 +160,7 @@ bool Apply(Context& c, const toml::key& key, const toml::node& node, RecordOptio
 
 }  // namespace
 
-bool CConfigFile::Load(const std::string& path, const RecordOptions& base, std::vector<CameraSpec>& cameras) {
+bool CConfigFile::Load(const std::string& path, const RecordOptions& base, std::vector<CameraSetup>& cameras) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         m_error = "cannot read the configuration " + path;
@@ -171,7 +171,7 @@ bool CConfigFile::Load(const std::string& path, const RecordOptions& base, std::
 }
 
 bool CConfigFile::Parse(const std::string& text, const std::string& path, const RecordOptions& base,
-                        std::vector<CameraSpec>& cameras) {
+                        std::vector<CameraSetup>& cameras) {
     Context c{path, {}};
     cameras.clear();
     toml::table root;
@@ -200,43 +200,43 @@ bool CConfigFile::Parse(const std::string& text, const std::string& path, const 
         }
         for (const auto& item : *tables) {
             const auto& table = *item.as_table();
-            CameraSpec spec;
-            spec.options = defaults;
-            spec.name = "camera" + std::to_string(cameras.size() + 1);
-            spec.target.port = defaults.httpPort != 0 ? defaults.httpPort : defaults.https ? 443 : 80;
+            CameraSetup setup;
+            setup.options = defaults;
+            setup.name = "camera" + std::to_string(cameras.size() + 1);
+            setup.target.port = defaults.httpPort != 0 ? defaults.httpPort : defaults.https ? 443 : 80;
             std::string folder;
             // The port first, so that an address with its own port wins.
             if (const auto* port = table.get("http_port")) {
                 const auto v = port->value_exact<int64_t>();
-                if (v && *v >= 1 && *v <= 65535) spec.target.port = static_cast<uint16_t>(*v);
+                if (v && *v >= 1 && *v <= 65535) setup.target.port = static_cast<uint16_t>(*v);
             } else if (const auto* https = table.get("https"); https != nullptr && https->value_or(false)) {
-                spec.target.port = 443;
+                setup.target.port = 443;
             }
             for (const auto& [key, node] : table) {
-                if (!Apply(c, key, node, spec.options, &spec, folder)) return m_error = c.error, false;
+                if (!Apply(c, key, node, setup.options, &setup, folder)) return m_error = c.error, false;
             }
             const auto line = std::to_string(table.source().begin.line);
-            if (spec.target.address.empty()) {
+            if (setup.target.address.empty()) {
                 m_error = path + ":" + line + ": camera: address missing";
                 return false;
             }
-            if (!names.insert(spec.name).second) {
-                m_error = path + ":" + line + ": name: \"" + spec.name + "\" is used twice";
+            if (!names.insert(setup.name).second) {
+                m_error = path + ":" + line + ": name: \"" + setup.name + "\" is used twice";
                 return false;
             }
-            if (!spec.options.user.empty() && spec.options.passwordFile.empty()) {
-                m_error = path + ":" + line + ": user: " + spec.name + " has a user but no password_file";
+            if (!setup.options.user.empty() && setup.options.passwordFile.empty()) {
+                m_error = path + ":" + line + ": user: " + setup.name + " has a user but no password_file";
                 return false;
             }
-            if (!spec.options.passwordFile.empty()) {
+            if (!setup.options.passwordFile.empty()) {
                 std::string error;
-                if (!CPasswordReader::FromFile(spec.options.passwordFile, spec.options.password, error)) {
+                if (!CPasswordReader::FromFile(setup.options.passwordFile, setup.options.password, error)) {
                     m_error = path + ":" + line + ": password_file: " + error;
                     return false;
                 }
             }
-            spec.folder = folder;
-            cameras.push_back(std::move(spec));
+            setup.folder = folder;
+            cameras.push_back(std::move(setup));
         }
     }
     if (cameras.empty()) {

@@ -22,9 +22,9 @@ namespace kestrel::record {
 class CConfigFile {
 public:
     // base: the command line's settings, which the file's override.
-    bool Load(const std::string& path, const RecordOptions& base, std::vector<CameraSpec>& cameras);
+    bool Load(const std::string& path, const RecordOptions& base, std::vector<CameraSetup>& cameras);
     bool Parse(const std::string& text, const std::string& path, const RecordOptions& base,
-               std::vector<CameraSpec>& cameras);
+               std::vector<CameraSetup>& cameras);
     // "FILE:LINE: what is wrong".
     const std::string& Error() const { return m_error; }
     // Where recordings go when a camera names no folder of its own.

@@ -85,14 +85,14 @@ int CRecorder::Run() {
     // the main loop.
     CEventLoop loop(m_log.WakeFd());
 
-    std::vector<CameraSpec> specs;
+    std::vector<CameraSetup> setups;
     Clock::time_point start = Clock::now();
-    if (LoadDriver() && LoadSpecs(specs) && PrepareOutput()) {
+    if (LoadDriver() && LoadSetups(setups) && PrepareOutput()) {
         bool ok = true;
         // Bound first: a port in use fails the run before any camera starts.
         if (m_options.live) ok = StartLiveView();
-        for (auto& spec : specs) {
-            if (ok) ok = StartCamera(std::move(spec));
+        for (auto& setup : setups) {
+            if (ok) ok = StartCamera(std::move(setup));
         }
         if (ok && m_server) {
             UpdateBoard(0, 1);
@@ -115,10 +115,10 @@ int CRecorder::Run() {
 }
 
 // Cameras from the configuration file, the command line or the simulator.
-bool CRecorder::LoadSpecs(std::vector<CameraSpec>& specs) {
+bool CRecorder::LoadSetups(std::vector<CameraSetup>& setups) {
     if (!m_options.configFile.empty()) {
         CConfigFile config;
-        if (!config.Load(m_options.configFile, m_options, specs)) {
+        if (!config.Load(m_options.configFile, m_options, setups)) {
             Fail(ExitUsage, config.Error());
             return false;
         }
@@ -127,42 +127,42 @@ bool CRecorder::LoadSpecs(std::vector<CameraSpec>& specs) {
     }
     if (!StartSimulators()) return false;
     for (size_t i = 0; i < m_targets.size(); ++i) {
-        CameraSpec spec;
-        spec.name = "camera" + std::to_string(i + 1);
-        spec.target = m_targets[i];
-        spec.options = m_options;
-        spec.options.cameras.clear();
-        specs.push_back(std::move(spec));
+        CameraSetup setup;
+        setup.name = "camera" + std::to_string(i + 1);
+        setup.target = m_targets[i];
+        setup.options = m_options;
+        setup.options.cameras.clear();
+        setups.push_back(std::move(setup));
     }
     return true;
 }
 
-std::string CRecorder::FolderFor(const CameraSpec& spec) const {
-    if (spec.folder.empty()) return m_outputDir + "/" + spec.name;
-    return spec.folder + "/" + m_runStamp + "/" + spec.name;
+std::string CRecorder::FolderFor(const CameraSetup& setup) const {
+    if (setup.folder.empty()) return m_outputDir + "/" + setup.name;
+    return setup.folder + "/" + m_runStamp + "/" + setup.name;
 }
 
-bool CRecorder::StartCamera(CameraSpec spec) {
-    spec.folder = FolderFor(spec);
+bool CRecorder::StartCamera(CameraSetup setup) {
+    setup.folder = FolderFor(setup);
     if (!m_options.configFile.empty()) {
         // A camera added again by a reload does not write over its earlier files.
-        const std::string base = spec.folder;
-        for (int n = 2; ::access(spec.folder.c_str(), F_OK) == 0 && n < 1000; ++n) {
-            spec.folder = base + "-" + std::to_string(n);
+        const std::string base = setup.folder;
+        for (int n = 2; ::access(setup.folder.c_str(), F_OK) == 0 && n < 1000; ++n) {
+            setup.folder = base + "-" + std::to_string(n);
         }
-        const auto slash = spec.folder.rfind('/');
-        if (slash != std::string::npos && !MakeDirectories(spec.folder.substr(0, slash))) {
-            Fail(ExitWrite, "cannot create " + spec.folder.substr(0, slash) + ": " + std::strerror(errno));
+        const auto slash = setup.folder.rfind('/');
+        if (slash != std::string::npos && !MakeDirectories(setup.folder.substr(0, slash))) {
+            Fail(ExitWrite, "cannot create " + setup.folder.substr(0, slash) + ": " + std::strerror(errno));
             return false;
         }
     }
-    const RecordOptions& o = spec.options;
-    m_console.Line(spec.name + ": " + spec.target.address + ":" + std::to_string(spec.target.port) + ", model " +
+    const RecordOptions& o = setup.options;
+    m_console.Line(setup.name + ": " + setup.target.address + ":" + std::to_string(setup.target.port) + ", model " +
                    o.model + ", " + kKindNames[o.resolution] + ", " + std::to_string(o.intervalMs) + " ms, quality " +
                    std::to_string(o.quality) + "%, " + (o.api == DriverInterface::IP ? "IP" : "legacy") +
                    " interface");
-    auto sinks = m_sinks->Make(spec.folder, spec.options);
-    auto runner = std::make_unique<CCameraRunner>(std::move(spec), std::move(sinks), m_library, m_models, m_log);
+    auto sinks = m_sinks->Make(setup.folder, setup.options);
+    auto runner = std::make_unique<CCameraRunner>(std::move(setup), std::move(sinks), m_library, m_models, m_log);
     if (m_board) {
         auto latest = std::make_shared<CLatestPicture>();
         runner->Recording().SetLatest(latest);
@@ -186,23 +186,23 @@ void CRecorder::Reload() {
         return;
     }
     CConfigFile config;
-    std::vector<CameraSpec> specs;
-    if (!config.Load(m_options.configFile, m_options, specs)) {
+    std::vector<CameraSetup> setups;
+    if (!config.Load(m_options.configFile, m_options, setups)) {
         m_console.Line("SIGHUP: " + config.Error() + "; keeping the running configuration");
         return;
     }
     size_t kept = 0, stopped = 0, started = 0;
     for (size_t i = 0; i < m_runners.size();) {
-        CameraSpec wanted;
+        CameraSetup wanted;
         bool found = false;
-        for (const auto& spec : specs) {
-            if (spec.name == m_runners[i]->Spec().name) {
-                wanted = spec;
-                wanted.folder = FolderFor(spec);
+        for (const auto& setup : setups) {
+            if (setup.name == m_runners[i]->Setup().name) {
+                wanted = setup;
+                wanted.folder = FolderFor(setup);
                 found = true;
             }
         }
-        const CameraSpec& before = m_runners[i]->Spec();
+        const CameraSetup& before = m_runners[i]->Setup();
         const bool same = found && wanted.target == before.target && wanted.options == before.options &&
                           (wanted.folder == before.folder || before.folder.rfind(wanted.folder + "-", 0) == 0);
         if (same) {
@@ -216,11 +216,11 @@ void CRecorder::Reload() {
         m_last.erase(m_last.begin() + static_cast<std::ptrdiff_t>(i));
         ++stopped;
     }
-    for (auto& spec : specs) {
+    for (auto& setup : setups) {
         bool running = false;
-        for (const auto& runner : m_runners) running = running || runner->Spec().name == spec.name;
+        for (const auto& runner : m_runners) running = running || runner->Setup().name == setup.name;
         if (running) continue;
-        if (StartCamera(std::move(spec))) ++started;
+        if (StartCamera(std::move(setup))) ++started;
     }
     m_console.Line("SIGHUP: " + m_options.configFile + " re-read: " + std::to_string(kept) + " unchanged, " +
                    std::to_string(stopped) + " stopped, " + std::to_string(started) + " started");
@@ -272,7 +272,7 @@ void CRecorder::RemoveEmptyOutput() {
     }
     for (const auto* list : {&m_runners, &m_finished}) {
         for (const auto& runner : *list) {
-            const std::string& base = runner->Spec().folder;
+            const std::string& base = runner->Setup().folder;
             ::unlink((base + "/index.csv").c_str());
             ::rmdir(base.c_str());
         }
@@ -401,7 +401,7 @@ std::pair<ExitCode, std::string> CRecorder::CauseOf(const CCameraRunner& runner)
     }
     const auto status = runner.CurrentStatus();
     const double ran = Seconds(runner.StoppedAt() - runner.StartedAt());
-    const uint32_t limit = runner.Spec().options.firstPictureTimeoutS;
+    const uint32_t limit = runner.Setup().options.firstPictureTimeoutS;
     if (status.answered) {
         return {ExitNoPicture,
                 who + " took its settings but sent no picture in " + Fixed(ran, 0) +
@@ -419,7 +419,7 @@ std::pair<ExitCode, std::string> CRecorder::CauseOf(const CCameraRunner& runner)
 
 std::string CRecorder::ProblemLine(const CCameraRunner& runner) const {
     const CCameraRecording& recording = runner.Recording();
-    const RecordOptions& options = runner.Spec().options;
+    const RecordOptions& options = runner.Setup().options;
     const std::string who = recording.Label() + " (" + recording.Target().address + ":" +
                             std::to_string(recording.Target().port) + ")";
     const std::string detail = recording.ProblemDetail();
@@ -522,7 +522,7 @@ void CRecorder::PrintStatus(double elapsedS, double sinceLastS) {
             const std::string inputs = runner.Recording().InputText();
             if (!inputs.empty()) states += ", inputs " + inputs;
         } else {
-            states += ", " + runner.Spec().name + " " + status.text;
+            states += ", " + runner.Setup().name + " " + status.text;
         }
     }
     const double span = sinceLastS > 0 ? sinceLastS : 1;
@@ -581,8 +581,8 @@ void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
         const auto status = runner->CurrentStatus();
         CLiveBoard::Camera c;
         LiveCameraStatus& s = c.status;
-        s.name = runner->Spec().name;
-        s.address = runner->Spec().target.address + ":" + std::to_string(runner->Spec().target.port);
+        s.name = runner->Setup().name;
+        s.address = runner->Setup().target.address + ":" + std::to_string(runner->Setup().target.port);
         s.state = status.text;
         s.pictures = figures.pictures;
         s.lost = figures.lost;
@@ -593,9 +593,9 @@ void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
         live.last = figures;
         c.latest = live.latest;
         s.gaps = runner->Recording().Gaps().size();
-        const VideoFormat video = runner->Spec().options.video;
+        const VideoFormat video = runner->Setup().options.video;
         if (video != VideoFormat::None) {
-            c.recordings = [folder = runner->Spec().folder, extension = std::string(".") +
+            c.recordings = [folder = runner->Setup().folder, extension = std::string(".") +
                                                                  CVideoSegmentWriter::Extension(video)] {
                 return CRecordingList::Scan(folder, "", extension, true);
             };

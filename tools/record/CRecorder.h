@@ -42,8 +42,8 @@ private:
     void RemoveEmptyOutput();
     bool StartSimulators();
     bool LoadDriver();
-    bool LoadSpecs(std::vector<CameraSpec>& specs);
-    bool StartCamera(CameraSpec spec);
+    bool LoadSetups(std::vector<CameraSetup>& setups);
+    bool StartCamera(CameraSetup setup);
     void Reload();
     void Record(CEventLoop& loop);
     bool CheckCameras(Clock::time_point now, Clock::time_point start);
@@ -59,7 +59,7 @@ private:
     std::pair<ExitCode, std::string> CauseOf(const CCameraRunner& runner) const;
     std::string ProblemLine(const CCameraRunner& runner) const;
     int Fail(ExitCode code, const std::string& line);
-    std::string FolderFor(const CameraSpec& spec) const;
+    std::string FolderFor(const CameraSetup& setup) const;
 
     RecordOptions m_options;
     CConsole m_console;

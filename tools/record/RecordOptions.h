@@ -69,12 +69,12 @@ struct RecordOptions {
 
 // One camera as the recorder runs it: its own name, folder and settings, so
 // that cameras from a configuration file can differ in everything.
-struct CameraSpec {
+struct CameraSetup {
     std::string name;    // camera1, camera2 ... unless the configuration names it
     CameraTarget target;
     std::string folder;  // the camera's files go to FOLDER/
     RecordOptions options;
-    bool operator==(const CameraSpec&) const = default;
+    bool operator==(const CameraSetup&) const = default;
 };
 
 }  // namespace kestrel::record

@@ -14,7 +14,7 @@ using namespace kestrel::record;
 
 namespace {
 
-bool Parse(const std::string& text, std::vector<CameraSpec>& cameras, std::string& error, CConfigFile* out = nullptr) {
+bool Parse(const std::string& text, std::vector<CameraSetup>& cameras, std::string& error, CConfigFile* out = nullptr) {
     CConfigFile config;
     const bool ok = config.Parse(text, "rec.toml", RecordOptions{}, cameras);
     error = config.Error();
@@ -61,7 +61,7 @@ name = "yard"
 address = "10.0.0.3"
 https = true
 )";
-    std::vector<CameraSpec> cameras;
+    std::vector<CameraSetup> cameras;
     std::string error;
     CConfigFile config;
     ASSERT_TRUE(Parse(text, cameras, error, &config)) << error;
@@ -92,7 +92,7 @@ https = true
     EXPECT_EQ(cameras[0].options, cameras[0].options);
 
     // The same file read again gives equal cameras: a reload leaves them be.
-    std::vector<CameraSpec> again;
+    std::vector<CameraSetup> again;
     ASSERT_TRUE(Parse(text, again, error)) << error;
     EXPECT_TRUE(again == cameras);
     ::unlink((dir + "/pw").c_str());
@@ -130,7 +130,7 @@ TEST(ConfigFile, EachWrongFileNamesItsLineAndKey) {
         {"syntax", camera + "quality = \n", "rec.toml:3: "},
     };
     for (const auto& c : cases) {
-        std::vector<CameraSpec> cameras;
+        std::vector<CameraSetup> cameras;
         std::string error;
         EXPECT_FALSE(Parse(c.text, cameras, error)) << c.name;
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.name << ": " << error;
