@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/hardening/DriverHost.h"
+#include "tests/transport/TransportTestSupport.h"
 #include "tools/camsim/CCamera.h"
 #include "tools/camsim/CPictureStamp.h"
 
@@ -49,34 +50,7 @@ bool WaitFor(Predicate done, std::chrono::milliseconds limit) {
 }
 
 // A host of its own on the loopback network.
-class Stranger {
-public:
-    explicit Stranger(const char* address) : m_fd(::socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        ::inet_pton(AF_INET, address, &a.sin_addr);
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~Stranger() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Stranger(const Stranger&) = delete;
-    Stranger& operator=(const Stranger&) = delete;
-    bool Bound() const { return m_fd >= 0; }
-    void Send(uint16_t port, const Bytes& bytes) const {
-        sockaddr_in d{};
-        d.sin_family = AF_INET;
-        d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        d.sin_port = htons(port);
-        (void)::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&d), sizeof d);
-    }
-
-private:
-    int m_fd;
-};
+using Stranger = transporttest::ForeignSender;
 
 // One RTP datagram carrying a whole picture of the stranger's: marker set,
 // SOI, a CIF frame header, EOI.
