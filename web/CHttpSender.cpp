@@ -235,12 +235,20 @@ uint32_t CHttpSender::LearnedScheme() const { return m_trust->LearnedScheme(); }
 uint32_t CHttpSender::Secure() const { return m_secure; }
 uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
 void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
+void CHttpSender::ResetCancel() { m_cancelled.store(false); }
 
 bool CHttpSender::Send(const HttpRequest& request)
 {
     std::lock_guard<std::mutex> work(m_workLock);
-    m_cancelled.store(false);
     m_authRetried = false;
+    if (m_cancelled.load()) {
+        // A stop in force: nothing new goes to the camera until a restart.
+        CloseRequest();
+        m_statusCode = 0;
+        m_contentLength = 0;
+        m_lastError = ErrorCancelled;
+        return false;
+    }
     return SendCopy(request);
 }
 

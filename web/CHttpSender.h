@@ -36,6 +36,7 @@ public:
     uint32_t LastError() const override;
     uint32_t ReadFailure() const override;
     void ForgetScheme() override;
+    void ResetCancel() override;
 
     uint32_t ContentLength() const;
     uint32_t LearnedScheme() const;

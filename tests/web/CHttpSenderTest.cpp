@@ -91,7 +91,6 @@ TEST(CHttpSender, ReadDataQueryDataAvailableAndCancelBetweenRequests) {
     CHttpSender sender(Device(server.Port()));
     Body out{'k'};
     EXPECT_EQ(sender.ReadData(out, 100, false), 0u);  // no request yet
-    sender.Cancel();                                  // before Send: no effect on it
     ASSERT_TRUE(sender.Send(Get("/")));
     EXPECT_EQ(sender.ReadData(out, 0, false), 0u);  // maxBytes 0 reads nothing
     EXPECT_EQ(sender.QueryDataAvailable(), 10u);
@@ -104,6 +103,27 @@ TEST(CHttpSender, ReadDataQueryDataAvailableAndCancelBetweenRequests) {
     sender.Cancel();  // releases the finished request
     EXPECT_EQ(sender.ReadResponse(out), 0u);
     EXPECT_EQ(sender.LastError(), 0u);
+}
+
+// A cancel is a stop: it holds for every later Send, none of which reaches
+// the camera, until the owner restarts the work.
+TEST(CHttpSender, CancelHoldsUntilTheOwnerResetsIt) {
+    RawServer server(Always(Response("200 OK", "", "ok")));
+    CHttpSender sender(Device(server.Port()));
+    sender.Cancel();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(sender.Send(Get("/stopped")));
+        EXPECT_EQ(sender.LastError(), Web::ErrorCancelled);
+        EXPECT_EQ(sender.StatusCode(), 0u);
+    }
+    EXPECT_EQ(server.Accepted(), 0);
+    sender.ResetCancel();
+    ASSERT_TRUE(sender.Send(Get("/again")));
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    ASSERT_TRUE(sender.Send(Get("/twice")));  // a Send does not need a reset of its own
+    sender.Cancel();
+    EXPECT_FALSE(sender.Send(Get("/stopped")));
+    EXPECT_EQ(server.Heads().size(), 2u);
 }
 
 TEST(CHttpSender, ReusesItsConnectionAndDropsAnUnreadBody) {
@@ -311,6 +331,7 @@ TEST(CHttpSender, CancelAndTimeOutEndHungRequestsAndReads) {
     ASSERT_EQ(sent.wait_for(2s), std::future_status::ready);
     EXPECT_FALSE(sent.get());
     EXPECT_EQ(sender.LastError(), Web::ErrorCancelled);
+    EXPECT_FALSE(sender.Send(Get("/hang")));  // the cancel still holds
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(server.Accepted(), 1);
 }
@@ -328,6 +349,7 @@ TEST(CHttpSender, CancelRacesWithSendAndRead) {
     });
     for (int i = 0; i < 100; ++i) {
         Body body;
+        sender.ResetCancel();  // a cancel holds; each round races a fresh one
         if (sender.Send(Get("/r"))) {
             sender.ReadResponse(body);
         } else {
