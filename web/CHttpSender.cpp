@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "web/CRequestBuilder.h"
 #include "web/CertificatePin.h"
 #include "web/HttpText.h"
 
@@ -258,17 +259,17 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
 {
     HttpRequest copy(request);
     copy.secure = m_secure;
-    int result = Attempt(copy);
-    if (result == 0 && !m_cancelled.load()) {
+    Next next = Attempt(copy);
+    if (next == Next::TryOtherProtocol && !m_cancelled.load()) {
         if (copy.secure == 1 && !m_device.userName.empty()) {
             // The password would follow in clear.
             m_lastError = ErrorDowngradeRefused;
             return false;
         }
         copy.secure = copy.secure == 0 ? 1 : 0;
-        result = Attempt(copy);
+        next = Attempt(copy);
     }
-    if (result == 1) {
+    if (next == Next::Answered) {
         m_secure = copy.secure;
         return true;
     }
@@ -292,7 +293,7 @@ void CHttpSender::Cancel()
     }
 }
 
-int CHttpSender::Attempt(HttpRequest& copy)
+CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
 {
     CloseRequest();
     m_statusCode = 0;
@@ -300,16 +301,16 @@ int CHttpSender::Attempt(HttpRequest& copy)
     m_lastError = 0;
 
     if (!m_connected && !MakeConnection()) {
-        return -1;
+        return Next::GiveUp;
     }
     if (copy.verb.empty() || copy.path.empty()) {
-        return -1;
+        return Next::GiveUp;
     }
     m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
     m_probing = false;
     if (!FreshEasy() || !PrepareRequest(copy) || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         SettleProbe(CHttpTrust::Probe::Unknown);
-        return -1;
+        return Next::GiveUp;
     }
     m_easyUsed = true;
     m_requestOpen = true;
@@ -326,21 +327,21 @@ int CHttpSender::Attempt(HttpRequest& copy)
         CloseRequest();
         // A camera whose key changed is not to be asked over plain HTTP.
         if (outcome.error == ErrorKeyChanged) {
-            return -1;
+            return Next::GiveUp;
         }
         if (outcome.whileSending) {
-            return outcome.error == ErrorTimeout ? -1 : 0;
+            return outcome.error == ErrorTimeout ? Next::GiveUp : Next::TryOtherProtocol;
         }
-        return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
+        return outcome.error == ErrorInvalidServerResponse ? Next::GiveUp : Next::TryOtherProtocol;
     }
     if (copy.secure == 1 && !PinSeenKey()) {
         SettleProbe(CHttpTrust::Probe::Unknown);
         m_lastError = ErrorKeyChanged;
         CloseRequest();
-        return -1;
+        return Next::GiveUp;
     }
     if (sendOnly) {
-        return 1;
+        return Next::Answered;
     }
     return AfterHead(copy);
 }
@@ -348,7 +349,7 @@ int CHttpSender::Attempt(HttpRequest& copy)
 // A 401 to a request sent before anything was learned teaches the scheme
 // the camera offers, and the request goes again with it when it went out
 // with another (or without credentials).
-int CHttpSender::AfterHead(HttpRequest& copy)
+CHttpSender::Next CHttpSender::AfterHead(HttpRequest& copy)
 {
     ReadHeadResults();
     const uint32_t offered = m_statusCode == 401 ? FirstAnswerableScheme() : 0;
@@ -359,7 +360,7 @@ int CHttpSender::AfterHead(HttpRequest& copy)
                                                                   : CHttpTrust::Probe::Unknown);
     }
     if (m_statusCode != 401 || m_authRetried || m_learnedAtPrepare != 0) {
-        return 1;
+        return Next::Answered;
     }
     if (offered != 0) {
         m_trust->Learn(offered);
@@ -368,9 +369,9 @@ int CHttpSender::AfterHead(HttpRequest& copy)
     CloseRequest();
     if (offered != 0 && scheme != m_usedScheme) {
         m_authRetried = true;
-        return SendCopy(copy) ? 1 : 0;
+        return SendCopy(copy) ? Next::Answered : Next::TryOtherProtocol;
     }
-    return 1;
+    return Next::Answered;
 }
 
 void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
@@ -407,21 +408,10 @@ bool CHttpSender::MakeConnection()
     if (m_easy == nullptr || m_multi == nullptr) {
         return false;
     }
-    const std::string& address = m_device.address;
-    if (address.empty()) {
+    std::string hostPort;
+    if (!CRequestBuilder::HostPort(m_device.address, m_device.port, hostPort)) {
         return false;
     }
-    for (const char c : address) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b == 0x7F || std::strchr("/?#@\\", c) != nullptr) {
-            return false;
-        }
-    }
-    std::string host = address;
-    if (host.find(':') != std::string::npos && host.front() != '[') {
-        host = "[" + host + "]";
-    }
-    std::string hostPort = host + ":" + std::to_string(m_device.port);
     CURLU* url = curl_url();
     if (url == nullptr) {
         throw std::bad_alloc();
@@ -437,9 +427,13 @@ bool CHttpSender::MakeConnection()
     return true;
 }
 
+// Hands the built request to the easy handle; libcurl's own parts (the URL
+// check, the TLS pin) and the shared trust's say on Basic stay here.
 bool CHttpSender::PrepareRequest(const HttpRequest& copy)
 {
-    if (!IsHttpToken(copy.verb)) {
+    m_learnedAtPrepare = m_trust->LearnedScheme();
+    BuiltRequest& built = m_built;
+    if (!CRequestBuilder::Build(copy, m_hostPort, !m_device.userName.empty(), m_learnedAtPrepare, built)) {
         return false;
     }
     CURL* e = m_easy;
@@ -448,65 +442,54 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         if (curl_easy_setopt(e, option, value) != CURLE_OK) ok = false;
     };
     const bool secure = copy.secure == 1;
-    m_follow = (copy.flags & HttpRequest::FlagNoRedirects) == 0;
+    m_follow = built.follow;
 
     // The request line carries the target exactly as built. The URL holds
     // it too, because Digest signs the URL's path and query; a target that
     // libcurl cannot parse as a URL still goes out, unsigned by Digest.
-    m_target = BuildRequestTarget(copy.path, (copy.flags & HttpRequest::FlagUnescapedQuery) != 0);
-    m_url = (secure ? "https://" : "http://") + m_hostPort + m_target;
     CURLU* parsed = curl_url();
     if (parsed == nullptr) {
         throw std::bad_alloc();
     }
-    const bool parses = curl_url_set(parsed, CURLUPART_URL, m_url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
+    const bool parses = curl_url_set(parsed, CURLUPART_URL, built.url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
     curl_url_cleanup(parsed);
     if (!parses) {
         if (m_follow) {
             return false;
         }
-        m_url.resize(m_url.size() - m_target.size());
-        m_url += '/';
+        built.url = CRequestBuilder::HostOnlyUrl(built);
     }
-    set(CURLOPT_URL, m_url.c_str());
-    set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : m_target.c_str());
+    set(CURLOPT_URL, built.url.c_str());
+    set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : built.target.c_str());
     set(CURLOPT_FOLLOWLOCATION, m_follow ? 1L : 0L);
 
     m_upload.assign(copy.body.begin(), copy.body.end());
     m_uploadPos = 0;
-    m_uploadDeclared = std::max<size_t>(copy.body.size(), copy.totalLength);
-    const bool hasBody = m_uploadDeclared > 0;
-    if (hasBody) {
+    m_uploadDeclared = built.declaredLength;
+    const char* customVerb = built.customVerb.empty() ? nullptr : built.customVerb.c_str();
+    if (built.hasBody) {
         set(CURLOPT_NOBODY, 0L);
         set(CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
         set(CURLOPT_POST, 1L);
         set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_uploadDeclared));
-        set(CURLOPT_CUSTOMREQUEST, copy.verb == "POST" ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+        set(CURLOPT_CUSTOMREQUEST, customVerb);
     } else {
-        const bool head = copy.verb == "HEAD";
         set(CURLOPT_HTTPGET, 1L);
-        set(CURLOPT_NOBODY, head ? 1L : 0L);
-        set(CURLOPT_CUSTOMREQUEST,
-            (head || copy.verb == "GET") ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+        set(CURLOPT_NOBODY, built.head ? 1L : 0L);
+        set(CURLOPT_CUSTOMREQUEST, customVerb);
     }
 
     m_authMayRepeat = false;
-    m_learnedAtPrepare = m_trust->LearnedScheme();
-    const bool credentials = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
-    uint32_t scheme = m_learnedAtPrepare != 0 && credentials ? m_learnedAtPrepare : SchemeOfAuthValue(copy.authScheme);
-    // Until the camera names its scheme, Basic goes out in advance only
-    // as far as the camera has shown to take it; otherwise the request asks
-    // without credentials and learns from the 401.
-    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic) {
+    if (built.basicInAdvance) {
         const auto basic = m_trust->MayAskWithBasic(m_deadline, [this] { return m_cancelled.load(); });
         m_probing = basic == CHttpTrust::Basic::Probe;
         if (basic == CHttpTrust::Basic::Withhold) {
-            scheme = 0;
+            built.scheme = 0;
         }
     }
-    m_usedScheme = scheme;
-    if (credentials && scheme != 0) {
-        const long auth = CurlAuthOfScheme(scheme);
+    m_usedScheme = built.scheme;
+    if (built.credentials && built.scheme != 0) {
+        const long auth = CurlAuthOfScheme(built.scheme);
         if (auth == 0) {
             return false;  // credentials refused
         }
@@ -520,9 +503,8 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
 
-    const bool ignoreCert = secure && (copy.flags & HttpRequest::FlagIgnoreCertErrors) != 0;
-    set(CURLOPT_SSL_VERIFYPEER, ignoreCert ? 0L : 1L);
-    set(CURLOPT_SSL_VERIFYHOST, ignoreCert ? 0L : 2L);
+    set(CURLOPT_SSL_VERIFYPEER, built.ignoreCertErrors ? 0L : 1L);
+    set(CURLOPT_SSL_VERIFYHOST, built.ignoreCertErrors ? 0L : 2L);
     m_pinAsked = false;
     if (secure) {
         const std::string pin = m_trust->PinnedKey();
@@ -534,44 +516,11 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         }
     }
 
-    // Caller's lines replace each other by name, then what libcurl would add
-    // on its own is either replaced by them or switched off.
-    std::vector<std::string> lines;
-    lines.reserve(copy.headers.size() + 5);
-    for (const std::string& raw : copy.headers) {
-        std::string line;
-        if (!NormalizeHeaderLine(raw, line)) {
-            return false;
-        }
-        const std::string name = HeaderName(line);
-        auto same = std::find_if(lines.begin(), lines.end(),
-                                 [&](const std::string& l) { return HeaderName(l) == name; });
-        if (same != lines.end()) {
-            *same = std::move(line);
-        } else {
-            lines.push_back(std::move(line));
-        }
-    }
-    auto addDefault = [&](const char* name, const char* line) {
-        for (const std::string& l : lines) {
-            if (HeaderName(l) == name) return;
-        }
-        lines.emplace_back(line);
-    };
-    addDefault("accept", "Accept:");
-    addDefault("expect", "Expect:");
-    if (hasBody) {
-        addDefault("content-type", "Content-Type:");
-    }
-    // Always to the camera itself, never from a cache on the way.
-    addDefault("pragma", "Pragma: no-cache");
-    addDefault("cache-control", "Cache-Control: no-cache");
-
     if (m_headerList != nullptr) {
         curl_slist_free_all(m_headerList);
         m_headerList = nullptr;
     }
-    for (const std::string& line : lines) {
+    for (const std::string& line : built.headers) {
         curl_slist* grown = curl_slist_append(m_headerList, line.c_str());
         if (grown == nullptr) {
             throw std::bad_alloc();

@@ -11,6 +11,7 @@
 
 #include "web/CBaseHttpSender.h"
 #include "web/CHttpTrust.h"
+#include "web/CRequestBuilder.h"
 
 namespace Web {
 
@@ -52,8 +53,13 @@ private:
         bool whileSending = false;
     };
 
+    // What Send does after one attempt: it has the answer (or a send-only
+    // request went out), it tries again over the other protocol, or it
+    // fails with lastError.
+    enum class Next { Answered, TryOtherProtocol, GiveUp };
+
     bool SendCopy(const HttpRequest& request);
-    int Attempt(HttpRequest& copy);
+    Next Attempt(HttpRequest& copy);
     CURL* NewEasy();
     bool FreshEasy();
     bool MakeConnection();
@@ -68,7 +74,7 @@ private:
     bool HeadIsFinal() const;
     void ReadHeadResults();
     uint32_t FirstAnswerableScheme() const;
-    int AfterHead(HttpRequest& copy);
+    Next AfterHead(HttpRequest& copy);
     bool PinSeenKey();
     void SettleProbe(CHttpTrust::Probe outcome);
     void ResetResponseState();
@@ -98,8 +104,7 @@ private:
     bool m_requestOpen = false;
     bool m_sendOnly = false;
     struct curl_slist* m_headerList = nullptr;
-    std::string m_url;
-    std::string m_target;
+    BuiltRequest m_built;
     std::vector<uint8_t> m_upload;
     size_t m_uploadPos = 0;
     size_t m_uploadDeclared = 0;
