@@ -1,0 +1,35 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "runtime/ITickClock.h"
+
+namespace kestrel {
+
+// A clock that moves only when told. Threads waiting on it sleep until a
+// test advances the time past their deadline or their stop is requested.
+class CSimulatedClock final : public ITickClock {
+public:
+    explicit CSimulatedClock(uint32_t startMs = 1000) : m_now(startMs) {}
+
+    uint32_t NowMs() override;
+    bool WaitFor(CStopToken& stop, uint32_t ms) override;
+
+    // Moves the time on and wakes the sleepers whose time has come.
+    void Advance(uint32_t ms);
+    // Threads now inside WaitFor.
+    uint32_t SleeperCount();
+    // Waits (real time, up to the limit) until at least `count` threads
+    // sleep on this clock; false on time-out. A test calls it before Advance
+    // so that the step lands on a thread that is really waiting.
+    bool WaitForSleepers(uint32_t count, uint32_t realTimeoutMs);
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    uint64_t m_now;  // 64 bits inside: deadlines never wrap
+    uint32_t m_sleepers = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,102 @@
+#include "runtime/CWorkerThread.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <utility>
+
+#include "runtime/ThreadId.h"
+
+namespace kestrel {
+
+CWorkerThread::CWorkerThread() : m_run(std::make_shared<Run>()) {}
+
+CWorkerThread::~CWorkerThread() {
+    RequestStop();
+    if (!m_thread.joinable()) return;
+    if (IsCurrentThread()) {
+        m_thread.detach();
+    } else {
+        m_thread.join();
+    }
+}
+
+bool CWorkerThread::Start(const std::string& name, Body body) {
+    if (IsRunning()) {
+        if (!IsCurrentThread() || !m_run->token.StopRequested()) return false;
+        m_thread.detach();  // this very thread: it ends when its body returns
+    }
+    Release();
+    auto run = std::make_shared<Run>();
+    run->done = false;
+    // The worker waits for this lock, so its body sees the members below
+    // already set (it may join or restart its own object at once).
+    std::unique_lock<std::mutex> hold(run->lock);
+    std::shared_ptr<Run> previous = std::exchange(m_run, run);
+    try {
+        m_thread = std::thread([run, body = std::move(body), threadName = name.substr(0, 15)] {
+            {
+                std::lock_guard<std::mutex> guard(run->lock);
+                run->threadId = CurrentThreadId();
+            }
+            run->ended.notify_all();  // Start waits for the id
+            // The kernel keeps 15 characters of a thread name.
+            if (!threadName.empty()) ::pthread_setname_np(::pthread_self(), threadName.c_str());
+            try {
+                body(run->token);
+            } catch (...) {
+                // A worker's failure must not end the process.
+            }
+            std::lock_guard<std::mutex> guard(run->lock);
+            run->done = true;
+            run->ended.notify_all();
+        });
+    } catch (...) {
+        m_run = std::move(previous);
+        return false;
+    }
+    run->id = m_thread.get_id();
+    m_name = name;
+    run->ended.wait(hold, [&] { return run->threadId != 0; });
+    return true;
+}
+
+void CWorkerThread::RequestStop() { m_run->token.RequestStop(); }
+
+bool CWorkerThread::Join(uint32_t timeoutMs) {
+    if (IsCurrentThread()) return true;
+    {
+        std::unique_lock<std::mutex> guard(m_run->lock);
+        if (!m_run->ended.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return m_run->done; })) {
+            return false;
+        }
+    }
+    Release();
+    return true;
+}
+
+void CWorkerThread::Release() {
+    if (!m_thread.joinable() || IsCurrentThread()) return;
+    {
+        std::lock_guard<std::mutex> guard(m_run->lock);
+        if (!m_run->done) return;
+    }
+    m_thread.join();
+}
+
+bool CWorkerThread::IsRunning() const {
+    std::lock_guard<std::mutex> guard(m_run->lock);
+    return !m_run->done;
+}
+
+bool CWorkerThread::IsCurrentThread() const {
+    std::lock_guard<std::mutex> guard(m_run->lock);
+    return !m_run->done && m_run->id == std::this_thread::get_id();
+}
+
+uint64_t CWorkerThread::ThreadId() const {
+    std::lock_guard<std::mutex> guard(m_run->lock);
+    return m_run->done ? 0 : m_run->threadId;
+}
+
+}  // namespace kestrel
