@@ -84,11 +84,11 @@ long CurlAuthOfScheme(uint32_t scheme)
     }
 }
 
-// Milliseconds to wait until `deadline`, at least 1 so a wait never spins.
-int WaitMs(Clock::time_point now, Clock::time_point deadline)
+// Milliseconds of the wait for the network, at least 1 so a wait never
+// spins, at most 1000 so a clock stepped by a test is looked at again soon.
+int WaitMs(uint32_t leftMs)
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    return static_cast<int>(std::clamp<long long>(left, 1, 1000));
+    return static_cast<int>(std::clamp<uint32_t>(leftMs, 1, 1000));
 }
 
 bool HeaderIs(const std::string& line, const char* lowerName)
@@ -114,8 +114,9 @@ const uint8_t* ValueOf(const std::string& line, size_t& size)
 
 }  // namespace
 
-CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust)
-    : CBaseHttpSender(device), m_trust(std::move(trust))
+CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust,
+                         kestrel::ITickClock& clock)
+    : CBaseHttpSender(device), m_clock(clock), m_trust(std::move(trust))
 {
     // First: a constructor that throws runs no destructor, so nothing may
     // be held yet when this is refused.
@@ -236,13 +237,20 @@ uint32_t CHttpSender::LearnedScheme() const { return m_trust->LearnedScheme(); }
 uint32_t CHttpSender::Secure() const { return m_secure; }
 uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
 void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
-void CHttpSender::ResetCancel() { m_cancelled.store(false); }
+void CHttpSender::ResetCancel() { m_stop.Reset(); }
+
+// What is left of the attempt's time; wraps of the tick count are harmless.
+uint32_t CHttpSender::TimeLeftMs() const
+{
+    const uint32_t spent = m_clock.NowMs() - m_attemptStartMs;
+    return spent >= m_device.requestTimeLimitMs ? 0 : m_device.requestTimeLimitMs - spent;
+}
 
 bool CHttpSender::Send(const HttpRequest& request)
 {
     std::lock_guard<std::mutex> work(m_workLock);
     m_authRetried = false;
-    if (m_cancelled.load()) {
+    if (m_stop.StopRequested()) {
         // A stop in force: nothing new goes to the camera until a restart.
         CloseRequest();
         m_statusCode = 0;
@@ -260,7 +268,7 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
     HttpRequest copy(request);
     copy.secure = m_secure;
     Next next = Attempt(copy);
-    if (next == Next::TryOtherProtocol && !m_cancelled.load()) {
+    if (next == Next::TryOtherProtocol && !m_stop.StopRequested()) {
         if (copy.secure == 1 && !m_device.userName.empty()) {
             // The password would follow in clear.
             m_lastError = ErrorDowngradeRefused;
@@ -278,7 +286,7 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
 
 void CHttpSender::Cancel()
 {
-    m_cancelled.store(true);
+    m_stop.RequestStop();
     // Under m_multiLock the destructor cannot free the handles meanwhile.
     std::lock_guard<std::mutex> guard(m_multiLock);
     if (m_multi == nullptr) {
@@ -306,7 +314,7 @@ CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
     if (copy.verb.empty() || copy.path.empty()) {
         return Next::GiveUp;
     }
-    m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
+    m_attemptStartMs = m_clock.NowMs();
     m_probing = false;
     if (!FreshEasy() || !PrepareRequest(copy) || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         SettleProbe(CHttpTrust::Probe::Unknown);
@@ -481,7 +489,7 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
 
     m_authMayRepeat = false;
     if (built.basicInAdvance) {
-        const auto basic = m_trust->MayAskWithBasic(m_deadline, [this] { return m_cancelled.load(); });
+        const auto basic = m_trust->MayAskWithBasic(Clock::now() + std::chrono::milliseconds(TimeLeftMs()), [this] { return m_stop.StopRequested(); });
         m_probing = basic == CHttpTrust::Basic::Probe;
         if (basic == CHttpTrust::Basic::Withhold) {
             built.scheme = 0;
@@ -539,7 +547,7 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
     bool sending = true;
     unsigned prereqSeen = 0;
     for (;;) {
-        if (m_cancelled.load()) {
+        if (m_stop.StopRequested()) {
             return {false, ErrorCancelled, sending};
         }
         int running = 0;
@@ -547,7 +555,7 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
             return {false, ErrorGeneric, sending};
         }
         CollectDone();
-        const auto now = Clock::now();
+        const uint32_t left = TimeLeftMs();
 
         // A new connection or a request libcurl repeats (authentication)
         // is written again: sending starts over.
@@ -575,10 +583,10 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
             }
             return {false, ErrorInvalidServerResponse, false};
         }
-        if (timed && now >= m_deadline) {
+        if (timed && left == 0) {
             return {false, ErrorTimeout, sending};
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(left) : 1000, nullptr);
     }
 }
 
@@ -692,7 +700,7 @@ void CHttpSender::ResetResponseState()
 
 bool CHttpSender::RequestUsable()
 {
-    if (m_cancelled.load()) {
+    if (m_stop.StopRequested()) {
         CloseRequest();
     }
     return m_requestOpen;
@@ -711,7 +719,7 @@ uint32_t CHttpSender::Pump(Ready ready)
         if (ready()) {
             return 0;
         }
-        if (m_cancelled.load()) {
+        if (m_stop.StopRequested()) {
             return ErrorCancelled;
         }
         if (m_paused) {
@@ -732,11 +740,11 @@ uint32_t CHttpSender::Pump(Ready ready)
         if (ready() || m_done || m_paused) {
             continue;
         }
-        const auto now = Clock::now();
-        if (timed && now >= m_deadline) {
+        const uint32_t left = TimeLeftMs();
+        if (timed && left == 0) {
             return ErrorTimeout;
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(left) : 1000, nullptr);
     }
 }
 

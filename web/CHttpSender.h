@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/CStopToken.h"
+#include "runtime/ITickClock.h"
 #include "web/CBaseHttpSender.h"
 #include "web/CHttpTrust.h"
 #include "web/CRequestBuilder.h"
@@ -24,7 +26,10 @@ constexpr size_t kAnswerBodyLimit = 0x100000;
 // without one a sender has its own.
 class CHttpSender : public CBaseHttpSender {
 public:
-    explicit CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust = nullptr);
+    // The attempt's deadline reads `clock`; libcurl's connect time-out and the
+    // wait for another sender's Basic probe stay on the real clock.
+    explicit CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust = nullptr,
+                         kestrel::ITickClock& clock = kestrel::ITickClock::System());
     ~CHttpSender() override;
 
     bool Send(const HttpRequest& request) override;
@@ -78,6 +83,7 @@ private:
     bool PinSeenKey();
     void SettleProbe(CHttpTrust::Probe outcome);
     void ResetResponseState();
+    uint32_t TimeLeftMs() const;
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
@@ -126,7 +132,8 @@ private:
     std::vector<uint8_t>* m_sink = nullptr;  // ReadResponse's vector while it reads
     size_t m_bodyBytes = 0;                   // of this response so far
     bool m_tooLarge = false;
-    std::chrono::steady_clock::time_point m_deadline{};  // of the whole attempt
+    kestrel::ITickClock& m_clock;
+    uint32_t m_attemptStartMs = 0;  // the deadline counts from here
     uint32_t m_learnedAtPrepare = 0;  // the shared scheme when the request was made
     uint32_t m_usedScheme = 0;        // the request's scheme, 0 when credentials were held back
     bool m_authRetried = false;  // the one resend after a 401 is used
@@ -139,7 +146,7 @@ private:
     uint32_t m_contentLength = 0;
     uint32_t m_lastError = 0;
     uint32_t m_secure = 0;
-    std::atomic<bool> m_cancelled{false};
+    kestrel::CStopToken m_stop;  // Cancel; held until ResetCancel
 };
 
 }  // namespace Web

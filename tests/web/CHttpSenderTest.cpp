@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
+#include <mutex>
 
+#include "runtime/CSimulatedClock.h"
 #include "web/HttpText.h"
 #include "web/TestServers.h"
 
@@ -278,23 +281,75 @@ TEST(CHttpSender, SendOnlyRequestsGoOutAndAreNotAwaited) {
 }
 
 // Each part comes well within the limit, the whole answer does not: the
-// read fails with what arrived in time.
+// read fails with what arrived in time. The camera sends a part when the
+// test has moved the simulated clock on, so nothing waits out the limit.
 TEST(CHttpSender, TheLimitBoundsTheWholeAnswerNotEachRead) {
-    RawServer server([](RawConnection& c) {
+    std::mutex lock;
+    std::condition_variable changed;
+    int released = 0, written = 0;
+    RawServer server([&](RawConnection& c) {
         if (c.ReadRequest().empty()) return;
-        std::this_thread::sleep_for(200ms);
         c.Write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n");
-        for (const char* piece : {"abcd", "efgh", "ijkl"}) {
-            std::this_thread::sleep_for(1000ms);
-            c.Write(piece);
+        int piece = 0;
+        for (const char* text : {"abcd", "efgh", "ijkl"}) {
+            std::unique_lock<std::mutex> hold(lock);
+            if (!changed.wait_for(hold, 10s, [&] { return released > piece; })) return;
+            hold.unlock();
+            c.Write(text);
+            hold.lock();
+            written = ++piece;
+            changed.notify_all();
         }
+        c.Hang();
     });
-    CHttpSender sender(Device(server.Port(), "", "", 1600));
+    // Parts 1200 ms apart (simulated) against a 1600 ms limit for all of them.
+    const auto releaseAfter = [&](kestrel::CSimulatedClock& clock, uint32_t ms) {
+        clock.Advance(ms);
+        std::unique_lock<std::mutex> hold(lock);
+        const int piece = ++released;
+        changed.notify_all();
+        return changed.wait_for(hold, 10s, [&] { return written >= piece; });
+    };
+    kestrel::CSimulatedClock clock;
+    CHttpSender sender(Device(server.Port(), "", "", 1600), nullptr, clock);
     ASSERT_TRUE(sender.Send(Get("/slow")));
     Body body;
-    EXPECT_EQ(sender.ReadResponse(body), 4u);
+    auto read = std::async(std::launch::async, [&] { return sender.ReadResponse(body); });
+    ASSERT_TRUE(releaseAfter(clock, 1200));  // "abcd" at 1200 ms
+    // 2400 ms: the read sees the time pass at its next look, within a second
+    // of real time; a limit per part would wait on for "efgh".
+    clock.Advance(1200);
+    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(read.get(), 4u);
     EXPECT_EQ(Text(body), "abcd");
     EXPECT_EQ(sender.ReadFailure(), Web::ErrorTimeout);
+    EXPECT_EQ(sender.LastError(), Web::ErrorTimeout);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        released = 3;  // lets the camera's thread finish
+    }
+    changed.notify_all();
+}
+
+// A camera that never answers: the deadline of a 20 s limit fires as soon as
+// the simulated clock passes it, not before, and again for the fallback.
+TEST(CHttpSender, DeadlineReadsTheInjectedClock) {
+    RawServer server([](RawConnection& c) { c.Hang(); });
+    kestrel::CSimulatedClock clock;
+    CHttpSender sender(Device(server.Port(), "", "", 20000), nullptr, clock);
+    auto sent = std::async(std::launch::async, [&] { return sender.Send(Get("/hang")); });
+    ASSERT_TRUE(WaitFor([&] { return server.Heads().size() == 1; }));
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);  // real time alone does not end it
+    clock.Advance(19999);
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);
+    clock.Advance(1);
+    // A head never came: the other protocol is tried, on a new connection
+    // and with a deadline of its own.
+    ASSERT_TRUE(WaitFor([&] { return server.Accepted() == 2; }));
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);
+    clock.Advance(20000);
+    ASSERT_EQ(sent.wait_for(5s), std::future_status::ready);
+    EXPECT_FALSE(sent.get());
     EXPECT_EQ(sender.LastError(), Web::ErrorTimeout);
 }
 
@@ -309,13 +364,16 @@ TEST(CHttpSender, CancelAndTimeOutEndHungRequestsAndReads) {
     for (const bool cancel : {false, true}) {
         SCOPED_TRACE(cancel);
         RawServer server(stalled);
-        CHttpSender sender(Device(server.Port(), "", "", cancel ? 20000 : 300));
+        kestrel::CSimulatedClock clock;
+        CHttpSender sender(Device(server.Port(), "", "", 20000), nullptr, clock);
         ASSERT_TRUE(sender.Send(Get("/stall")));
         Body body;
         auto read = std::async(std::launch::async, [&] { return sender.ReadResponse(body); });
         if (cancel) {
-            std::this_thread::sleep_for(100ms);
+            std::this_thread::sleep_for(100ms);  // into the read: a cancel before it would leave nothing to read
             sender.Cancel();
+        } else {
+            clock.Advance(20000);
         }
         ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
         EXPECT_EQ(read.get(), 7u);
