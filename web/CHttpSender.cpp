@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "runtime/TextCompare.h"
 #include "web/CRequestBuilder.h"
 #include "web/CertificatePin.h"
 #include "web/HttpText.h"
@@ -91,18 +92,9 @@ int WaitMs(uint32_t leftMs)
     return static_cast<int>(std::clamp<uint32_t>(leftMs, 1, 1000));
 }
 
-bool HeaderIs(const std::string& line, const char* lowerName)
+bool HeaderIs(const std::string& line, std::string_view name)
 {
-    const size_t n = std::strlen(lowerName);
-    if (line.size() <= n || line[n] != ':') {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        char c = line[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != lowerName[i]) return false;
-    }
-    return true;
+    return line.size() > name.size() && line[name.size()] == ':' && kestrel::StartsWithNoCase(line, name);
 }
 
 const uint8_t* ValueOf(const std::string& line, size_t& size)
