@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "runtime/TextCompare.h"
 #include "web/CRequestBuilder.h"
 #include "web/CertificatePin.h"
 #include "web/HttpText.h"
@@ -16,8 +15,6 @@ namespace {
 
 constexpr uint32_t ErrorIncorrectHandleState = 12019;
 constexpr uint32_t ErrorHeaderNotFound = 12150;
-constexpr size_t kHeadLineLimit = 256;
-constexpr size_t kHeadByteLimit = 65536;
 
 using Clock = std::chrono::steady_clock;
 
@@ -90,18 +87,6 @@ long CurlAuthOfScheme(uint32_t scheme)
 int WaitMs(uint32_t leftMs)
 {
     return static_cast<int>(std::clamp<uint32_t>(leftMs, 1, 1000));
-}
-
-bool HeaderIs(const std::string& line, std::string_view name)
-{
-    return line.size() > name.size() && line[name.size()] == ':' && kestrel::StartsWithNoCase(line, name);
-}
-
-const uint8_t* ValueOf(const std::string& line, size_t& size)
-{
-    const size_t colon = line.find(':');
-    size = line.size() - colon - 1;
-    return reinterpret_cast<const uint8_t*>(line.data()) + colon + 1;
 }
 
 }  // namespace
@@ -584,7 +569,7 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
 
 bool CHttpSender::HeadIsFinal() const
 {
-    if (!m_headDone) {
+    if (!m_head.Done()) {
         return false;
     }
     if (m_bodyStarted || m_done) {
@@ -592,10 +577,10 @@ bool CHttpSender::HeadIsFinal() const
     }
     // libcurl answers these itself on the same transfer and hides their body;
     // only body bytes or the end of the transfer show that it did not.
-    if (m_headStatus == 401 && m_authMayRepeat) {
+    if (m_head.Status() == 401 && m_authMayRepeat) {
         return false;
     }
-    if (m_follow && m_headHasLocation && m_headStatus >= 300 && m_headStatus < 400) {
+    if (m_follow && m_head.HasLocation() && m_head.Status() >= 300 && m_head.Status() < 400) {
         return false;
     }
     return true;
@@ -603,41 +588,21 @@ bool CHttpSender::HeadIsFinal() const
 
 void CHttpSender::ReadHeadResults()
 {
-    m_statusCode = m_headStatus;
+    m_statusCode = m_head.Status();
     if (m_statusCode == 204) {
         return;
     }
-    for (const std::string& line : m_headLines) {
-        if (HeaderIs(line, "content-length")) {
-            size_t size = 0;
-            const uint8_t* value = ValueOf(line, size);
-            uint32_t length = 0;
-            if (ParseDecimalU32(value, size, length)) {
-                m_contentLength = length;
-                return;
-            }
-            break;
-        }
+    uint32_t length = 0;
+    if (m_head.ContentLength(length)) {
+        m_contentLength = length;
+        return;
     }
     m_lastError = ErrorHeaderNotFound;
 }
 
 // Only what the driver can answer is learned: a challenge naming Passport
 // or NTLM alone would otherwise stop every later request.
-uint32_t CHttpSender::FirstAnswerableScheme() const
-{
-    for (const std::string& line : m_headLines) {
-        if (HeaderIs(line, "www-authenticate")) {
-            size_t size = 0;
-            const uint8_t* value = ValueOf(line, size);
-            const uint32_t scheme = FirstAuthScheme(value, size, SchemeBasic | SchemeDigest);
-            if (scheme != 0) {
-                return scheme;
-            }
-        }
-    }
-    return 0;
-}
+uint32_t CHttpSender::FirstAnswerableScheme() const { return m_head.FirstScheme(SchemeBasic | SchemeDigest); }
 
 void CHttpSender::CollectDone()
 {
@@ -659,7 +624,7 @@ void CHttpSender::CloseRequest()
         curl_easy_pause(m_easy, CURLPAUSE_CONT);
         // A body read to its end is often one step short of a finished
         // transfer; finishing it (without waiting) keeps the connection.
-        for (int step = 0; step < 2 && m_headDone && !m_sendOnly && !m_done; ++step) {
+        for (int step = 0; step < 2 && m_head.Done() && !m_sendOnly && !m_done; ++step) {
             int running = 0;
             if (curl_multi_perform(m_multi, &running) != CURLM_OK) break;
             CollectDone();
@@ -677,12 +642,8 @@ void CHttpSender::ResetResponseState()
     m_prereqCount = 0;
     m_done = false;
     m_doneCode = CURLE_OK;
-    m_headStatus = 0;
-    m_headDone = false;
+    m_head.Reset();
     m_bodyStarted = false;
-    m_headHasLocation = false;
-    m_headLines.clear();
-    m_headBytes = 0;
     m_paused = false;
     m_pending.clear();
     m_pendingPos = 0;
@@ -703,7 +664,7 @@ bool CHttpSender::RequestUsable()
 template <typename Ready>
 uint32_t CHttpSender::Pump(Ready ready)
 {
-    if (!m_headDone) {
+    if (!m_head.Done()) {
         return ErrorIncorrectHandleState;  // the response was never awaited
     }
     const bool timed = m_device.requestTimeLimitMs != 0;
@@ -827,36 +788,11 @@ uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, boo
 
 size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self)
 {
-    auto* sender = static_cast<CHttpSender*>(self);
     const size_t n = size * count;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    const uint32_t status = ParseStatusLine(bytes, n);
-    if (status != 0) {
-        // A new response head; an earlier one was interim or answered by libcurl.
-        sender->m_headStatus = status;
-        sender->m_headDone = false;
-        sender->m_headHasLocation = false;
-        sender->m_headLines.clear();
-        sender->m_headBytes = 0;
-        return n;
-    }
-    if (n == 0 || bytes[0] == '\r' || bytes[0] == '\n') {
-        if (sender->m_headStatus >= 200) {
-            sender->m_headDone = true;
-        }
-        return n;
-    }
-    if (sender->m_headDone) {
-        return n;  // trailers
-    }
-    size_t len = n;
-    while (len > 0 && (bytes[len - 1] == '\r' || bytes[len - 1] == '\n')) --len;
-    if (sender->m_headLines.size() < kHeadLineLimit && sender->m_headBytes + len <= kHeadByteLimit) {
-        sender->m_headLines.emplace_back(data, len);
-        sender->m_headBytes += len;
-        if (HeaderIs(sender->m_headLines.back(), "location")) {
-            sender->m_headHasLocation = true;
-        }
+    try {
+        static_cast<CHttpSender*>(self)->m_head.OnLine(reinterpret_cast<const uint8_t*>(data), n);
+    } catch (...) {
+        return 0;  // nothing may leave a libcurl callback; the transfer ends
     }
     return n;
 }

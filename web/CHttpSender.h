@@ -11,6 +11,7 @@
 
 #include "runtime/CStopToken.h"
 #include "runtime/ITickClock.h"
+#include "web/CAnswerHead.h"
 #include "web/CBaseHttpSender.h"
 #include "web/CHttpTrust.h"
 #include "web/CRequestBuilder.h"
@@ -120,12 +121,8 @@ private:
     unsigned m_prereqCount = 0;
     bool m_done = false;
     CURLcode m_doneCode = CURLE_OK;
-    uint32_t m_headStatus = 0;
-    bool m_headDone = false;
+    CAnswerHead m_head;
     bool m_bodyStarted = false;
-    bool m_headHasLocation = false;
-    std::vector<std::string> m_headLines;
-    size_t m_headBytes = 0;
     bool m_paused = false;
     std::vector<uint8_t> m_pending;  // at most one delivery of body bytes
     size_t m_pendingPos = 0;
