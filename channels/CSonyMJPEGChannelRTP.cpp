@@ -138,8 +138,10 @@ bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char
             }
         }
     }
-    // Also closes the finished request.
+    // Also closes the finished request; that cancel is not a stop, so it is
+    // lifted again unless a stop came meanwhile.
     m_sender->Cancel();
+    if (!m_stopEvent.IsSet()) m_sender->ResetCancel();
     return result;
 }
 
@@ -182,6 +184,7 @@ bool CSonyMJPEGChannelRTP::StartJPEGStream() {
 bool CSonyMJPEGChannelRTP::StartStream() {
     // A scheme learned from an earlier answer is asked for afresh.
     m_sender->ForgetScheme();
+    m_sender->ResetCancel();
     if (!SetCameraVideoMode()) return false;
     if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
     if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;

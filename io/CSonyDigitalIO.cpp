@@ -42,6 +42,8 @@ CSonyDigitalIO::~CSonyDigitalIO() { StopIO(); }
 void CSonyDigitalIO::OnStartIO() {
     m_sensorsReady = false;
     m_alarmOutputsReady = false;
+    m_inputSender->ResetCancel();
+    m_outputSender->ResetCancel();
 }
 
 void CSonyDigitalIO::OnStopIO() {

@@ -52,6 +52,9 @@ public:
     // At a stream start: what was learned about authentication may no
     // longer hold.
     virtual void ForgetScheme() = 0;
+    // Cancel stays in force, every Send failing at once with ErrorCancelled,
+    // until the owner starts the work again and calls this.
+    virtual void ResetCancel() {}
 
     const kestrel::DEVICE_INFO& GetDevice() const { return m_device; }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "web/CRequestBuilder.h"
 #include "web/CertificatePin.h"
 #include "web/HttpText.h"
 
@@ -14,8 +15,6 @@ namespace {
 
 constexpr uint32_t ErrorIncorrectHandleState = 12019;
 constexpr uint32_t ErrorHeaderNotFound = 12150;
-constexpr size_t kHeadLineLimit = 256;
-constexpr size_t kHeadByteLimit = 65536;
 
 using Clock = std::chrono::steady_clock;
 
@@ -83,38 +82,18 @@ long CurlAuthOfScheme(uint32_t scheme)
     }
 }
 
-// Milliseconds to wait until `deadline`, at least 1 so a wait never spins.
-int WaitMs(Clock::time_point now, Clock::time_point deadline)
+// Milliseconds of the wait for the network, at least 1 so a wait never
+// spins, at most 1000 so a clock stepped by a test is looked at again soon.
+int WaitMs(uint32_t leftMs)
 {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    return static_cast<int>(std::clamp<long long>(left, 1, 1000));
-}
-
-bool HeaderIs(const std::string& line, const char* lowerName)
-{
-    const size_t n = std::strlen(lowerName);
-    if (line.size() <= n || line[n] != ':') {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        char c = line[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != lowerName[i]) return false;
-    }
-    return true;
-}
-
-const uint8_t* ValueOf(const std::string& line, size_t& size)
-{
-    const size_t colon = line.find(':');
-    size = line.size() - colon - 1;
-    return reinterpret_cast<const uint8_t*>(line.data()) + colon + 1;
+    return static_cast<int>(std::clamp<uint32_t>(leftMs, 1, 1000));
 }
 
 }  // namespace
 
-CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust)
-    : CBaseHttpSender(device), m_trust(std::move(trust))
+CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust,
+                         kestrel::ITickClock& clock)
+    : CBaseHttpSender(device), m_clock(clock), m_trust(std::move(trust))
 {
     // First: a constructor that throws runs no destructor, so nothing may
     // be held yet when this is refused.
@@ -235,12 +214,27 @@ uint32_t CHttpSender::LearnedScheme() const { return m_trust->LearnedScheme(); }
 uint32_t CHttpSender::Secure() const { return m_secure; }
 uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
 void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
+void CHttpSender::ResetCancel() { m_stop.Reset(); }
+
+// What is left of the attempt's time; wraps of the tick count are harmless.
+uint32_t CHttpSender::TimeLeftMs() const
+{
+    const uint32_t spent = m_clock.NowMs() - m_attemptStartMs;
+    return spent >= m_device.requestTimeLimitMs ? 0 : m_device.requestTimeLimitMs - spent;
+}
 
 bool CHttpSender::Send(const HttpRequest& request)
 {
     std::lock_guard<std::mutex> work(m_workLock);
-    m_cancelled.store(false);
     m_authRetried = false;
+    if (m_stop.StopRequested()) {
+        // A stop in force: nothing new goes to the camera until a restart.
+        CloseRequest();
+        m_statusCode = 0;
+        m_contentLength = 0;
+        m_lastError = ErrorCancelled;
+        return false;
+    }
     return SendCopy(request);
 }
 
@@ -250,17 +244,17 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
 {
     HttpRequest copy(request);
     copy.secure = m_secure;
-    int result = Attempt(copy);
-    if (result == 0 && !m_cancelled.load()) {
+    Next next = Attempt(copy);
+    if (next == Next::TryOtherProtocol && !m_stop.StopRequested()) {
         if (copy.secure == 1 && !m_device.userName.empty()) {
             // The password would follow in clear.
             m_lastError = ErrorDowngradeRefused;
             return false;
         }
         copy.secure = copy.secure == 0 ? 1 : 0;
-        result = Attempt(copy);
+        next = Attempt(copy);
     }
-    if (result == 1) {
+    if (next == Next::Answered) {
         m_secure = copy.secure;
         return true;
     }
@@ -269,7 +263,7 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
 
 void CHttpSender::Cancel()
 {
-    m_cancelled.store(true);
+    m_stop.RequestStop();
     // Under m_multiLock the destructor cannot free the handles meanwhile.
     std::lock_guard<std::mutex> guard(m_multiLock);
     if (m_multi == nullptr) {
@@ -284,7 +278,7 @@ void CHttpSender::Cancel()
     }
 }
 
-int CHttpSender::Attempt(HttpRequest& copy)
+CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
 {
     CloseRequest();
     m_statusCode = 0;
@@ -292,16 +286,16 @@ int CHttpSender::Attempt(HttpRequest& copy)
     m_lastError = 0;
 
     if (!m_connected && !MakeConnection()) {
-        return -1;
+        return Next::GiveUp;
     }
     if (copy.verb.empty() || copy.path.empty()) {
-        return -1;
+        return Next::GiveUp;
     }
-    m_deadline = Clock::now() + std::chrono::milliseconds(m_device.requestTimeLimitMs);
+    m_attemptStartMs = m_clock.NowMs();
     m_probing = false;
     if (!FreshEasy() || !PrepareRequest(copy) || curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         SettleProbe(CHttpTrust::Probe::Unknown);
-        return -1;
+        return Next::GiveUp;
     }
     m_easyUsed = true;
     m_requestOpen = true;
@@ -318,21 +312,21 @@ int CHttpSender::Attempt(HttpRequest& copy)
         CloseRequest();
         // A camera whose key changed is not to be asked over plain HTTP.
         if (outcome.error == ErrorKeyChanged) {
-            return -1;
+            return Next::GiveUp;
         }
         if (outcome.whileSending) {
-            return outcome.error == ErrorTimeout ? -1 : 0;
+            return outcome.error == ErrorTimeout ? Next::GiveUp : Next::TryOtherProtocol;
         }
-        return outcome.error == ErrorInvalidServerResponse ? -1 : 0;
+        return outcome.error == ErrorInvalidServerResponse ? Next::GiveUp : Next::TryOtherProtocol;
     }
     if (copy.secure == 1 && !PinSeenKey()) {
         SettleProbe(CHttpTrust::Probe::Unknown);
         m_lastError = ErrorKeyChanged;
         CloseRequest();
-        return -1;
+        return Next::GiveUp;
     }
     if (sendOnly) {
-        return 1;
+        return Next::Answered;
     }
     return AfterHead(copy);
 }
@@ -340,7 +334,7 @@ int CHttpSender::Attempt(HttpRequest& copy)
 // A 401 to a request sent before anything was learned teaches the scheme
 // the camera offers, and the request goes again with it when it went out
 // with another (or without credentials).
-int CHttpSender::AfterHead(HttpRequest& copy)
+CHttpSender::Next CHttpSender::AfterHead(HttpRequest& copy)
 {
     ReadHeadResults();
     const uint32_t offered = m_statusCode == 401 ? FirstAnswerableScheme() : 0;
@@ -351,7 +345,7 @@ int CHttpSender::AfterHead(HttpRequest& copy)
                                                                   : CHttpTrust::Probe::Unknown);
     }
     if (m_statusCode != 401 || m_authRetried || m_learnedAtPrepare != 0) {
-        return 1;
+        return Next::Answered;
     }
     if (offered != 0) {
         m_trust->Learn(offered);
@@ -360,9 +354,9 @@ int CHttpSender::AfterHead(HttpRequest& copy)
     CloseRequest();
     if (offered != 0 && scheme != m_usedScheme) {
         m_authRetried = true;
-        return SendCopy(copy) ? 1 : 0;
+        return SendCopy(copy) ? Next::Answered : Next::TryOtherProtocol;
     }
-    return 1;
+    return Next::Answered;
 }
 
 void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
@@ -399,21 +393,10 @@ bool CHttpSender::MakeConnection()
     if (m_easy == nullptr || m_multi == nullptr) {
         return false;
     }
-    const std::string& address = m_device.address;
-    if (address.empty()) {
+    std::string hostPort;
+    if (!CRequestBuilder::HostPort(m_device.address, m_device.port, hostPort)) {
         return false;
     }
-    for (const char c : address) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b == 0x7F || std::strchr("/?#@\\", c) != nullptr) {
-            return false;
-        }
-    }
-    std::string host = address;
-    if (host.find(':') != std::string::npos && host.front() != '[') {
-        host = "[" + host + "]";
-    }
-    std::string hostPort = host + ":" + std::to_string(m_device.port);
     CURLU* url = curl_url();
     if (url == nullptr) {
         throw std::bad_alloc();
@@ -429,9 +412,13 @@ bool CHttpSender::MakeConnection()
     return true;
 }
 
+// Hands the built request to the easy handle; libcurl's own parts (the URL
+// check, the TLS pin) and the shared trust's say on Basic stay here.
 bool CHttpSender::PrepareRequest(const HttpRequest& copy)
 {
-    if (!IsHttpToken(copy.verb)) {
+    m_learnedAtPrepare = m_trust->LearnedScheme();
+    BuiltRequest& built = m_built;
+    if (!CRequestBuilder::Build(copy, m_hostPort, !m_device.userName.empty(), m_learnedAtPrepare, built)) {
         return false;
     }
     CURL* e = m_easy;
@@ -440,65 +427,54 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         if (curl_easy_setopt(e, option, value) != CURLE_OK) ok = false;
     };
     const bool secure = copy.secure == 1;
-    m_follow = (copy.flags & HttpRequest::FlagNoRedirects) == 0;
+    m_follow = built.follow;
 
     // The request line carries the target exactly as built. The URL holds
     // it too, because Digest signs the URL's path and query; a target that
     // libcurl cannot parse as a URL still goes out, unsigned by Digest.
-    m_target = BuildRequestTarget(copy.path, (copy.flags & HttpRequest::FlagUnescapedQuery) != 0);
-    m_url = (secure ? "https://" : "http://") + m_hostPort + m_target;
     CURLU* parsed = curl_url();
     if (parsed == nullptr) {
         throw std::bad_alloc();
     }
-    const bool parses = curl_url_set(parsed, CURLUPART_URL, m_url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
+    const bool parses = curl_url_set(parsed, CURLUPART_URL, built.url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK;
     curl_url_cleanup(parsed);
     if (!parses) {
         if (m_follow) {
             return false;
         }
-        m_url.resize(m_url.size() - m_target.size());
-        m_url += '/';
+        built.url = CRequestBuilder::HostOnlyUrl(built);
     }
-    set(CURLOPT_URL, m_url.c_str());
-    set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : m_target.c_str());
+    set(CURLOPT_URL, built.url.c_str());
+    set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : built.target.c_str());
     set(CURLOPT_FOLLOWLOCATION, m_follow ? 1L : 0L);
 
     m_upload.assign(copy.body.begin(), copy.body.end());
     m_uploadPos = 0;
-    m_uploadDeclared = std::max<size_t>(copy.body.size(), copy.totalLength);
-    const bool hasBody = m_uploadDeclared > 0;
-    if (hasBody) {
+    m_uploadDeclared = built.declaredLength;
+    const char* customVerb = built.customVerb.empty() ? nullptr : built.customVerb.c_str();
+    if (built.hasBody) {
         set(CURLOPT_NOBODY, 0L);
         set(CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
         set(CURLOPT_POST, 1L);
         set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(m_uploadDeclared));
-        set(CURLOPT_CUSTOMREQUEST, copy.verb == "POST" ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+        set(CURLOPT_CUSTOMREQUEST, customVerb);
     } else {
-        const bool head = copy.verb == "HEAD";
         set(CURLOPT_HTTPGET, 1L);
-        set(CURLOPT_NOBODY, head ? 1L : 0L);
-        set(CURLOPT_CUSTOMREQUEST,
-            (head || copy.verb == "GET") ? static_cast<const char*>(nullptr) : copy.verb.c_str());
+        set(CURLOPT_NOBODY, built.head ? 1L : 0L);
+        set(CURLOPT_CUSTOMREQUEST, customVerb);
     }
 
     m_authMayRepeat = false;
-    m_learnedAtPrepare = m_trust->LearnedScheme();
-    const bool credentials = !m_device.userName.empty() && copy.authScheme != HttpRequest::AuthNone;
-    uint32_t scheme = m_learnedAtPrepare != 0 && credentials ? m_learnedAtPrepare : SchemeOfAuthValue(copy.authScheme);
-    // Until the camera names its scheme, Basic goes out in advance only
-    // as far as the camera has shown to take it; otherwise the request asks
-    // without credentials and learns from the 401.
-    if (credentials && m_learnedAtPrepare == 0 && scheme == SchemeBasic) {
-        const auto basic = m_trust->MayAskWithBasic(m_deadline, [this] { return m_cancelled.load(); });
+    if (built.basicInAdvance) {
+        const auto basic = m_trust->MayAskWithBasic(Clock::now() + std::chrono::milliseconds(TimeLeftMs()), [this] { return m_stop.StopRequested(); });
         m_probing = basic == CHttpTrust::Basic::Probe;
         if (basic == CHttpTrust::Basic::Withhold) {
-            scheme = 0;
+            built.scheme = 0;
         }
     }
-    m_usedScheme = scheme;
-    if (credentials && scheme != 0) {
-        const long auth = CurlAuthOfScheme(scheme);
+    m_usedScheme = built.scheme;
+    if (built.credentials && built.scheme != 0) {
+        const long auth = CurlAuthOfScheme(built.scheme);
         if (auth == 0) {
             return false;  // credentials refused
         }
@@ -512,9 +488,8 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
 
-    const bool ignoreCert = secure && (copy.flags & HttpRequest::FlagIgnoreCertErrors) != 0;
-    set(CURLOPT_SSL_VERIFYPEER, ignoreCert ? 0L : 1L);
-    set(CURLOPT_SSL_VERIFYHOST, ignoreCert ? 0L : 2L);
+    set(CURLOPT_SSL_VERIFYPEER, built.ignoreCertErrors ? 0L : 1L);
+    set(CURLOPT_SSL_VERIFYHOST, built.ignoreCertErrors ? 0L : 2L);
     m_pinAsked = false;
     if (secure) {
         const std::string pin = m_trust->PinnedKey();
@@ -526,44 +501,11 @@ bool CHttpSender::PrepareRequest(const HttpRequest& copy)
         }
     }
 
-    // Caller's lines replace each other by name, then what libcurl would add
-    // on its own is either replaced by them or switched off.
-    std::vector<std::string> lines;
-    lines.reserve(copy.headers.size() + 5);
-    for (const std::string& raw : copy.headers) {
-        std::string line;
-        if (!NormalizeHeaderLine(raw, line)) {
-            return false;
-        }
-        const std::string name = HeaderName(line);
-        auto same = std::find_if(lines.begin(), lines.end(),
-                                 [&](const std::string& l) { return HeaderName(l) == name; });
-        if (same != lines.end()) {
-            *same = std::move(line);
-        } else {
-            lines.push_back(std::move(line));
-        }
-    }
-    auto addDefault = [&](const char* name, const char* line) {
-        for (const std::string& l : lines) {
-            if (HeaderName(l) == name) return;
-        }
-        lines.emplace_back(line);
-    };
-    addDefault("accept", "Accept:");
-    addDefault("expect", "Expect:");
-    if (hasBody) {
-        addDefault("content-type", "Content-Type:");
-    }
-    // Always to the camera itself, never from a cache on the way.
-    addDefault("pragma", "Pragma: no-cache");
-    addDefault("cache-control", "Cache-Control: no-cache");
-
     if (m_headerList != nullptr) {
         curl_slist_free_all(m_headerList);
         m_headerList = nullptr;
     }
-    for (const std::string& line : lines) {
+    for (const std::string& line : built.headers) {
         curl_slist* grown = curl_slist_append(m_headerList, line.c_str());
         if (grown == nullptr) {
             throw std::bad_alloc();
@@ -582,7 +524,7 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
     bool sending = true;
     unsigned prereqSeen = 0;
     for (;;) {
-        if (m_cancelled.load()) {
+        if (m_stop.StopRequested()) {
             return {false, ErrorCancelled, sending};
         }
         int running = 0;
@@ -590,7 +532,7 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
             return {false, ErrorGeneric, sending};
         }
         CollectDone();
-        const auto now = Clock::now();
+        const uint32_t left = TimeLeftMs();
 
         // A new connection or a request libcurl repeats (authentication)
         // is written again: sending starts over.
@@ -618,16 +560,16 @@ CHttpSender::Outcome CHttpSender::RunRequest(bool sendOnly)
             }
             return {false, ErrorInvalidServerResponse, false};
         }
-        if (timed && now >= m_deadline) {
+        if (timed && left == 0) {
             return {false, ErrorTimeout, sending};
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(left) : 1000, nullptr);
     }
 }
 
 bool CHttpSender::HeadIsFinal() const
 {
-    if (!m_headDone) {
+    if (!m_head.Done()) {
         return false;
     }
     if (m_bodyStarted || m_done) {
@@ -635,10 +577,10 @@ bool CHttpSender::HeadIsFinal() const
     }
     // libcurl answers these itself on the same transfer and hides their body;
     // only body bytes or the end of the transfer show that it did not.
-    if (m_headStatus == 401 && m_authMayRepeat) {
+    if (m_head.Status() == 401 && m_authMayRepeat) {
         return false;
     }
-    if (m_follow && m_headHasLocation && m_headStatus >= 300 && m_headStatus < 400) {
+    if (m_follow && m_head.HasLocation() && m_head.Status() >= 300 && m_head.Status() < 400) {
         return false;
     }
     return true;
@@ -646,41 +588,21 @@ bool CHttpSender::HeadIsFinal() const
 
 void CHttpSender::ReadHeadResults()
 {
-    m_statusCode = m_headStatus;
+    m_statusCode = m_head.Status();
     if (m_statusCode == 204) {
         return;
     }
-    for (const std::string& line : m_headLines) {
-        if (HeaderIs(line, "content-length")) {
-            size_t size = 0;
-            const uint8_t* value = ValueOf(line, size);
-            uint32_t length = 0;
-            if (ParseDecimalU32(value, size, length)) {
-                m_contentLength = length;
-                return;
-            }
-            break;
-        }
+    uint32_t length = 0;
+    if (m_head.ContentLength(length)) {
+        m_contentLength = length;
+        return;
     }
     m_lastError = ErrorHeaderNotFound;
 }
 
 // Only what the driver can answer is learned: a challenge naming Passport
 // or NTLM alone would otherwise stop every later request.
-uint32_t CHttpSender::FirstAnswerableScheme() const
-{
-    for (const std::string& line : m_headLines) {
-        if (HeaderIs(line, "www-authenticate")) {
-            size_t size = 0;
-            const uint8_t* value = ValueOf(line, size);
-            const uint32_t scheme = FirstAuthScheme(value, size, SchemeBasic | SchemeDigest);
-            if (scheme != 0) {
-                return scheme;
-            }
-        }
-    }
-    return 0;
-}
+uint32_t CHttpSender::FirstAnswerableScheme() const { return m_head.FirstScheme(SchemeBasic | SchemeDigest); }
 
 void CHttpSender::CollectDone()
 {
@@ -702,7 +624,7 @@ void CHttpSender::CloseRequest()
         curl_easy_pause(m_easy, CURLPAUSE_CONT);
         // A body read to its end is often one step short of a finished
         // transfer; finishing it (without waiting) keeps the connection.
-        for (int step = 0; step < 2 && m_headDone && !m_sendOnly && !m_done; ++step) {
+        for (int step = 0; step < 2 && m_head.Done() && !m_sendOnly && !m_done; ++step) {
             int running = 0;
             if (curl_multi_perform(m_multi, &running) != CURLM_OK) break;
             CollectDone();
@@ -720,12 +642,8 @@ void CHttpSender::ResetResponseState()
     m_prereqCount = 0;
     m_done = false;
     m_doneCode = CURLE_OK;
-    m_headStatus = 0;
-    m_headDone = false;
+    m_head.Reset();
     m_bodyStarted = false;
-    m_headHasLocation = false;
-    m_headLines.clear();
-    m_headBytes = 0;
     m_paused = false;
     m_pending.clear();
     m_pendingPos = 0;
@@ -735,7 +653,7 @@ void CHttpSender::ResetResponseState()
 
 bool CHttpSender::RequestUsable()
 {
-    if (m_cancelled.load()) {
+    if (m_stop.StopRequested()) {
         CloseRequest();
     }
     return m_requestOpen;
@@ -746,7 +664,7 @@ bool CHttpSender::RequestUsable()
 template <typename Ready>
 uint32_t CHttpSender::Pump(Ready ready)
 {
-    if (!m_headDone) {
+    if (!m_head.Done()) {
         return ErrorIncorrectHandleState;  // the response was never awaited
     }
     const bool timed = m_device.requestTimeLimitMs != 0;
@@ -754,7 +672,7 @@ uint32_t CHttpSender::Pump(Ready ready)
         if (ready()) {
             return 0;
         }
-        if (m_cancelled.load()) {
+        if (m_stop.StopRequested()) {
             return ErrorCancelled;
         }
         if (m_paused) {
@@ -775,11 +693,11 @@ uint32_t CHttpSender::Pump(Ready ready)
         if (ready() || m_done || m_paused) {
             continue;
         }
-        const auto now = Clock::now();
-        if (timed && now >= m_deadline) {
+        const uint32_t left = TimeLeftMs();
+        if (timed && left == 0) {
             return ErrorTimeout;
         }
-        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(now, m_deadline) : 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, timed ? WaitMs(left) : 1000, nullptr);
     }
 }
 
@@ -870,36 +788,11 @@ uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, boo
 
 size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self)
 {
-    auto* sender = static_cast<CHttpSender*>(self);
     const size_t n = size * count;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    const uint32_t status = ParseStatusLine(bytes, n);
-    if (status != 0) {
-        // A new response head; an earlier one was interim or answered by libcurl.
-        sender->m_headStatus = status;
-        sender->m_headDone = false;
-        sender->m_headHasLocation = false;
-        sender->m_headLines.clear();
-        sender->m_headBytes = 0;
-        return n;
-    }
-    if (n == 0 || bytes[0] == '\r' || bytes[0] == '\n') {
-        if (sender->m_headStatus >= 200) {
-            sender->m_headDone = true;
-        }
-        return n;
-    }
-    if (sender->m_headDone) {
-        return n;  // trailers
-    }
-    size_t len = n;
-    while (len > 0 && (bytes[len - 1] == '\r' || bytes[len - 1] == '\n')) --len;
-    if (sender->m_headLines.size() < kHeadLineLimit && sender->m_headBytes + len <= kHeadByteLimit) {
-        sender->m_headLines.emplace_back(data, len);
-        sender->m_headBytes += len;
-        if (HeaderIs(sender->m_headLines.back(), "location")) {
-            sender->m_headHasLocation = true;
-        }
+    try {
+        static_cast<CHttpSender*>(self)->m_head.OnLine(reinterpret_cast<const uint8_t*>(data), n);
+    } catch (...) {
+        return 0;  // nothing may leave a libcurl callback; the transfer ends
     }
     return n;
 }

@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/CStopToken.h"
+#include "runtime/ITickClock.h"
+#include "web/CAnswerHead.h"
 #include "web/CBaseHttpSender.h"
 #include "web/CHttpTrust.h"
+#include "web/CRequestBuilder.h"
 
 namespace Web {
 
@@ -23,7 +27,10 @@ constexpr size_t kAnswerBodyLimit = 0x100000;
 // without one a sender has its own.
 class CHttpSender : public CBaseHttpSender {
 public:
-    explicit CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust = nullptr);
+    // The attempt's deadline reads `clock`; libcurl's connect time-out and the
+    // wait for another sender's Basic probe stay on the real clock.
+    explicit CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust = nullptr,
+                         kestrel::ITickClock& clock = kestrel::ITickClock::System());
     ~CHttpSender() override;
 
     bool Send(const HttpRequest& request) override;
@@ -36,6 +43,7 @@ public:
     uint32_t LastError() const override;
     uint32_t ReadFailure() const override;
     void ForgetScheme() override;
+    void ResetCancel() override;
 
     uint32_t ContentLength() const;
     uint32_t LearnedScheme() const;
@@ -51,8 +59,13 @@ private:
         bool whileSending = false;
     };
 
+    // What Send does after one attempt: it has the answer (or a send-only
+    // request went out), it tries again over the other protocol, or it
+    // fails with lastError.
+    enum class Next { Answered, TryOtherProtocol, GiveUp };
+
     bool SendCopy(const HttpRequest& request);
-    int Attempt(HttpRequest& copy);
+    Next Attempt(HttpRequest& copy);
     CURL* NewEasy();
     bool FreshEasy();
     bool MakeConnection();
@@ -67,10 +80,11 @@ private:
     bool HeadIsFinal() const;
     void ReadHeadResults();
     uint32_t FirstAnswerableScheme() const;
-    int AfterHead(HttpRequest& copy);
+    Next AfterHead(HttpRequest& copy);
     bool PinSeenKey();
     void SettleProbe(CHttpTrust::Probe outcome);
     void ResetResponseState();
+    uint32_t TimeLeftMs() const;
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnWrite(char* data, size_t size, size_t count, void* self);
@@ -97,8 +111,7 @@ private:
     bool m_requestOpen = false;
     bool m_sendOnly = false;
     struct curl_slist* m_headerList = nullptr;
-    std::string m_url;
-    std::string m_target;
+    BuiltRequest m_built;
     std::vector<uint8_t> m_upload;
     size_t m_uploadPos = 0;
     size_t m_uploadDeclared = 0;
@@ -108,19 +121,16 @@ private:
     unsigned m_prereqCount = 0;
     bool m_done = false;
     CURLcode m_doneCode = CURLE_OK;
-    uint32_t m_headStatus = 0;
-    bool m_headDone = false;
+    CAnswerHead m_head;
     bool m_bodyStarted = false;
-    bool m_headHasLocation = false;
-    std::vector<std::string> m_headLines;
-    size_t m_headBytes = 0;
     bool m_paused = false;
     std::vector<uint8_t> m_pending;  // at most one delivery of body bytes
     size_t m_pendingPos = 0;
     std::vector<uint8_t>* m_sink = nullptr;  // ReadResponse's vector while it reads
     size_t m_bodyBytes = 0;                   // of this response so far
     bool m_tooLarge = false;
-    std::chrono::steady_clock::time_point m_deadline{};  // of the whole attempt
+    kestrel::ITickClock& m_clock;
+    uint32_t m_attemptStartMs = 0;  // the deadline counts from here
     uint32_t m_learnedAtPrepare = 0;  // the shared scheme when the request was made
     uint32_t m_usedScheme = 0;        // the request's scheme, 0 when credentials were held back
     bool m_authRetried = false;  // the one resend after a 401 is used
@@ -133,7 +143,7 @@ private:
     uint32_t m_contentLength = 0;
     uint32_t m_lastError = 0;
     uint32_t m_secure = 0;
-    std::atomic<bool> m_cancelled{false};
+    kestrel::CStopToken m_stop;  // Cancel; held until ResetCancel
 };
 
 }  // namespace Web

@@ -1,6 +1,9 @@
 #include "web/HttpText.h"
 
 #include <cstring>
+#include <string_view>
+
+#include "runtime/TextCompare.h"
 
 namespace Web {
 namespace {
@@ -15,19 +18,9 @@ bool IsTchar(uint8_t c)
 
 bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
 
-uint8_t Lower(uint8_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c; }
-
 bool EqualNoCase(const uint8_t* a, size_t size, const char* b)
 {
-    if (std::strlen(b) != size) {
-        return false;
-    }
-    for (size_t i = 0; i < size; ++i) {
-        if (Lower(a[i]) != Lower(static_cast<uint8_t>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return kestrel::EqualsNoCase(std::string_view(reinterpret_cast<const char*>(a), size), b);
 }
 
 uint32_t SchemeOfName(const uint8_t* name, size_t size)
@@ -243,7 +236,7 @@ std::string HeaderName(const std::string& normalized)
     const size_t end = normalized.find_first_of(":;");
     std::string name(normalized, 0, end);
     for (char& c : name) {
-        c = static_cast<char>(Lower(static_cast<uint8_t>(c)));
+        c = kestrel::LowerAscii(c);
     }
     return name;
 }

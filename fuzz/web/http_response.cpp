@@ -169,7 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int i = 0; i < requests; ++i) {
             const bool ok = sender.Send(Web::HttpRequest("GET", "/command/inquiry.cgi?inq=sensor"));
             CheckSend(peer, sender, ok, (options & 4) != 0);
-            if (options & 8) sender.Cancel();
+            if (options & 8) {
+                sender.Cancel();
+                sender.ResetCancel();  // as a restart would
+            }
         }
     }
     peer.Finish();

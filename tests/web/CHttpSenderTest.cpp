@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
+#include <mutex>
 
+#include "runtime/CSimulatedClock.h"
 #include "web/HttpText.h"
 #include "web/TestServers.h"
 
@@ -91,7 +94,6 @@ TEST(CHttpSender, ReadDataQueryDataAvailableAndCancelBetweenRequests) {
     CHttpSender sender(Device(server.Port()));
     Body out{'k'};
     EXPECT_EQ(sender.ReadData(out, 100, false), 0u);  // no request yet
-    sender.Cancel();                                  // before Send: no effect on it
     ASSERT_TRUE(sender.Send(Get("/")));
     EXPECT_EQ(sender.ReadData(out, 0, false), 0u);  // maxBytes 0 reads nothing
     EXPECT_EQ(sender.QueryDataAvailable(), 10u);
@@ -104,6 +106,27 @@ TEST(CHttpSender, ReadDataQueryDataAvailableAndCancelBetweenRequests) {
     sender.Cancel();  // releases the finished request
     EXPECT_EQ(sender.ReadResponse(out), 0u);
     EXPECT_EQ(sender.LastError(), 0u);
+}
+
+// A cancel is a stop: it holds for every later Send, none of which reaches
+// the camera, until the owner restarts the work.
+TEST(CHttpSender, CancelHoldsUntilTheOwnerResetsIt) {
+    RawServer server(Always(Response("200 OK", "", "ok")));
+    CHttpSender sender(Device(server.Port()));
+    sender.Cancel();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(sender.Send(Get("/stopped")));
+        EXPECT_EQ(sender.LastError(), Web::ErrorCancelled);
+        EXPECT_EQ(sender.StatusCode(), 0u);
+    }
+    EXPECT_EQ(server.Accepted(), 0);
+    sender.ResetCancel();
+    ASSERT_TRUE(sender.Send(Get("/again")));
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    ASSERT_TRUE(sender.Send(Get("/twice")));  // a Send does not need a reset of its own
+    sender.Cancel();
+    EXPECT_FALSE(sender.Send(Get("/stopped")));
+    EXPECT_EQ(server.Heads().size(), 2u);
 }
 
 TEST(CHttpSender, ReusesItsConnectionAndDropsAnUnreadBody) {
@@ -169,14 +192,26 @@ TEST(CHttpSender, FailuresAreRetriedOnlyWhenTheOtherProtocolMayCureThem) {
         // Waiting for the head is receiving: the other protocol is tried.
         {"time-out while receiving", [](RawConnection& c) { c.Hang(); }, Get("/x"), Web::ErrorTimeout, 2},
     };
+    const bool timesOut[] = {false, false, true, true};
+    size_t index = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         RawServer server(row.script);
-        CHttpSender sender(Device(server.Port(), "", "", 500));
-        EXPECT_FALSE(sender.Send(row.request));
+        kestrel::CSimulatedClock clock;
+        CHttpSender sender(Device(server.Port(), "", "", 500), nullptr, clock);
+        auto sent = std::async(std::launch::async, [&] { return sender.Send(row.request); });
+        if (timesOut[index++]) {
+            // Each attempt's deadline passes once its connection is there.
+            for (int connection = 1; connection <= row.connections; ++connection) {
+                ASSERT_TRUE(WaitFor([&] { return server.Accepted() >= connection; }));
+                clock.Advance(500);
+            }
+        }
+        ASSERT_EQ(sent.wait_for(10s), std::future_status::ready);
+        EXPECT_FALSE(sent.get());
         EXPECT_EQ(sender.LastError(), row.lastError);
         EXPECT_TRUE(WaitFor([&] { return server.Accepted() >= row.connections; }));
-        std::this_thread::sleep_for(50ms);
+        std::this_thread::sleep_for(50ms);  // a second connection that should not come
         EXPECT_EQ(server.Accepted(), row.connections);
         EXPECT_EQ(sender.Secure(), 0u);  // nothing won: nothing remembered
     }
@@ -258,23 +293,75 @@ TEST(CHttpSender, SendOnlyRequestsGoOutAndAreNotAwaited) {
 }
 
 // Each part comes well within the limit, the whole answer does not: the
-// read fails with what arrived in time.
+// read fails with what arrived in time. The camera sends a part when the
+// test has moved the simulated clock on, so nothing waits out the limit.
 TEST(CHttpSender, TheLimitBoundsTheWholeAnswerNotEachRead) {
-    RawServer server([](RawConnection& c) {
+    std::mutex lock;
+    std::condition_variable changed;
+    int released = 0, written = 0;
+    RawServer server([&](RawConnection& c) {
         if (c.ReadRequest().empty()) return;
-        std::this_thread::sleep_for(200ms);
         c.Write("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n");
-        for (const char* piece : {"abcd", "efgh", "ijkl"}) {
-            std::this_thread::sleep_for(1000ms);
-            c.Write(piece);
+        int piece = 0;
+        for (const char* text : {"abcd", "efgh", "ijkl"}) {
+            std::unique_lock<std::mutex> hold(lock);
+            if (!changed.wait_for(hold, 10s, [&] { return released > piece; })) return;
+            hold.unlock();
+            c.Write(text);
+            hold.lock();
+            written = ++piece;
+            changed.notify_all();
         }
+        c.Hang();
     });
-    CHttpSender sender(Device(server.Port(), "", "", 1600));
+    // Parts 1200 ms apart (simulated) against a 1600 ms limit for all of them.
+    const auto releaseAfter = [&](kestrel::CSimulatedClock& clock, uint32_t ms) {
+        clock.Advance(ms);
+        std::unique_lock<std::mutex> hold(lock);
+        const int piece = ++released;
+        changed.notify_all();
+        return changed.wait_for(hold, 10s, [&] { return written >= piece; });
+    };
+    kestrel::CSimulatedClock clock;
+    CHttpSender sender(Device(server.Port(), "", "", 1600), nullptr, clock);
     ASSERT_TRUE(sender.Send(Get("/slow")));
     Body body;
-    EXPECT_EQ(sender.ReadResponse(body), 4u);
+    auto read = std::async(std::launch::async, [&] { return sender.ReadResponse(body); });
+    ASSERT_TRUE(releaseAfter(clock, 1200));  // "abcd" at 1200 ms
+    // 2400 ms: the read sees the time pass at its next look, within a second
+    // of real time; a limit per part would wait on for "efgh".
+    clock.Advance(1200);
+    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(read.get(), 4u);
     EXPECT_EQ(Text(body), "abcd");
     EXPECT_EQ(sender.ReadFailure(), Web::ErrorTimeout);
+    EXPECT_EQ(sender.LastError(), Web::ErrorTimeout);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        released = 3;  // lets the camera's thread finish
+    }
+    changed.notify_all();
+}
+
+// A camera that never answers: the deadline of a 20 s limit fires as soon as
+// the simulated clock passes it, not before, and again for the fallback.
+TEST(CHttpSender, DeadlineReadsTheInjectedClock) {
+    RawServer server([](RawConnection& c) { c.Hang(); });
+    kestrel::CSimulatedClock clock;
+    CHttpSender sender(Device(server.Port(), "", "", 20000), nullptr, clock);
+    auto sent = std::async(std::launch::async, [&] { return sender.Send(Get("/hang")); });
+    ASSERT_TRUE(WaitFor([&] { return server.Heads().size() == 1; }));
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);  // real time alone does not end it
+    clock.Advance(19999);
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);
+    clock.Advance(1);
+    // A head never came: the other protocol is tried, on a new connection
+    // and with a deadline of its own.
+    ASSERT_TRUE(WaitFor([&] { return server.Accepted() == 2; }));
+    EXPECT_EQ(sent.wait_for(50ms), std::future_status::timeout);
+    clock.Advance(20000);
+    ASSERT_EQ(sent.wait_for(5s), std::future_status::ready);
+    EXPECT_FALSE(sent.get());
     EXPECT_EQ(sender.LastError(), Web::ErrorTimeout);
 }
 
@@ -289,13 +376,16 @@ TEST(CHttpSender, CancelAndTimeOutEndHungRequestsAndReads) {
     for (const bool cancel : {false, true}) {
         SCOPED_TRACE(cancel);
         RawServer server(stalled);
-        CHttpSender sender(Device(server.Port(), "", "", cancel ? 20000 : 300));
+        kestrel::CSimulatedClock clock;
+        CHttpSender sender(Device(server.Port(), "", "", 20000), nullptr, clock);
         ASSERT_TRUE(sender.Send(Get("/stall")));
         Body body;
         auto read = std::async(std::launch::async, [&] { return sender.ReadResponse(body); });
         if (cancel) {
-            std::this_thread::sleep_for(100ms);
+            std::this_thread::sleep_for(100ms);  // into the read: a cancel before it would leave nothing to read
             sender.Cancel();
+        } else {
+            clock.Advance(20000);
         }
         ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
         EXPECT_EQ(read.get(), 7u);
@@ -311,6 +401,7 @@ TEST(CHttpSender, CancelAndTimeOutEndHungRequestsAndReads) {
     ASSERT_EQ(sent.wait_for(2s), std::future_status::ready);
     EXPECT_FALSE(sent.get());
     EXPECT_EQ(sender.LastError(), Web::ErrorCancelled);
+    EXPECT_FALSE(sender.Send(Get("/hang")));  // the cancel still holds
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(server.Accepted(), 1);
 }
@@ -328,6 +419,7 @@ TEST(CHttpSender, CancelRacesWithSendAndRead) {
     });
     for (int i = 0; i < 100; ++i) {
         Body body;
+        sender.ResetCancel();  // a cancel holds; each round races a fresh one
         if (sender.Send(Get("/r"))) {
             sender.ReadResponse(body);
         } else {
