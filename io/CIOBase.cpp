@@ -18,7 +18,6 @@ namespace {
 // A negative count from a broken model file means none, not four billion.
 uint32_t CountOrZero(int32_t count) { return count > 0 ? static_cast<uint32_t>(count) : 0; }
 
-constexpr uint32_t kCancelRepeatMs = 20;
 
 }  // namespace
 
@@ -106,19 +105,6 @@ bool CIOBase::StartBoth() {
     return result;
 }
 
-void CIOBase::CancelUntilStopped(uint32_t timeoutMs) {
-    const uint32_t start = GetTickCountMs();
-    for (;;) {
-        OnStopIO();
-        // A thread that stops I/O from inside a callback cannot wait for itself.
-        const bool outputBusy = m_outputThread.IsRunning() && !m_outputThread.IsCurrentThread();
-        const bool inputBusy = m_inputThread.IsRunning() && !m_inputThread.IsCurrentThread();
-        if (!outputBusy && !inputBusy) return;
-        if (GetTickCountMs() - start >= timeoutMs) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kCancelRepeatMs));
-    }
-}
-
 bool CIOBase::StopIO() noexcept { return GuardedCall(false, [&] { return StopBoth(); }); }
 
 bool CIOBase::StopBoth() {
@@ -126,9 +112,11 @@ bool CIOBase::StopBoth() {
     const DEVICE_INFO* device = m_driver->GetDeviceInfo();
     const uint32_t timeout = device != nullptr ? device->requestTimeLimitMs : 5000;
 
-    m_outputThread.GetStopEvent().Set();
-    m_inputThread.GetStopEvent().Set();
-    CancelUntilStopped(timeout);
+    // Once is enough: the threads' stops and the senders' cancels hold
+    // until the next StartIO.
+    m_outputThread.GetStopToken().RequestStop();
+    m_inputThread.GetStopToken().RequestStop();
+    OnStopIO();
 
     if (!m_outputThread.StopProcessing(timeout)) {
         const std::string address = m_driver->GetDeviceAddress();

@@ -63,10 +63,6 @@ protected:
 private:
     bool StartBoth();
     bool StopBoth();
-    // Cancels camera requests again until both threads have ended or the
-    // limit has passed: a cancel that lands just before a thread starts its
-    // next request would otherwise leave that request to its time-out.
-    void CancelUntilStopped(uint32_t timeoutMs);
     void NotifyReset();
 };
 

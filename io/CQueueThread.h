@@ -32,7 +32,7 @@ public:
     }
 
     virtual bool StopProcessing(uint32_t timeoutMs) {        // slot 7
-        m_stopEvent.Set();
+        GetStopToken().RequestStop();
         ClearQueue();
         return JoinThread(timeoutMs);
     }
@@ -42,7 +42,7 @@ public:
         CLockGuard guard(m_queueLock);
         // Tested under the queue lock: StopProcessing clears the queue under
         // it after setting the stop event, so no item is left behind.
-        if (m_stopEvent.IsSet()) return false;
+        if (GetStopEvent().IsSet()) return false;
         m_queue.push_back(std::move(item));
         m_queueEvent.Set();
         return true;
@@ -77,10 +77,10 @@ protected:
 template <class T>
 void CQueueThread<T>::Run() {
     for (;;) {
-        if (m_stopEvent.IsSet()) return;
-        if (WaitForEither(&m_stopEvent, &m_queueEvent, 1000) != 1) continue;
+        if (GetStopEvent().IsSet()) return;
+        if (WaitForEither(&GetStopEvent(), &m_queueEvent, 1000) != 1) continue;
         while (std::unique_ptr<T> item = Dequeue()) {
-            if (m_stopEvent.IsSet()) break;
+            if (GetStopEvent().IsSet()) break;
             try {
                 ProcessItem(item.get());
             } catch (...) {

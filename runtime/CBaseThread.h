@@ -1,20 +1,18 @@
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "runtime/CManualEvent.h"
+#include "runtime/CStopToken.h"
+#include "runtime/CWorkerThread.h"
 
 class IDebugMessage;
 
 namespace kestrel {
 
-// A named worker thread with a stop event. Threads are never killed: a stop
-// that runs late is reported, then waited for.
+// A named worker thread with a stop event, run on one CWorkerThread. Threads
+// are never killed: a stop that runs late is reported, then waited for.
 class CBaseThread {
 public:
     explicit CBaseThread(IDebugMessage* owner);
@@ -29,15 +27,17 @@ public:
     virtual bool StopThread(uint32_t timeoutMs);         // slot 3
     virtual void Run() = 0;                              // slot 4
 
-    bool IsRunning();
-    // Releases the handle of a thread that has finished. The worker itself
-    // lets go of its own handle (its object may be going away under it); a
-    // thread that still runs keeps its handle.
+    bool IsRunning() const { return m_worker.IsRunning(); }
+    // Releases the handle of a thread that has finished; a thread that
+    // still runs keeps its handle.
     void CloseThreadHandle();
-    CManualEvent& GetStopEvent() { return m_stopEvent; }
+    // The current run's stop: it stays set until the next start.
+    CStopToken& GetStopToken() { return m_worker.Token(); }
+    CManualEvent& GetStopEvent() { return m_worker.Token().Event(); }
     const std::string& GetName() const { return m_name; }
+    // The last started thread's id (kept after it ends, for its messages).
     uint32_t GetThreadId() const { return m_threadId.load(); }
-    bool IsCurrentThread() const;
+    bool IsCurrentThread() const { return m_worker.IsCurrentThread(); }
 
     // The start routine: 0x123456 for a null argument, else runs the object.
     static uint32_t ThreadEntry(CBaseThread* self);
@@ -48,23 +48,13 @@ protected:
     bool EndThread(uint32_t timeoutMs, bool terminate);
 
     std::string m_name;
-    std::thread m_thread;
-    std::atomic<uint32_t> m_threadId{0};
     IDebugMessage* m_owner;
-    CManualEvent m_stopEvent;
 
 private:
-    // Shared by the object and its worker, so that a worker whose object was
-    // destroyed under it can still report its end.
-    struct Lifetime {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool started = false;
-        bool done = false;
-    };
-    static void Body(CBaseThread* self, std::shared_ptr<Lifetime> life);
-    bool WaitDone(uint32_t timeoutMs);
-    std::shared_ptr<Lifetime> m_life;
+    std::atomic<uint32_t> m_threadId{0};
+    // Last: destroyed first, so a thread still running at destruction is
+    // joined before the members above go.
+    CWorkerThread m_worker;
 };
 
 }  // namespace kestrel

@@ -9,7 +9,7 @@ CTickThread::~CTickThread() = default;
 void CTickThread::Run() {
     if (m_tickFirst.load()) OnTick();
     for (;;) {
-        if (m_stopEvent.Wait(m_period.load())) return;
+        if (m_clock->WaitFor(GetStopToken(), m_period.load())) return;
         OnTick();
     }
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "runtime/CBaseThread.h"
+#include "runtime/ITickClock.h"
 
 namespace kestrel {
 
@@ -19,10 +20,13 @@ public:
     bool StartTicking(const std::string& name);
     void SetPeriod(uint32_t periodMs) { m_period.store(periodMs); }
     uint32_t GetPeriod() const { return m_period.load(); }
+    // Where the period's time comes from; set before starting.
+    void SetClock(ITickClock& clock) { m_clock = &clock; }
 
 protected:
     std::atomic<uint32_t> m_period{1500};
     std::atomic<bool> m_tickFirst{false};
+    ITickClock* m_clock = &ITickClock::System();
 };
 
 }  // namespace kestrel

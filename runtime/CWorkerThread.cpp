@@ -3,7 +3,6 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <utility>
 
 #include "runtime/ThreadId.h"
 
@@ -22,17 +21,25 @@ CWorkerThread::~CWorkerThread() {
 }
 
 bool CWorkerThread::Start(const std::string& name, Body body) {
+    std::shared_ptr<Run> run = m_run;
     if (IsRunning()) {
         if (!IsCurrentThread() || !m_run->token.StopRequested()) return false;
-        m_thread.detach();  // this very thread: it ends when its body returns
+        // This very thread: it ends when its body returns, keeping its own
+        // run (and its stopped token); the new run gets fresh ones.
+        m_thread.detach();
+        run = std::make_shared<Run>();
+    } else {
+        // The run is reused, so that a token or event others hold stays
+        // valid across restarts.
+        Release();
     }
-    Release();
-    auto run = std::make_shared<Run>();
-    run->done = false;
     // The worker waits for this lock, so its body sees the members below
     // already set (it may join or restart its own object at once).
     std::unique_lock<std::mutex> hold(run->lock);
-    std::shared_ptr<Run> previous = std::exchange(m_run, run);
+    run->done = false;
+    run->threadId = 0;
+    run->token.Reset();
+    m_run = run;
     try {
         m_thread = std::thread([run, body = std::move(body), threadName = name.substr(0, 15)] {
             {
@@ -52,7 +59,7 @@ bool CWorkerThread::Start(const std::string& name, Body body) {
             run->ended.notify_all();
         });
     } catch (...) {
-        m_run = std::move(previous);
+        run->done = true;
         return false;
     }
     run->id = m_thread.get_id();

@@ -13,10 +13,8 @@ namespace kestrel {
 
 // The one way the driver and its tools run work on a thread of their own:
 // a named thread, a stop token its body observes, and a join with a limit.
-// Each start has a token of its own: a stop stays requested for that run
-// however late its body looks, and a restart cannot revive an old run.
-// Threads are never killed; a late one is joined by the next Start or the
-// destructor.
+// A stop stays requested until the owner starts the work again. Threads are
+// never killed; a late one is joined by the next Start or the destructor.
 class CWorkerThread {
 public:
     using Body = std::function<void(CStopToken&)>;
@@ -46,7 +44,8 @@ public:
     // Kernel-style id of the running worker, 0 when none.
     uint64_t ThreadId() const;
     const std::string& Name() const { return m_name; }
-    // The current run's token (before the first start, one already unused).
+    // The run's token. It stays the same object across restarts, except
+    // after a restart from the worker itself, whose old run keeps its own.
     // Start, Join, Stop and the destructor belong to the owner; a body uses
     // the token it is given.
     CStopToken& Token() { return m_run->token; }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/CBaseThread.h"
+#include "runtime/CSimulatedClock.h"
 #include "runtime/CTickThread.h"
 #include "runtime/FormatString.h"
 #include "runtime/IDebugMessage.h"
@@ -178,27 +179,36 @@ struct Ticker : kestrel::CTickThread {
     kestrel::CEvent ticked;
 };
 
+// Time is simulated: the test decides when a period has passed.
 TEST(CTickThread, TicksFirstOnlyWhenAskedThenEveryPeriodUntilStopped) {
     Owner owner;
+    kestrel::CSimulatedClock clock;
     Ticker ticker(&owner);
-    ticker.SetPeriod(600000);  // longer than the test: only a first tick can come
+    ticker.SetClock(clock);
+    ticker.SetPeriod(1500);
     ASSERT_TRUE(ticker.StartThread("waits first"));
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(clock.WaitForSleepers(1, 5000));
+    clock.Advance(1499);
+    ASSERT_TRUE(clock.WaitForSleepers(1, 5000));
     EXPECT_TRUE(ticker.JoinThread(5000));
-    EXPECT_EQ(ticker.ticks.load(), 0);
+    EXPECT_EQ(ticker.ticks.load(), 0) << "ticked before a whole period";
     for (const char* name : {"ticks first", "later start ticks first too"}) {
         ASSERT_TRUE(name[0] == 't' ? ticker.StartTicking(name) : ticker.StartThread(name));
         ASSERT_TRUE(ticker.ticked.Wait(5000)) << name;
         EXPECT_TRUE(ticker.JoinThread(5000));
     }
     EXPECT_EQ(ticker.ticks.load(), 2);
-    ticker.SetPeriod(50);
-    ASSERT_TRUE(ticker.StartThread("fast"));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ticker.ticked.Wait(5000)) << "tick " << i;
+    ASSERT_TRUE(ticker.StartThread("periodic"));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(clock.WaitForSleepers(1, 5000)) << "tick " << i;
+        clock.Advance(1500);
+        ASSERT_TRUE(ticker.ticked.Wait(5000)) << "tick " << i;
+    }
+    ASSERT_TRUE(clock.WaitForSleepers(1, 5000));
     EXPECT_TRUE(ticker.JoinThread(5000));
-    const int ticks = ticker.ticks.load();
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(ticker.ticks.load(), ticks) << "ticked after the stop";
+    // Stopped while asleep: no tick however much time passes afterwards.
+    clock.Advance(600000);
+    EXPECT_EQ(ticker.ticks.load(), 5) << "ticked after the stop";
     EXPECT_EQ(owner.log.Entries(), Entries());
 }
 
