@@ -16,6 +16,13 @@ uint32_t CBaseThread::ThreadEntry(CBaseThread* self) {
     return 0;
 }
 
+uint32_t CBaseThread::GetThreadId() const {
+    // The worker keeps its id after it ends; before its first step the
+    // running thread's id is the answer.
+    const auto running = static_cast<uint32_t>(m_worker.ThreadId());
+    return running != 0 ? running : m_threadId.load();
+}
+
 void CBaseThread::CloseThreadHandle() {
     if (!m_worker.IsRunning()) m_worker.Join(0);
 }
@@ -25,15 +32,12 @@ bool CBaseThread::StartThread(const std::string& name) {
     m_worker.Token().Reset();
     if (m_worker.IsRunning()) return false;
     m_name = name;
-    if (!m_worker.Start(name, [this](CStopToken&) {
-            m_threadId.store(static_cast<uint32_t>(CurrentThreadId()));
-            ThreadEntry(this);
-        })) {
-        return false;
-    }
-    // Known when the start returns, as callers expect.
-    m_threadId.store(static_cast<uint32_t>(m_worker.ThreadId()));
-    return true;
+    // Nothing of this object is touched once the worker runs: it may
+    // destroy the object at once.
+    return m_worker.Start(name, [this](CStopToken&) {
+        m_threadId.store(static_cast<uint32_t>(CurrentThreadId()));
+        ThreadEntry(this);
+    });
 }
 
 bool CBaseThread::EndThread(uint32_t timeoutMs, bool terminate) {

@@ -36,7 +36,7 @@ public:
     CManualEvent& GetStopEvent() { return m_worker.Token().Event(); }
     const std::string& GetName() const { return m_name; }
     // The last started thread's id (kept after it ends, for its messages).
-    uint32_t GetThreadId() const { return m_threadId.load(); }
+    uint32_t GetThreadId() const;
     bool IsCurrentThread() const { return m_worker.IsCurrentThread(); }
 
     // The start routine: 0x123456 for a null argument, else runs the object.
