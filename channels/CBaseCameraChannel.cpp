@@ -11,12 +11,6 @@
 
 namespace kestrel {
 
-namespace {
-// How often a stop repeats AbortPending while it waits: a camera request
-// that began just after the previous cancel is ended by the next one.
-constexpr uint32_t kAbortRepeatMs = 50;
-}  // namespace
-
 CBaseCameraChannel::CBaseCameraChannel(IDriver* driver, uint32_t channelIndex)
     : m_driver(driver), m_channelIndex(channelIndex) {}
 
@@ -184,12 +178,14 @@ void CBaseCameraChannel::StopChannelThread() {
             // its loop and finds the stop event.
             return;
         }
+        // Once: the stop event and the sender's cancel both hold until the
+        // next start, so a request begun after this still ends at once.
         AbortPending();
         // The platform design terminates a thread still running after the
         // request time limit; killing a thread that may hold a lock corrupts
         // the driver, so this waits on. Every blocking point of the thread
-        // is cancellable, so the wait stays short.
-        while (!m_threadEnded.Wait(kAbortRepeatMs)) AbortPending();
+        // observes the stop, so the wait stays short.
+        m_threadEnded.Wait(kInfinite);
         m_thread.join();
     }
     SetState(StateStopped);

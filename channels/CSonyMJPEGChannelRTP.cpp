@@ -51,6 +51,13 @@ CSonyMJPEGChannelRTP::~CSonyMJPEGChannelRTP() { Stop(); }
 
 void CSonyMJPEGChannelRTP::AbortPending() { m_sender->Cancel(); }
 
+void CSonyMJPEGChannelRTP::ReopenSender() {
+    m_sender->ResetCancel();
+    // A stop sets its event before it cancels: one that came just before
+    // the reset above is seen here, so its cancel is never lost.
+    if (m_stopEvent.IsSet()) m_sender->Cancel();
+}
+
 void CSonyMJPEGChannelRTP::OnIdle() {}
 
 void CSonyMJPEGChannelRTP::KeepAlive() {}
@@ -139,9 +146,9 @@ bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char
         }
     }
     // Also closes the finished request; that cancel is not a stop, so it is
-    // lifted again unless a stop came meanwhile.
+    // lifted again.
     m_sender->Cancel();
-    if (!m_stopEvent.IsSet()) m_sender->ResetCancel();
+    ReopenSender();
     return result;
 }
 
@@ -184,7 +191,7 @@ bool CSonyMJPEGChannelRTP::StartJPEGStream() {
 bool CSonyMJPEGChannelRTP::StartStream() {
     // A scheme learned from an earlier answer is asked for afresh.
     m_sender->ForgetScheme();
-    m_sender->ResetCancel();
+    ReopenSender();
     if (!SetCameraVideoMode()) return false;
     if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
     if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;

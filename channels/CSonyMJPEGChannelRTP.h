@@ -57,6 +57,8 @@ public:
     static constexpr size_t kMaxPictureBytes = 0xC0000;
 
 protected:
+    // Lifts the sender's cancel unless the channel is stopping.
+    void ReopenSender();
     enum class ClosedSocket { Video, Rtcp };
     void SocketClosed(ClosedSocket which);
     void FrameReceived(const std::vector<uint8_t>& picture);
