@@ -5,6 +5,8 @@
 #include <ctime>
 #include <random>
 
+#include "runtime/CByteReader.h"
+#include "runtime/CByteWriter.h"
 #include "runtime/TickClock.h"
 #include "transport/CUDPSocket.h"
 #include "transport/IRTCPSendReceiveUser.h"
@@ -26,17 +28,6 @@ constexpr uint32_t kSeqMod = 1u << 16;
 constexpr uint16_t kMaxDropout = 3000;
 constexpr uint16_t kMaxMisorder = 100;
 constexpr uint32_t kMinSequential = 2;
-
-uint32_t ReadBigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-void WriteBigEndian32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value >> 24);
-    p[1] = static_cast<uint8_t>(value >> 16);
-    p[2] = static_cast<uint8_t>(value >> 8);
-    p[3] = static_cast<uint8_t>(value);
-}
 
 std::array<uint32_t, 4> RandomGuid() {
     try {
@@ -157,8 +148,8 @@ void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from
     }
     m_peerVersionBits = data[0] & 0xC0;
     // Fields a short datagram does not carry keep their last values.
-    if (length >= 8) m_peerSsrc = ReadBigEndian32(data + 4);
-    if (length >= 14) m_lastReportTimestamp = ReadBigEndian32(data + 10);
+    if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
+    if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
     m_packetArrival = m_tickClock();
     m_packetEvent.Set();
 }
@@ -250,15 +241,15 @@ size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
     report[1] = kReceiverReport;
     report[2] = 0;
     report[3] = 7;
-    WriteBigEndian32(report + 4, m_ownSsrc);
-    WriteBigEndian32(report + 8, m_peerSsrc);
-    WriteBigEndian32(report + 12, 0);
-    WriteBigEndian32(report + 16, m_extendedHighest.load());
-    WriteBigEndian32(report + 20, 0);
-    WriteBigEndian32(report + 24, m_lastReportTimestamp);
+    CByteWriter::Put32(report + 4, m_ownSsrc);
+    CByteWriter::Put32(report + 8, m_peerSsrc);
+    CByteWriter::Put32(report + 12, 0);
+    CByteWriter::Put32(report + 16, m_extendedHighest.load());
+    CByteWriter::Put32(report + 20, 0);
+    CByteWriter::Put32(report + 24, m_lastReportTimestamp);
     uint32_t delay = 0;
     if (m_packetArrival != 0) delay = DelayUnits(m_tickClock() - m_packetArrival);
-    WriteBigEndian32(report + 28, delay);
+    CByteWriter::Put32(report + 28, delay);
     return kReceiverReportSize;
 }
 
@@ -277,7 +268,7 @@ void CRTCPSendReceive::SendBye() {
     bye[1] = kBye;
     bye[2] = 0;
     bye[3] = 1;
-    WriteBigEndian32(bye + 4, m_ownSsrc);
+    CByteWriter::Put32(bye + 4, m_ownSsrc);
     if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
         // Lets the datagram leave before the socket is shut down.
         std::this_thread::sleep_for(std::chrono::milliseconds(m_byeLingerMs));
