@@ -6,20 +6,18 @@
 #include <random>
 
 #include "runtime/CByteReader.h"
-#include "runtime/CByteWriter.h"
 #include "runtime/TickClock.h"
 #include "transport/CUDPSocket.h"
 #include "transport/IRTCPSendReceiveUser.h"
+#include "transport/RtcpBye.h"
+#include "transport/RtcpReceiverReport.h"
 
 namespace kestrel {
 
 namespace {
 
 constexpr uint8_t kSenderReport = 200;
-constexpr uint8_t kReceiverReport = 201;
-constexpr uint8_t kBye = 203;
-constexpr size_t kReceiverReportSize = 32;
-constexpr size_t kByeSize = 8;
+constexpr size_t kReceiverReportSize = RtcpReceiverReport::kOneBlockSize;
 constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
 constexpr uint32_t kReportWaitSeconds = 8;
@@ -224,33 +222,14 @@ void CRTCPSendReceive::ReportLoop() {
     }
 }
 
-// Receiver report with one report block (RFC 3550 6.4.2):
-//
-//  0                   1                   2                   3
-//  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
-// |V=2|P|  RC=1   |   PT=RR=201   |          length = 7           |  0
-// |                     SSRC of packet sender (own)               |  4
-// |                     SSRC of source (camera)                   |  8
-// | fraction lost |       cumulative number of packets lost       | 12  zero
-// |           extended highest sequence number received           | 16
-// |                      interarrival jitter                      | 20  zero
-// |                         last SR (LSR)                         | 24
-// |                   delay since last SR (DLSR)                  | 28
+// One block about the camera; loss and jitter are not measured and go as zero.
 size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
-    report[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
-    report[1] = kReceiverReport;
-    report[2] = 0;
-    report[3] = 7;
-    CByteWriter::Put32(report + 4, m_ownSsrc);
-    CByteWriter::Put32(report + 8, m_peerSsrc);
-    CByteWriter::Put32(report + 12, 0);
-    CByteWriter::Put32(report + 16, m_extendedHighest.load());
-    CByteWriter::Put32(report + 20, 0);
-    CByteWriter::Put32(report + 24, m_lastReportTimestamp);
-    uint32_t delay = 0;
-    if (m_packetArrival != 0) delay = DelayUnits(m_tickClock() - m_packetArrival);
-    CByteWriter::Put32(report + 28, delay);
-    return kReceiverReportSize;
+    RtcpReportBlock block;
+    block.sourceSsrc = m_peerSsrc;
+    block.extendedHighestSeq = m_extendedHighest.load();
+    block.lastSenderReport = m_lastReportTimestamp;
+    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_tickClock() - m_packetArrival);
+    return RtcpReceiverReport::Build(report, kReceiverReportSize, m_peerVersionBits, m_ownSsrc, block);
 }
 
 uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
@@ -259,16 +238,11 @@ uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
     return static_cast<uint32_t>(uint64_t{elapsedMs} * 65536u / 1000u);
 }
 
-// BYE for our own source: |V=2|P| SC=1 | PT=BYE=203 | length = 1 | own SSRC |
 void CRTCPSendReceive::SendBye() {
     if (!m_peerKnown.load()) return;
     CLockGuard guard(m_lock);
-    uint8_t bye[kByeSize];
-    bye[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
-    bye[1] = kBye;
-    bye[2] = 0;
-    bye[3] = 1;
-    CByteWriter::Put32(bye + 4, m_ownSsrc);
+    uint8_t bye[RtcpBye::kOneSourceSize];
+    RtcpBye::Build(bye, sizeof bye, m_peerVersionBits, m_ownSsrc);
     if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
         // Lets the datagram leave before the socket is shut down.
         std::this_thread::sleep_for(std::chrono::milliseconds(m_byeLingerMs));
