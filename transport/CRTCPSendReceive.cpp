@@ -5,19 +5,19 @@
 #include <ctime>
 #include <random>
 
+#include "runtime/CByteReader.h"
 #include "runtime/TickClock.h"
 #include "transport/CUDPSocket.h"
 #include "transport/IRTCPSendReceiveUser.h"
+#include "transport/RtcpBye.h"
+#include "transport/RtcpReceiverReport.h"
 
 namespace kestrel {
 
 namespace {
 
 constexpr uint8_t kSenderReport = 200;
-constexpr uint8_t kReceiverReport = 201;
-constexpr uint8_t kBye = 203;
-constexpr size_t kReceiverReportSize = 32;
-constexpr size_t kByeSize = 8;
+constexpr size_t kReceiverReportSize = RtcpReceiverReport::kOneBlockSize;
 constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
 constexpr uint32_t kReportWaitSeconds = 8;
@@ -26,17 +26,6 @@ constexpr uint32_t kSeqMod = 1u << 16;
 constexpr uint16_t kMaxDropout = 3000;
 constexpr uint16_t kMaxMisorder = 100;
 constexpr uint32_t kMinSequential = 2;
-
-uint32_t ReadBigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-void WriteBigEndian32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value >> 24);
-    p[1] = static_cast<uint8_t>(value >> 16);
-    p[2] = static_cast<uint8_t>(value >> 8);
-    p[3] = static_cast<uint8_t>(value);
-}
 
 std::array<uint32_t, 4> RandomGuid() {
     try {
@@ -157,8 +146,8 @@ void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from
     }
     m_peerVersionBits = data[0] & 0xC0;
     // Fields a short datagram does not carry keep their last values.
-    if (length >= 8) m_peerSsrc = ReadBigEndian32(data + 4);
-    if (length >= 14) m_lastReportTimestamp = ReadBigEndian32(data + 10);
+    if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
+    if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
     m_packetArrival = m_tickClock();
     m_packetEvent.Set();
 }
@@ -233,33 +222,14 @@ void CRTCPSendReceive::ReportLoop() {
     }
 }
 
-// Receiver report with one report block (RFC 3550 6.4.2):
-//
-//  0                   1                   2                   3
-//  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
-// |V=2|P|  RC=1   |   PT=RR=201   |          length = 7           |  0
-// |                     SSRC of packet sender (own)               |  4
-// |                     SSRC of source (camera)                   |  8
-// | fraction lost |       cumulative number of packets lost       | 12  zero
-// |           extended highest sequence number received           | 16
-// |                      interarrival jitter                      | 20  zero
-// |                         last SR (LSR)                         | 24
-// |                   delay since last SR (DLSR)                  | 28
+// One block about the camera; loss and jitter are not measured and go as zero.
 size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
-    report[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
-    report[1] = kReceiverReport;
-    report[2] = 0;
-    report[3] = 7;
-    WriteBigEndian32(report + 4, m_ownSsrc);
-    WriteBigEndian32(report + 8, m_peerSsrc);
-    WriteBigEndian32(report + 12, 0);
-    WriteBigEndian32(report + 16, m_extendedHighest.load());
-    WriteBigEndian32(report + 20, 0);
-    WriteBigEndian32(report + 24, m_lastReportTimestamp);
-    uint32_t delay = 0;
-    if (m_packetArrival != 0) delay = DelayUnits(m_tickClock() - m_packetArrival);
-    WriteBigEndian32(report + 28, delay);
-    return kReceiverReportSize;
+    RtcpReportBlock block;
+    block.sourceSsrc = m_peerSsrc;
+    block.extendedHighestSeq = m_extendedHighest.load();
+    block.lastSenderReport = m_lastReportTimestamp;
+    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_tickClock() - m_packetArrival);
+    return RtcpReceiverReport::Build(report, kReceiverReportSize, m_peerVersionBits, m_ownSsrc, block);
 }
 
 uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
@@ -268,16 +238,11 @@ uint32_t CRTCPSendReceive::DelayUnits(uint32_t elapsedMs) {
     return static_cast<uint32_t>(uint64_t{elapsedMs} * 65536u / 1000u);
 }
 
-// BYE for our own source: |V=2|P| SC=1 | PT=BYE=203 | length = 1 | own SSRC |
 void CRTCPSendReceive::SendBye() {
     if (!m_peerKnown.load()) return;
     CLockGuard guard(m_lock);
-    uint8_t bye[kByeSize];
-    bye[0] = static_cast<uint8_t>(m_peerVersionBits | 0x01);
-    bye[1] = kBye;
-    bye[2] = 0;
-    bye[3] = 1;
-    WriteBigEndian32(bye + 4, m_ownSsrc);
+    uint8_t bye[RtcpBye::kOneSourceSize];
+    RtcpBye::Build(bye, sizeof bye, m_peerVersionBits, m_ownSsrc);
     if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
         // Lets the datagram leave before the socket is shut down.
         std::this_thread::sleep_for(std::chrono::milliseconds(m_byeLingerMs));

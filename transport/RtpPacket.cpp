@@ -3,15 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/CByteReader.h"
 namespace kestrel {
 
 namespace {
-
-uint16_t ReadBigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-
-uint32_t ReadBigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 
 constexpr size_t kFixedHeader = 12;
 
@@ -50,7 +45,7 @@ bool ParseRtpPacket(const uint8_t* data, size_t length, RtpPacket& packet) {
         const uint8_t* extensionHeader = data + extensionOffset;
         // The profile field stays in wire order, like the SSRC.
         std::memcpy(&packet.extensionProfile, extensionHeader, sizeof packet.extensionProfile);
-        packet.extensionLength = ReadBigEndian16(extensionHeader + 2);
+        packet.extensionLength = CByteReader::Get16(extensionHeader + 2);
         packet.extensionData = data + headerLength;
         headerLength += 4u * packet.extensionLength;
     }
@@ -59,8 +54,8 @@ bool ParseRtpPacket(const uint8_t* data, size_t length, RtpPacket& packet) {
     packet.marker = (data[1] >> 7) & 0x01;
     packet.padding = (data[0] >> 5) & 0x01;
     packet.payloadType = data[1] & 0x7F;
-    packet.sequenceNumber = ReadBigEndian16(data + 2);
-    packet.timestamp = ReadBigEndian32(data + 4);
+    packet.sequenceNumber = CByteReader::Get16(data + 2);
+    packet.timestamp = CByteReader::Get32(data + 4);
     std::memcpy(&packet.ssrc, data + 8, sizeof packet.ssrc);
     packet.payload = data + headerLength;
     packet.payloadLength = static_cast<uint32_t>(length - headerLength);

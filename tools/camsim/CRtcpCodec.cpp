@@ -2,21 +2,13 @@
 
 #include <chrono>
 
+#include "runtime/CByteReader.h"
+#include "runtime/CByteWriter.h"
+
 namespace camsim {
-namespace {
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-}  // namespace
+using kestrel::CByteReader;
+using kestrel::CByteWriter;
 
 size_t CRtcpCodec::BuildSenderReport(uint8_t* out, size_t capacity, uint32_t ssrc, uint64_t ntp, uint32_t rtpTime,
                                      uint32_t packets, uint32_t octets, std::string_view cname) {
@@ -28,18 +20,18 @@ size_t CRtcpCodec::BuildSenderReport(uint8_t* out, size_t capacity, uint32_t ssr
     if (out == nullptr || capacity < total) return 0;
     out[0] = 0x80;
     out[1] = 200;
-    Put16(out + 2, 6);
-    Put32(out + 4, ssrc);
-    Put32(out + 8, static_cast<uint32_t>(ntp >> 32));
-    Put32(out + 12, static_cast<uint32_t>(ntp));
-    Put32(out + 16, rtpTime);
-    Put32(out + 20, packets);
-    Put32(out + 24, octets);
+    CByteWriter::Put16(out + 2, 6);
+    CByteWriter::Put32(out + 4, ssrc);
+    CByteWriter::Put32(out + 8, static_cast<uint32_t>(ntp >> 32));
+    CByteWriter::Put32(out + 12, static_cast<uint32_t>(ntp));
+    CByteWriter::Put32(out + 16, rtpTime);
+    CByteWriter::Put32(out + 20, packets);
+    CByteWriter::Put32(out + 24, octets);
     uint8_t* s = out + 28;
     s[0] = 0x81;
     s[1] = 202;
-    Put16(s + 2, static_cast<uint32_t>((4 + chunk) / 4 - 1));
-    Put32(s + 4, ssrc);
+    CByteWriter::Put16(s + 2, static_cast<uint16_t>((4 + chunk) / 4 - 1));
+    CByteWriter::Put32(s + 4, ssrc);
     s[8] = 1;  // CNAME
     s[9] = static_cast<uint8_t>(cname.size());
     size_t i = 10;
@@ -68,7 +60,7 @@ CRtcpCodec::Parsed CRtcpCodec::Parse(const uint8_t* data, size_t size) {
         }
         const unsigned count = p[0] & 0x1F;
         const unsigned type = p[1];
-        const size_t bytes = (static_cast<size_t>((p[2] << 8) | p[3]) + 1) * 4;
+        const size_t bytes = (size_t{CByteReader::Get16(p + 2)} + 1) * 4;
         if (bytes > size - at) {
             r.malformed = true;
             break;
@@ -82,18 +74,18 @@ CRtcpCodec::Parsed CRtcpCodec::Parse(const uint8_t* data, size_t size) {
                 break;
             }
             ReceiverReport rr;
-            rr.reporterSsrc = Get32(p + 4);
+            rr.reporterSsrc = CByteReader::Get32(p + 4);
             if (count > 0) {
                 const uint8_t* b = p + 8;
                 rr.hasBlock = true;
-                rr.sourceSsrc = Get32(b);
+                rr.sourceSsrc = CByteReader::Get32(b);
                 rr.fractionLost = b[4];
                 uint32_t lost = (uint32_t{b[5]} << 16) | (uint32_t{b[6]} << 8) | b[7];
                 rr.cumulativeLost = (lost & 0x800000) ? static_cast<int32_t>(lost) - 0x1000000 : static_cast<int32_t>(lost);
-                rr.extendedHighestSeq = Get32(b + 8);
-                rr.jitter = Get32(b + 12);
-                rr.lsr = Get32(b + 16);
-                rr.dlsr = Get32(b + 20);
+                rr.extendedHighestSeq = CByteReader::Get32(b + 8);
+                rr.jitter = CByteReader::Get32(b + 12);
+                rr.lsr = CByteReader::Get32(b + 16);
+                rr.dlsr = CByteReader::Get32(b + 20);
             }
             ++r.receiverReports;
             r.lastReport = rr;

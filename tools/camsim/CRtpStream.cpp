@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "runtime/CByteWriter.h"
 #include "tools/camsim/CPictureStamp.h"
 #include "tools/camsim/CRtcpCodec.h"
 
@@ -300,10 +301,9 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
         const uint16_t seq = m_sequence++;
         h[0] = 0x80;
         h[1] = static_cast<uint8_t>((i + 1 == chunks ? 0x80 : 0) | kPayloadTypeJpeg);
-        h[2] = static_cast<uint8_t>(seq >> 8);
-        h[3] = static_cast<uint8_t>(seq);
-        for (int k = 0; k < 4; ++k) h[4 + k] = static_cast<uint8_t>(ts >> (24 - 8 * k));
-        for (int k = 0; k < 4; ++k) h[8 + k] = static_cast<uint8_t>(m_ssrc >> (24 - 8 * k));
+        kestrel::CByteWriter::Put16(h + 2, seq);
+        kestrel::CByteWriter::Put32(h + 4, ts);
+        kestrel::CByteWriter::Put32(h + 8, m_ssrc);
     }
 
     // Transmission order after drop, duplicate and reorder faults.

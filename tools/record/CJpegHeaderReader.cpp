@@ -1,5 +1,7 @@
 #include "tools/record/CJpegHeaderReader.h"
 
+#include "runtime/CByteReader.h"
+
 namespace kestrel::record {
 
 namespace {
@@ -7,8 +9,6 @@ namespace {
 bool IsFrameHeader(uint8_t m) {
     return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
 }
-
-uint32_t Read16(const uint8_t* p) { return (static_cast<uint32_t>(p[0]) << 8) | p[1]; }
 
 }  // namespace
 
@@ -29,13 +29,13 @@ bool CJpegHeaderReader::Inspect(const uint8_t* data, size_t size, JpegInfo& info
         }
         if (m == 0xDA || m == 0xD9) break;
         if (i + 4 > size) break;
-        const uint32_t length = Read16(data + i + 2);
+        const uint32_t length = CByteReader::Get16(data + i + 2);
         if (length < 2 || i + 2 + length > size) break;
         const uint8_t* payload = data + i + 4;
         const size_t payloadSize = length - 2;
         if (IsFrameHeader(m) && info.width == 0 && payloadSize >= 5) {
-            info.height = static_cast<int32_t>(Read16(payload + 1));
-            info.width = static_cast<int32_t>(Read16(payload + 3));
+            info.height = static_cast<int32_t>(CByteReader::Get16(payload + 1));
+            info.width = static_cast<int32_t>(CByteReader::Get16(payload + 3));
         } else if (m == 0xFE && info.comment == nullptr) {
             info.comment = payload;
             info.commentSize = payloadSize;
