@@ -12,16 +12,23 @@
 namespace kestrel {
 
 CBaseCameraChannel::CBaseCameraChannel(IDriver* driver, uint32_t channelIndex)
-    : m_driver(driver), m_channelIndex(channelIndex) {}
+    : m_driver(driver), m_channelIndex(channelIndex), m_lastFrameMs(m_clock->NowMs()) {}
 
-CBaseCameraChannel::~CBaseCameraChannel() {
-    // The concrete channel has stopped the thread in its own destructor;
-    // this only catches a channel that never ran its own.
-    if (m_thread.joinable()) {
-        m_stopEvent.Set();
-        m_thread.join();
-    }
-    ReleaseSocketLayer();
+// The concrete channel has stopped the thread in its own destructor; the
+// worker's own destructor catches a channel that never did.
+CBaseCameraChannel::~CBaseCameraChannel() { ReleaseSocketLayer(); }
+
+void CBaseCameraChannel::SetClock(ITickClock& clock) {
+    m_clock = &clock;
+    m_lastFrameMs.store(clock.NowMs(), std::memory_order_relaxed);
+}
+
+uint32_t CBaseCameraChannel::MsSinceLastFrame() {
+    // The stamp first: a picture delivered between the two reads must not
+    // look like one from the future, which would wrap to a huge age.
+    const uint32_t last = m_lastFrameMs.load(std::memory_order_relaxed);
+    const auto elapsed = static_cast<int32_t>(m_clock->NowMs() - last);
+    return elapsed > 0 ? static_cast<uint32_t>(elapsed) : 0;
 }
 
 bool CBaseCameraChannel::Start(uint32_t intervalMs, int32_t width, int32_t height, int32_t quality) {
@@ -39,7 +46,7 @@ void CBaseCameraChannel::Stop() {
         // From a host callback on one of this channel's own threads: they
         // cannot be waited for here. Stop delivering and let the threads
         // end; the driver calls Stop again from another thread to finish.
-        m_stopEvent.Set();
+        m_worker.RequestStop();
         SetState(StateStopped);
         return;
     }
@@ -134,10 +141,6 @@ void CBaseCameraChannel::NotifyVideoStopped() {
     }
 }
 
-bool CBaseCameraChannel::IsThreadRunning() const {
-    return m_thread.joinable() && !m_threadEnded.IsSet();
-}
-
 void CBaseCameraChannel::ThreadMain() {
     CChannelThreadMark mark(this);
     try {
@@ -145,48 +148,41 @@ void CBaseCameraChannel::ThreadMain() {
     } catch (...) {
         // Nothing may leave a thread; the channel then waits for its Stop.
     }
-    m_threadEnded.Set();
 }
 
 bool CBaseCameraChannel::StartChannelThread() {
     if (!m_socketLayer) m_socketLayer.emplace();
-    if (m_thread.joinable()) {
-        if (IsThreadRunning()) {
-            StopChannelThread();
-            if (!m_socketLayer) m_socketLayer.emplace();
-        } else {
-            m_thread.join();
-        }
+    if (m_workerStarted && m_worker.IsRunning()) {
+        StopChannelThread();
+        if (!m_socketLayer) m_socketLayer.emplace();
     }
     SetState(StateStopped);
-    m_stopEvent.Reset();
-    m_threadEnded.Reset();
-    try {
-        m_thread = std::thread([this] { ThreadMain(); });
-    } catch (...) {
+    // Start lifts the stop token for the new run.
+    if (!m_worker.Start("channel", [this](CStopToken&) { ThreadMain(); })) {
         ReleaseSocketLayer();
         return false;
     }
+    m_workerStarted = true;
     return true;
 }
 
 void CBaseCameraChannel::StopChannelThread() {
-    m_stopEvent.Set();
-    if (m_thread.joinable()) {
-        if (m_thread.get_id() == std::this_thread::get_id()) {
+    m_worker.RequestStop();
+    if (m_workerStarted) {
+        if (m_worker.IsCurrentThread()) {
             // A thread cannot wait for itself; it ends when it returns to
-            // its loop and finds the stop event.
+            // its loop and finds the stop.
             return;
         }
-        // Once: the stop event and the sender's cancel both hold until the
+        // Once: the stop token and the sender's cancel both hold until the
         // next start, so a request begun after this still ends at once.
         AbortPending();
         // The platform design terminates a thread still running after the
         // request time limit; killing a thread that may hold a lock corrupts
         // the driver, so this waits on. Every blocking point of the thread
         // observes the stop, so the wait stays short.
-        m_threadEnded.Wait(kInfinite);
-        m_thread.join();
+        m_worker.Join(kInfinite);
+        m_workerStarted = false;
     }
     SetState(StateStopped);
     ReleaseSocketLayer();

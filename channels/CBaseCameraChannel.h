@@ -4,12 +4,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "channels/ICameraChannel.h"
-#include "runtime/CManualEvent.h"
 #include "runtime/CRecursiveLock.h"
-#include "runtime/CTime.h"
+#include "runtime/CStopToken.h"
+#include "runtime/CWorkerThread.h"
+#include "runtime/ITickClock.h"
 
 class IFrameBuffer;
 
@@ -18,8 +18,8 @@ namespace kestrel {
 class IDriver;
 
 // What every channel kind shares: the run state, the channel thread with its
-// stop event, the camera's online state with its log lines, and the two
-// calls into the host's capture user.
+// stop token, the clock its timers read, the camera's online state with its
+// log lines, and the two calls into the host's capture user.
 class CBaseCameraChannel : public ICameraChannel {
 public:
     CBaseCameraChannel(IDriver* driver, uint32_t channelIndex);
@@ -38,6 +38,9 @@ public:
     // "Video-server <address> (channel <index>)".
     std::string GetChannelName();
     uint32_t GetChannelIndex() const { return m_channelIndex; }
+    // Where the channel's timers get their time; set before the first Start.
+    // Tests step a simulated clock instead of waiting.
+    void SetClock(ITickClock& clock);
 
 protected:
     void SetState(CameraState state);
@@ -55,6 +58,16 @@ protected:
     bool StartChannelThread();
     void StopChannelThread();
 
+    // Set from the stop until the next start; every wait of the channel
+    // thread observes it.
+    CStopToken& StopToken() { return m_worker.Token(); }
+    bool StopRequested() { return m_worker.Token().StopRequested(); }
+    ITickClock& Clock() { return *m_clock; }
+    // A picture went to the host, or a stream began: the signal-loss limit
+    // counts from now.
+    void RestartFrameTimer() { m_lastFrameMs.store(m_clock->NowMs(), std::memory_order_relaxed); }
+    uint32_t MsSinceLastFrame();
+
     // The device's frame time limit; the default when the driver has no record.
     uint32_t GetFrameTimeLimitMs();
     std::string GetDeviceAddressOnly();
@@ -69,8 +82,6 @@ protected:
     std::atomic<int32_t> m_quality{60};
     std::atomic<uint32_t> m_frameInterval{0};
 
-    CTime m_frameTimer;
-    CManualEvent m_stopEvent;
 
 private:
     // POSIX sockets need no start-up; the guard keeps the per-thread
@@ -78,7 +89,6 @@ private:
     struct SocketLayerGuard {};
     void ReleaseSocketLayer();
     void ThreadMain();
-    bool IsThreadRunning() const;
 
     CRecursiveLock m_stateLock;
     // Changed under m_stateLock; read without it on every packet.
@@ -86,9 +96,13 @@ private:
     std::optional<SocketLayerGuard> m_socketLayer;      // caller of Start/Stop only
     std::atomic<bool> m_online{false};
 
-    std::mutex m_controlMutex;  // serialises Start and Stop around the thread object
-    std::thread m_thread;
-    CManualEvent m_threadEnded;
+    ITickClock* m_clock = &ITickClock::System();
+    // Written by a receive thread per picture, read by the channel thread.
+    std::atomic<uint32_t> m_lastFrameMs{0};
+
+    std::mutex m_controlMutex;  // serialises Start and Stop around the worker
+    bool m_workerStarted = false;  // under m_controlMutex: a run not yet stopped
+    CWorkerThread m_worker;
 };
 
 }  // namespace kestrel

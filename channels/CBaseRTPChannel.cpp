@@ -24,8 +24,8 @@ void CBaseRTPChannel::ChannelLoop() {
         } else {
             OnIdle();
         }
-        if (m_stopEvent.Wait(kPassWaitMs)) break;
-        if (m_frameTimer.GetElapsedMs() > GetFrameTimeLimitMs()) {
+        if (Clock().WaitFor(StopToken(), kPassWaitMs)) break;
+        if (MsSinceLastFrame() > GetFrameTimeLimitMs()) {
             SetState(StateSignalLost);
             NotifyVideoStopped();
             SetCameraState(false);
@@ -35,15 +35,11 @@ void CBaseRTPChannel::ChannelLoop() {
 }
 
 void CBaseRTPChannel::OnIdle() {
-    // Measured in 64 bits: the timer starts at time 0, whose elapsed
-    // milliseconds do not fit the 32-bit query, and the first pass must
-    // run KeepAlive.
-    const uint64_t stored = m_keepAliveTimer.GetTime();
-    const uint64_t now = CTime::Now();
-    const uint64_t elapsedMs = now > stored ? (now - stored) / 10000u : 0;
-    if (elapsedMs > m_keepAliveMs) {
+    const uint32_t now = Clock().NowMs();
+    if (!m_keptAlive || now - m_lastKeepAliveMs > m_keepAliveMs) {
         KeepAlive();
-        m_keepAliveTimer.Update();
+        m_keptAlive = true;
+        m_lastKeepAliveMs = now;
     }
 }
 
@@ -61,7 +57,7 @@ bool CBaseRTPChannel::ResolveCameraAddress() {
 bool CBaseRTPChannel::OpenPorts() {
     if (!ResolveCameraAddress()) return false;
     for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
-        if (m_stopEvent.IsSet()) return false;
+        if (StopRequested()) return false;
         if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) == UdpSuccess) {
             m_receiver.SetUser(this);
             return true;
@@ -87,7 +83,7 @@ bool CBaseRTPChannel::TryStart() {
     if (PrepareStart() && OpenPorts() && StartStream()) {
         StreamStateChanged();
         SetState(StateRunning);
-        m_frameTimer.Update();
+        RestartFrameTimer();
         return true;
     }
     StopStream();

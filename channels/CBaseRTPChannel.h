@@ -2,7 +2,6 @@
 #include <cstdint>
 
 #include "channels/CBaseCameraChannel.h"
-#include "runtime/CTime.h"
 #include "transport/CRTPReceiver.h"
 #include "transport/IRTPReceiverUser.h"
 
@@ -44,7 +43,9 @@ protected:
 
     CRTPReceiver m_receiver;
     const uint32_t m_keepAliveMs;
-    CTime m_keepAliveTimer{0};
+    // Channel thread only; the first pass always keeps alive.
+    bool m_keptAlive = false;
+    uint32_t m_lastKeepAliveMs = 0;
     // Set by ResolveCameraAddress on the channel thread.
     uint32_t m_cameraAddress = 0;
 };

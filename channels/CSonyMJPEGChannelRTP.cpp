@@ -38,9 +38,10 @@ constexpr uint32_t kPrivacyZoneCount = 7;
 
 }  // namespace
 
-CSonyMJPEGChannelRTP::CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params)
+CSonyMJPEGChannelRTP::CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params,
+                                           std::unique_ptr<Web::CBaseHttpSender> sender)
     : CBaseRTPChannel(driver, static_cast<uint32_t>(params.channelIndex), static_cast<uint32_t>(params.keepAliveMs)),
-      m_sender(Web::CBaseHttpSender::Create(CopyDeviceRecord(driver))),
+      m_sender(sender ? std::move(sender) : Web::CBaseHttpSender::Create(CopyDeviceRecord(driver))),
       m_videoMode(params.videoStandard),
       m_qualityMin(static_cast<uint32_t>(params.qualityMin)),
       m_qualityMax(static_cast<uint32_t>(params.qualityMax)) {
@@ -53,9 +54,9 @@ void CSonyMJPEGChannelRTP::AbortPending() { m_sender->Cancel(); }
 
 void CSonyMJPEGChannelRTP::ReopenSender() {
     m_sender->ResetCancel();
-    // A stop sets its event before it cancels: one that came just before
+    // A stop sets its token before it cancels: one that came just before
     // the reset above is seen here, so its cancel is never lost.
-    if (m_stopEvent.IsSet()) m_sender->Cancel();
+    if (StopRequested()) m_sender->Cancel();
 }
 
 void CSonyMJPEGChannelRTP::OnIdle() {}
@@ -112,7 +113,7 @@ void CSonyMJPEGChannelRTP::ClearLastMessage() {
 
 bool CSonyMJPEGChannelRTP::SendCameraRequest(const std::string& path, const char* caller) {
     bool result = false;
-    if (!m_stopEvent.IsSet() && !path.empty()) {
+    if (!StopRequested() && !path.empty()) {
         const Web::HttpRequest request("GET", path);
         bool sent = false;
         try {
@@ -169,7 +170,7 @@ bool CSonyMJPEGChannelRTP::DisablePrivaceZones() {
     for (uint32_t zone = 1; zone <= kPrivacyZoneCount; ++zone) {
         // A stop ends the loop as a success; the next step's stop test
         // fails the sequence.
-        if (m_stopEvent.IsSet()) break;
+        if (StopRequested()) break;
         if (!SendCameraRequest(PrivacyZonePath(zone), "kestrel::CSonyMJPEGChannelRTP::DisablePrivaceZones")) {
             return false;
         }
@@ -193,9 +194,9 @@ bool CSonyMJPEGChannelRTP::StartStream() {
     m_sender->ForgetScheme();
     ReopenSender();
     if (!SetCameraVideoMode()) return false;
-    if (m_stopEvent.IsSet() || !UpdateCameraParameters()) return false;
-    if (m_stopEvent.IsSet() || !DisablePrivaceZones()) return false;
-    if (m_stopEvent.IsSet() || !StartJPEGStream()) return false;
+    if (StopRequested() || !UpdateCameraParameters()) return false;
+    if (StopRequested() || !DisablePrivaceZones()) return false;
+    if (StopRequested() || !StartJPEGStream()) return false;
     return true;
 }
 
@@ -211,7 +212,7 @@ bool CSonyMJPEGChannelRTP::OpenPorts() {
     }
     m_rtcp.SetCameraAddress(m_cameraAddress);
     for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
-        if (m_stopEvent.IsSet()) return false;
+        if (StopRequested()) return false;
         if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) != UdpSuccess) continue;
         if (m_rtcp.Open(static_cast<uint16_t>(port + 1))) {
             m_receiver.SetUser(this);
@@ -349,7 +350,7 @@ void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
     // is dropped like one without a frame buffer.
     if (filled) {
         if (DeliverFrame(frame)) {
-            m_frameTimer.Update();
+            RestartFrameTimer();
             ReportOnlineIfRunning();
         } else {
             const std::string device = m_driver->GetDeviceAddress();

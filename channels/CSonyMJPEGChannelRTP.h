@@ -20,7 +20,10 @@ struct VideoChannelParams;
 // alive with RTCP, and joins, checks and delivers the pictures.
 class CSonyMJPEGChannelRTP : public CBaseRTPChannel, public IRTCPSendReceiveUser {
 public:
-    CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params);
+    // Without a sender of its own the channel talks to the camera through
+    // libcurl; tests may script the camera's answers instead.
+    CSonyMJPEGChannelRTP(IDriver* driver, const VideoChannelParams& params,
+                         std::unique_ptr<Web::CBaseHttpSender> sender = nullptr);
     ~CSonyMJPEGChannelRTP() override;
 
     void AbortPending() override;     // slot 4

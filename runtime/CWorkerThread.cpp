@@ -39,7 +39,9 @@ bool CWorkerThread::Start(const std::string& name, Body body) {
     run->done = false;
     run->threadId = 0;
     run->token.Reset();
-    m_run = run;
+    // Assigned only when new: other threads may read the pointer meanwhile
+    // (a host callback stopping the channel while it restarts).
+    if (m_run != run) m_run = run;
     try {
         m_thread = std::thread([run, body = std::move(body), threadName = name.substr(0, 15)] {
             {

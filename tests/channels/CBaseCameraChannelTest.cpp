@@ -33,11 +33,11 @@ public:
     void ChannelLoop() override {
         loopRuns.fetch_add(1);
         if (lateRequest.load()) {
-            m_stopEvent.Wait(kInfinite);
+            StopToken().Event().Wait(kInfinite);
             std::this_thread::sleep_for(150ms);  // begins after the stop's first cancel
         }
         m_cancel.Reset();
-        if (m_stopEvent.IsSet()) m_cancel.Set();
+        if (StopRequested()) m_cancel.Set();
         m_cancel.Wait(kInfinite);
     }
     using CBaseCameraChannel::DeliverFrame;
