@@ -23,6 +23,7 @@ bool CSimulatedClock::WaitFor(CStopToken& stop, uint32_t ms) {
         std::unique_lock<std::mutex> guard(m_lock);
         const uint64_t deadline = m_now + ms;
         ++m_sleepers;
+        ++m_waitsBegun;
         m_changed.notify_all();
         m_changed.wait(guard, [&] { return stop.StopRequested() || m_now >= deadline; });
         --m_sleepers;
@@ -47,6 +48,23 @@ uint32_t CSimulatedClock::SleeperCount() {
 bool CSimulatedClock::WaitForSleepers(uint32_t count, uint32_t realTimeoutMs) {
     std::unique_lock<std::mutex> guard(m_lock);
     return m_changed.wait_for(guard, std::chrono::milliseconds(realTimeoutMs), [&] { return m_sleepers >= count; });
+}
+
+uint64_t CSimulatedClock::WaitsBegun() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_waitsBegun;
+}
+
+bool CSimulatedClock::WaitForWaitsBegun(uint64_t count, uint32_t realTimeoutMs) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, std::chrono::milliseconds(realTimeoutMs), [&] { return m_waitsBegun >= count; });
+}
+
+bool CSimulatedClock::Step(uint32_t ms, uint32_t realTimeoutMs) {
+    if (!WaitForSleepers(1, realTimeoutMs)) return false;
+    const uint64_t begun = WaitsBegun();
+    Advance(ms);
+    return WaitForWaitsBegun(begun + 1, realTimeoutMs);
 }
 
 }  // namespace kestrel

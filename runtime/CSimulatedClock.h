@@ -24,12 +24,22 @@ public:
     // sleep on this clock; false on time-out. A test calls it before Advance
     // so that the step lands on a thread that is really waiting.
     bool WaitForSleepers(uint32_t count, uint32_t realTimeoutMs);
+    // Waits that have begun since the clock was made. A sleeper woken by
+    // Advance counts as a sleeper until it runs, so a test that must know a
+    // thread has finished its step and sleeps again waits for this to grow.
+    uint64_t WaitsBegun();
+    bool WaitForWaitsBegun(uint64_t count, uint32_t realTimeoutMs);
+    // One step of a single sleeping thread: waits until it sleeps, moves the
+    // time on by `ms` (enough to wake it) and waits until it sleeps again;
+    // false when nobody was asleep or it did not sleep again in time.
+    bool Step(uint32_t ms, uint32_t realTimeoutMs);
 
 private:
     std::mutex m_lock;
     std::condition_variable m_changed;
     uint64_t m_now;  // 64 bits inside: deadlines never wrap
     uint32_t m_sleepers = 0;
+    uint64_t m_waitsBegun = 0;
 };
 
 }  // namespace kestrel

@@ -9,6 +9,7 @@
 
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "capture/VideoChannelParams.h"
+#include "runtime/CSimulatedClock.h"
 #include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"
@@ -44,6 +45,16 @@ protected:
         params.qualityMin = qualityMin;
         params.qualityMax = qualityMax;
         channel = std::make_unique<CSonyMJPEGChannelRTP>(&driver, params);
+        if (simulatedTime) channel->SetClock(clock);
+    }
+    // With simulated time: steps one pass of the channel loop at a time (the
+    // simulator still acts in real time within each) until `done`.
+    template <typename Predicate>
+    bool PassUntil(Predicate done, int maxPasses = 30) {
+        for (int pass = 0; !done(); ++pass) {
+            if (pass == maxPasses || !clock.Step(1000, 10000)) return false;
+        }
+        return true;
     }
     void TearDown() override {
         channel.reset();
@@ -81,6 +92,10 @@ protected:
     testhost::TestCaptureUser user;
     std::unique_ptr<camsim::CCamera> camera;
     std::unique_ptr<CSonyMJPEGChannelRTP> channel;
+    // The channel's timers; set before Make. RTCP and the simulator keep
+    // real time.
+    bool simulatedTime = false;
+    CSimulatedClock clock;
 };
 
 TEST_F(CamsimChannel, StartSendsTheRequestsInOrderOnAPortPair) {
@@ -167,16 +182,18 @@ TEST_F(CamsimChannel, PicturesArriveWholeAcrossTheWrapAndDamageCostsOnlyPictures
 TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {
     StartCamera();
     driver.device.frameTimeLimitMs = 1500;
+    simulatedTime = true;
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(user.WaitForFrames(3));
     camera->SetPaused(true);
-    ASSERT_TRUE(WaitUntil([&] { return driver.Count(kSignalLost) == 1; }));
+    ASSERT_TRUE(PassUntil([&] { return driver.Count(kSignalLost) == 1; }));
     EXPECT_GE(user.videoStopped.load(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return camera->StreamStarts() >= 3; })) << "started again, and again";
+    ASSERT_TRUE(PassUntil([&] { return camera->StreamStarts() >= 3; })) << "started again, and again";
     camera->SetPaused(false);
+    // No time passes once it runs: the pictures need not race the clock.
+    ASSERT_TRUE(PassUntil([&] { return channel->GetState() == StateRunning; }));
     ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 3));
-    ASSERT_TRUE(WaitRunning());
     channel->Stop();
     CheckedFrameNumbers();
     EXPECT_EQ(driver.Count(kSignalLost, 1), 1u) << driver.Dump();
@@ -240,10 +257,11 @@ TEST_F(CamsimChannel, CameraByName) {
     driver.device.address = "no-such-camera.invalid";
     driver.Clear();
     camera->ClearRequests();
+    simulatedTime = true;
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(WaitUntil([&] { return driver.Count("names no IPv4 address") >= 1; }));
-    std::this_thread::sleep_for(2500ms);  // two more tries
+    for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.Step(1000, 10000));
     channel->Stop();
     EXPECT_EQ(driver.Count("kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"no-such-camera.invalid\" names no "
                            "IPv4 address",
@@ -291,17 +309,15 @@ TEST_F(CamsimChannel, FailedRequestsAreLoggedOnceOverRetries) {
         if (row.status > 401) camera->AddHttpFault({row.pattern, camsim::HttpFaultAction::Status, row.status, -1});
         if (row.pattern == nullptr) camera->Stop();  // nobody listens on its port now
         driver.Clear();
+        simulatedTime = true;
         Make();
         ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+        // Stopped between passes: a request cut short by the stop would be
+        // logged too.
         if (row.pattern == nullptr) {
-            std::this_thread::sleep_for(2500ms);
+            for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.Step(1000, 10000));
         } else {
-            ASSERT_TRUE(WaitUntil([&] { return RequestsWith(row.pattern) >= 3; })) << "retried about once a second";
-            // Stop between passes: a request cut short by the stop is logged too.
-            for (size_t seen = 0; seen != camera->Requests().size();) {
-                seen = camera->Requests().size();
-                std::this_thread::sleep_for(400ms);
-            }
+            ASSERT_TRUE(PassUntil([&] { return RequestsWith(row.pattern) >= 3; })) << "retried once a pass";
         }
         EXPECT_NE(channel->GetState(), StateRunning);
         channel->Stop();
@@ -373,9 +389,10 @@ TEST_F(CamsimChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
         }
     });
     StartCamera();
+    simulatedTime = true;
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    std::this_thread::sleep_for(2500ms);
+    for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(clock.Step(1000, 10000));
     grabbing = false;
     grabber.join();
     if (RequestsWith("mjpeg") != 0) GTEST_SKIP() << "another program released a port before the test could hold it";
@@ -386,7 +403,7 @@ TEST_F(CamsimChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
     ASSERT_GT(index, 0u);
     const uint16_t freed = portAt(--index);
     held[index].reset();
-    if (!WaitRunning()) {
+    if (!PassUntil([&] { return channel->GetState() == StateRunning; }, 5)) {
         if (!ProcessHoldsUdpPort(freed) && !HeldUdpPort::IsFree(freed)) GTEST_SKIP() << "another program took " << freed;
         FAIL() << "the channel did not take the freed port " << freed;
     }

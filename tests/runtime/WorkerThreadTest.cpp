@@ -174,6 +174,29 @@ TEST(SimulatedClock, SleepersWakeOnlyWhenTheirTimeComes) {
     EXPECT_EQ(clock.NowMs(), 11000u);
 }
 
+// Step returns only once the woken thread has done its work and sleeps
+// again, so the test reads its effect without polling.
+TEST(SimulatedClock, StepEndsWhenTheThreadSleepsAgain) {
+    CSimulatedClock clock;
+    CWorkerThread worker;
+    int wakes = 0;  // read by the test only between steps
+    std::atomic<bool> slow{false};
+    ASSERT_TRUE(worker.Start("stepper", [&](CStopToken& stop) {
+        while (!clock.WaitFor(stop, 1000)) {
+            if (slow.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ++wakes;
+        }
+    }));
+    for (int i = 1; i <= 5; ++i) {
+        slow = i % 2 == 0;
+        ASSERT_TRUE(clock.Step(1000, kLimitMs));
+        EXPECT_EQ(wakes, i);
+    }
+    EXPECT_TRUE(worker.Stop(kLimitMs));
+    EXPECT_EQ(wakes, 5);
+    EXPECT_FALSE(clock.Step(1000, 10)) << "nobody sleeps";
+}
+
 TEST(SimulatedClock, WaitForSleepersTimesOutWhenNobodySleeps) {
     CSimulatedClock clock;
     EXPECT_FALSE(clock.WaitForSleepers(1, 10));
