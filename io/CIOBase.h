@@ -7,6 +7,7 @@
 #include "io/TOutputHandler.h"
 #include "io/TTickThread.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/ITickClock.h"
 
 namespace kestrel {
 
@@ -39,6 +40,9 @@ public:
     virtual void OnStartIO() = 0;                                            // slot 9
     virtual void OnStopIO() = 0;                                             // slot 10
     virtual void ProcessOutputState(uint32_t index, int32_t state);          // slot 11
+
+    // Where the input poll's period gets its time; set before StartIO.
+    void SetClock(ITickClock& clock) { m_inputThread.SetClock(clock); }
 
 protected:
     // Every state back to 0. Allocates only when the counts changed.

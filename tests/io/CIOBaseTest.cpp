@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/CIOBase.h"
+#include "runtime/CSimulatedClock.h"
 #include "tests/host/TestIOUser.h"
 #include "tests/io/TestDriver.h"
 
@@ -120,28 +121,38 @@ TEST(CIOBase, StartingTwiceReportsBothThreads) {
                        "1 kestrel::CIOBase::StartIO: Starting of Digital Input thread (Halyard: 127.0.0.1:80) failed!"}));
 }
 
+// Simulated time: each step is exactly one tick of the input poll.
 TEST(CIOBase, FailingCameraResetsOnEveryTickAndLogsOncePerRun) {
     iotest::TestDriver driver(3, 0);
     testhost::TestIOUser user;
+    kestrel::CSimulatedClock clock;
     FakeCamera io(&driver);
+    io.SetClock(clock);
     ASSERT_TRUE(io.SetIOUser(&user));
     EXPECT_FALSE(io.SetIOUser(nullptr)) << "the previous user stays";
     io.SetInputs({2, 1, 0});
     ASSERT_TRUE(io.StartIO());
-    ASSERT_TRUE(user.calls.WaitFor("Input 1 1"));
+    ASSERT_TRUE(clock.WaitForSleepers(1, 10000));  // the first tick comes at once
+    EXPECT_EQ(user.calls.Count("Input 1 1"), 1u);
     io.failInputs = true;
-    ASSERT_TRUE(user.calls.WaitFor("Reset", 3));
+    for (int tick = 1; tick <= 3; ++tick) {
+        ASSERT_TRUE(clock.Step(10, 10000));
+        EXPECT_EQ(user.resets.load(), tick) << "one reset per failed tick";
+    }
     io.failInputs = false;
-    ASSERT_TRUE(user.calls.WaitFor("Input 1 1", 2));  // recovery reported again
+    ASSERT_TRUE(clock.Step(10, 10000));
+    EXPECT_EQ(user.calls.Count("Input 1 1"), 2u) << "recovery reported again";
     // The reset is not reported input by input; an undetermined input never is.
     EXPECT_EQ(user.calls.Count("Input 0 2"), 2u);
     EXPECT_EQ(user.calls.Count("Input 2"), 0u);
     for (const std::string& call : user.calls.Entries()) EXPECT_NE(call.substr(call.size() - 2), " 0") << call;
     EXPECT_EQ(driver.messages.Count(kInputFailure), 1u);
     io.failInputs = true;  // a new run of failures is logged again
-    ASSERT_TRUE(driver.messages.WaitFor(kInputFailure, 2));
+    ASSERT_TRUE(clock.Step(10, 10000));
+    ASSERT_TRUE(clock.Step(10, 10000));
     ASSERT_TRUE(io.StopIO());
-    EXPECT_EQ(user.resets.load(), io.failedTicks.load());
+    EXPECT_EQ(user.resets.load(), 5);
+    EXPECT_EQ(io.failedTicks.load(), 5);
     EXPECT_EQ(driver.messages.Entries(), Entries({kInputFailure, kInputFailure}));
 }
 
