@@ -7,6 +7,7 @@
 #include "capture/DEVICE_INFO.h"
 #include "capture/IDriver.h"
 #include "host/ICaptureIOApiUser.h"
+#include "runtime/DebugLevel.h"
 #include "runtime/FormatString.h"
 #include "runtime/GuardedCall.h"
 #include "runtime/TickClock.h"
@@ -89,7 +90,7 @@ bool CIOBase::StartBoth() {
         if (m_outputThread.StartProcessing(name)) {
             for (uint32_t i = 0; i < outputs; ++i) RequestOutputState(i, 1);
         } else {
-            m_driver->DebugMessage(1, "%s: Starting of %s failed!", "kestrel::CIOBase::StartIO", name.c_str());
+            m_driver->DebugMessage(LevelError, "%s: Starting of %s failed!", "kestrel::CIOBase::StartIO", name.c_str());
             result = false;
         }
     }
@@ -98,7 +99,7 @@ bool CIOBase::StartBoth() {
         const std::string name =
             FormatString("Digital Input thread (%s: %s)", driverName.c_str(), address.c_str());
         if (!m_inputThread.StartTicking(name)) {
-            m_driver->DebugMessage(1, "%s: Starting of %s failed!", "kestrel::CIOBase::StartIO", name.c_str());
+            m_driver->DebugMessage(LevelError, "%s: Starting of %s failed!", "kestrel::CIOBase::StartIO", name.c_str());
             result = false;
         }
     }
@@ -120,13 +121,13 @@ bool CIOBase::StopBoth() {
 
     if (!m_outputThread.StopProcessing(timeout)) {
         const std::string address = m_driver->GetDeviceAddress();
-        m_driver->DebugMessage(1, "%s: Stop Output thread failed! Device %s", "kestrel::CIOBase::StopIO",
+        m_driver->DebugMessage(LevelError, "%s: Stop Output thread failed! Device %s", "kestrel::CIOBase::StopIO",
                                address.c_str());
         result = false;
     }
     if (!m_inputThread.JoinThread(timeout)) {
         const std::string address = m_driver->GetDeviceAddress();
-        m_driver->DebugMessage(1, "%s: Stop Input thread failed! Device %s", "kestrel::CIOBase::StopIO",
+        m_driver->DebugMessage(LevelError, "%s: Stop Input thread failed! Device %s", "kestrel::CIOBase::StopIO",
                                address.c_str());
         result = false;
     }
@@ -153,7 +154,7 @@ void CIOBase::GetInputStatesWrapper() {
     NotifyReset();
     if (m_inputFailureReportable.exchange(false)) {
         const DEVICE_INFO* device = m_driver->GetDeviceInfo();
-        m_driver->DebugMessage(1, "%s: GetInputStates() method failed! Device %s:%hu",
+        m_driver->DebugMessage(LevelError, "%s: GetInputStates() method failed! Device %s:%hu",
                                "kestrel::CIOBase::GetInputStatesWrapper",
                                device != nullptr ? device->address.c_str() : "",
                                static_cast<unsigned short>(device != nullptr ? device->port : 0));
@@ -202,7 +203,7 @@ void CIOBase::SetOutputStateWrapper(uint32_t index, int32_t state) {
     NotifyReset();
     if (m_outputFailureReportable.exchange(false)) {
         const DEVICE_INFO* device = m_driver->GetDeviceInfo();
-        m_driver->DebugMessage(1, "%s: Unable to change output state for device %s:%u (output index %u)",
+        m_driver->DebugMessage(LevelError, "%s: Unable to change output state for device %s:%u (output index %u)",
                                "kestrel::CIOBase::SetOutputStateWrapper",
                                device != nullptr ? device->address.c_str() : "",
                                static_cast<unsigned>(device != nullptr ? device->port : 0), index);

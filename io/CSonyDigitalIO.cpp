@@ -6,6 +6,7 @@
 
 #include "capture/DEVICE_INFO.h"
 #include "capture/IDriver.h"
+#include "runtime/DebugLevel.h"
 #include "runtime/FormatString.h"
 #include "web/HttpRequest.h"
 
@@ -106,7 +107,7 @@ void CSonyDigitalIO::ReportInquiryFailure(uint32_t error) {
     // fill the log.
     m_reportedInquiryFailure = error;
     const DEVICE_INFO* device = m_driver->GetDeviceInfo();
-    m_driver->DebugMessage(1, "%s: The sensor inquiry of device %s failed: %s (%u)",
+    m_driver->DebugMessage(LevelError, "%s: The sensor inquiry of device %s failed: %s (%u)",
                            "kestrel::CSonyDigitalIO::GetInputStates",
                            device != nullptr ? device->address.c_str() : "", text, error);
 }
