@@ -37,7 +37,6 @@ public:
     // "Camera <address>" or, on a multi-camera device,
     // "Video-server <address> (channel <index>)".
     std::string GetChannelName();
-    uint32_t GetChannelIndex() const { return m_channelIndex; }
     // Where the channel's timers get their time; set before the first Start.
     // Tests step a simulated clock instead of waiting.
     void SetClock(ITickClock& clock);

@@ -63,11 +63,6 @@ public:
         while (!m_queue.empty()) m_queue.pop_front();
     }
 
-    size_t QueuedCount() {
-        CLockGuard guard(m_queueLock);
-        return m_queue.size();
-    }
-
 protected:
     CEvent m_queueEvent{false};
     CRecursiveLock m_queueLock;

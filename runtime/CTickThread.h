@@ -19,7 +19,6 @@ public:
     // Starts with one tick at once, then one per period.
     bool StartTicking(const std::string& name);
     void SetPeriod(uint32_t periodMs) { m_period.store(periodMs); }
-    uint32_t GetPeriod() const { return m_period.load(); }
     // Where the period's time comes from; set before starting.
     void SetClock(ITickClock& clock) { m_clock = &clock; }
 
