@@ -105,7 +105,11 @@ CCurlTransfer::~CCurlTransfer() { Shutdown(); }
 
 void CCurlTransfer::Shutdown()
 {
-    Close();
+    // Only an open request is closed here: a closed one may be reset by an
+    // Interrupt meanwhile.
+    if (m_open) {
+        Close();
+    }
     if (m_headerList != nullptr) {
         curl_slist_free_all(m_headerList);
         m_headerList = nullptr;

@@ -88,8 +88,9 @@ public:
     // From any thread: wakes the working thread's wait and, while the
     // handles are alive, runs `whileAlive`.
     void Interrupt(const std::function<void()>& whileAlive);
-    // Frees the handles (closing cached connections); Interrupt after this
-    // does nothing.
+    // Closes an open request and frees the handles (closing cached
+    // connections); Interrupt after this does nothing. An owner whose
+    // Interrupt may run meanwhile closes first, under its own lock.
     void Shutdown();
 
 private:
