@@ -35,8 +35,8 @@ public:
     enum class HeadWait {
         HeadReady,        // a final head, with or without body bytes behind it
         Sent,             // a send-only request is written out
-        FailedSending,    // error() says why; the request was not written whole
-        FailedAnswering,  // error() says why; the request was written
+        FailedSending,    // `error` says why; the request was not written whole
+        FailedAnswering,  // `error` says why; the request was written
     };
     struct HeadResult {
         HeadWait how = HeadWait::HeadReady;
