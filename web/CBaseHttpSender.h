@@ -56,8 +56,6 @@ public:
     // until the owner starts the work again and calls this.
     virtual void ResetCancel() {}
 
-    const kestrel::DEVICE_INFO& GetDevice() const { return m_device; }
-
 protected:
     kestrel::DEVICE_INFO m_device;
 };

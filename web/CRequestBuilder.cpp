@@ -55,11 +55,16 @@ bool CRequestBuilder::Build(const HttpRequest& request, const std::string& hostP
     out.basicInAdvance = out.credentials && learnedScheme == 0 && out.scheme == SchemeBasic;
     out.ignoreCertErrors = secure && (request.flags & HttpRequest::FlagIgnoreCertErrors) != 0;
 
-    // Caller's lines replace each other by name, then what libcurl would add
-    // on its own is either replaced by them or switched off.
-    std::vector<std::string>& lines = out.headers;
-    lines.reserve(request.headers.size() + 5);
-    for (const std::string& raw : request.headers) {
+    return BuildHeaders(request.headers, out.hasBody, out.headers);
+}
+
+// Caller's lines replace each other by name, then what libcurl would add on
+// its own is either replaced by them or switched off.
+bool CRequestBuilder::BuildHeaders(const std::vector<std::string>& given, bool hasBody,
+                                   std::vector<std::string>& lines)
+{
+    lines.reserve(given.size() + 5);
+    for (const std::string& raw : given) {
         std::string line;
         if (!NormalizeHeaderLine(raw, line)) {
             return false;
@@ -81,7 +86,7 @@ bool CRequestBuilder::Build(const HttpRequest& request, const std::string& hostP
     };
     addDefault("accept", "Accept:");
     addDefault("expect", "Expect:");
-    if (out.hasBody) {
+    if (hasBody) {
         addDefault("content-type", "Content-Type:");
     }
     // Always to the camera itself, never from a cache on the way.

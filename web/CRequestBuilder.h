@@ -42,6 +42,9 @@ public:
     // The URL with its target cut down to "/", for a target libcurl cannot
     // parse as a URL: the request line still carries the real one.
     static std::string HostOnlyUrl(const BuiltRequest& built);
+
+private:
+    static bool BuildHeaders(const std::vector<std::string>& given, bool hasBody, std::vector<std::string>& lines);
 };
 
 }  // namespace Web
