@@ -3,8 +3,9 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include <cctype>
 #include <cstdio>
+
+#include "runtime/TextCompare.h"
 
 namespace camsim {
 namespace {
@@ -20,16 +21,10 @@ std::string Hex(const unsigned char* p, size_t n) {
     return s;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
+using kestrel::StartsWithNoCase;
 
 std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s) c = kestrel::LowerAscii(c);
     return s;
 }
 

@@ -474,172 +474,182 @@ void CCamera::OnRequest(RequestContext& ctx, Reply& reply) {
 }
 
 void CCamera::HandleCgi(const std::string& path, const std::string& query, RequestContext& ctx, Reply& reply) {
-    const auto params = CQueryString::Parse(query);
-    const int ok = m_config.settingsStatus;
+    struct Route {
+        std::string_view path;
+        void (CCamera::*handler)(const CgiParams&, RequestContext&, Reply&);
+    };
+    // Every command takes parameters; an unknown path or none is a 404.
+    static constexpr Route kRoutes[] = {
+        {"command/system.cgi", &CCamera::OnSystemCgi},   {"command/camera.cgi", &CCamera::OnCameraCgi},
+        {"command/inquiry.cgi", &CCamera::OnInquiryCgi}, {"command/alarmout.cgi", &CCamera::OnAlarmOutCgi},
+        {"command/main.cgi", &CCamera::OnMainCgi},       {"mjpeg", &CCamera::OnMjpeg},
+    };
     reply.status = 404;
-    if (params.empty() && path != "command/inquiry.cgi") return;
+    const auto params = CQueryString::Parse(query);
+    if (params.empty()) return;
+    for (const Route& route : kRoutes)
+        if (route.path == path) return (this->*route.handler)(params, ctx, reply);
+}
 
-    if (path == "command/system.cgi") {
-        // Validate everything first, so a request is applied whole or not.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& p : params) {
-            uint32_t n = 0;
-            if (p.name == "VideoOutMode") continue;
-            if (CQueryString::ParseNumbered(p.name, "Sensor", "Mode", &n)) {
-                if (n == 0 || n > m_config.sensorCount || p.value.empty()) {
-                    reply.status = 400;
-                    return;
-                }
-                continue;
-            }
-            return;  // 404
-        }
-        for (const auto& p : params) {
-            uint32_t n = 0;
-            if (p.name == "VideoOutMode")
-                m_settings.videoOutMode = p.value;
-            else if (CQueryString::ParseNumbered(p.name, "Sensor", "Mode", &n))
-                m_settings.sensorModes[n] = p.value;
-        }
-        reply.status = ok;
-        return;
-    }
-
-    if (path == "command/camera.cgi") {
-        CameraSettings next;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            next = m_settings;
-        }
-        bool frameRate = false, picture = false, expire = false;
-        for (const auto& p : params) {
-            uint32_t v = 0;
-            if (p.name == "Color") {
-                next.color = p.value;
-            } else if (p.name == "Multicast") {
-                next.multicast = p.value;
-            } else if (p.name == "RtpExpire") {
-                if (!CQueryString::ParseUnsigned(p.value, &v)) return void(reply.status = 400);
-                next.rtpExpireMs = v;
-                expire = true;
-            } else if (p.name == "LightFunnel") {
-                next.lightFunnel = p.value;
-            } else if (p.name == "PrivacyDispEach") {
-                const size_t comma = p.value.find(',');
-                if (comma == std::string::npos || !CQueryString::ParseUnsigned(p.value.substr(0, comma), &v) || v == 0 ||
-                    v > 32)
-                    return void(reply.status = 400);
-                next.privacyZones[v] = p.value.substr(comma + 1);
-            } else if (p.name == "ImageCodec") {
-                next.imageCodec = p.value;
-            } else if (p.name == "JpBandwidth") {
-                next.jpBandwidth = p.value;
-            } else if (p.name == "JpFrameRate") {
-                if (!CQueryString::ParseUnsigned(p.value, &v) || v > 1000) return void(reply.status = 400);
-                next.jpFrameRate = v;
-                frameRate = true;
-            } else if (p.name == "JpQuality") {
-                if (!CQueryString::ParseUnsigned(p.value, &v) || v > 100) return void(reply.status = 400);
-                next.jpQuality = v;
-                picture = true;
-            } else if (p.name == "JpImageSize") {
-                unsigned w = 0, h = 0;
-                if (!CQueryString::ParseSize(p.value, &w, &h)) return void(reply.status = 400);
-                next.width = w;
-                next.height = h;
-                picture = true;
-            } else {
-                return;  // 404
-            }
-        }
-        std::shared_ptr<CRtpStream> stream;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_settings = next;
-            stream = m_stream;
-        }
-        // A running stream follows the new settings.
-        if (stream) {
-            if (frameRate) stream->SetFrameRate(next.jpFrameRate.value_or(0) == 0 ? m_config.defaultFrameRate
-                                                                                   : *next.jpFrameRate);
-            if (expire) stream->SetExpire(next.rtpExpireMs.value_or(0));
-            if (picture)
-                stream->SetRing(m_scheduler->Pictures().Get(next.width, next.height, JpegQuality(next.jpQuality),
-                                                            m_config.ringSize, nullptr));
-        }
-        reply.status = ok;
-        return;
-    }
-
-    if (path == "command/inquiry.cgi") {
-        if (params.size() != 1 || params[0].name != "inq" || params[0].value != "sensor") return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (size_t i = 0; i < m_sensors.size(); ++i)
-            reply.body += "Sensor" + std::to_string(i + 1) + "=" + (m_sensors[i] ? "1" : "0") + "\r\n";
-        reply.status = 200;
-        return;
-    }
-
-    if (path == "command/alarmout.cgi") {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& p : params) {
-            uint32_t n = 0;
-            if (!CQueryString::ParseNumbered(p.name, "AlarmOut", "Func", &n) &&
-                !CQueryString::ParseNumbered(p.name, "Ao", "ManualFunc", &n))
-                return;  // 404
-            if (n == 0 || n > m_config.alarmOutputCount || p.value.empty()) return void(reply.status = 400);
-        }
-        for (const auto& p : params) {
-            uint32_t n = 0;
-            if (CQueryString::ParseNumbered(p.name, "AlarmOut", "Func", &n))
-                m_alarms[n - 1].func = p.value;
-            else if (CQueryString::ParseNumbered(p.name, "Ao", "ManualFunc", &n))
-                m_alarms[n - 1].manualFunc = p.value;
-        }
-        reply.status = ok;
-        return;
-    }
-
-    if (path == "command/main.cgi") {
-        if (params.size() != 1 || params[0].name != "trigger") return;
+void CCamera::OnSystemCgi(const CgiParams& params, RequestContext&, Reply& reply) {
+    // Validate everything first, so a request is applied whole or not.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& p : params) {
         uint32_t n = 0;
-        bool on = false;
-        if (CQueryString::ParseNumbered(params[0].value, "alarmout", "on", &n))
-            on = true;
-        else if (!CQueryString::ParseNumbered(params[0].value, "alarmout", "off", &n))
-            return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (n == 0 || n > m_config.alarmOutputCount) return void(reply.status = 400);
-        m_alarms[n - 1].lastTrigger = on;
-        m_triggers.push_back(AlarmTrigger{n, on});
-        if (m_triggers.size() > kMaxRecords) m_triggers.erase(m_triggers.begin());
-        reply.status = ok;
-        return;
+        if (p.name == "VideoOutMode") continue;
+        if (!CQueryString::ParseNumbered(p.name, "Sensor", "Mode", &n)) return;  // 404
+        if (n == 0 || n > m_config.sensorCount || p.value.empty()) return void(reply.status = 400);
     }
+    for (const auto& p : params) {
+        uint32_t n = 0;
+        if (p.name == "VideoOutMode")
+            m_settings.videoOutMode = p.value;
+        else if (CQueryString::ParseNumbered(p.name, "Sensor", "Mode", &n))
+            m_settings.sensorModes[n] = p.value;
+    }
+    reply.status = m_config.settingsStatus;
+}
 
-    if (path == "mjpeg") {
-        std::string mode;
-        uint32_t port = 0;
-        bool havePort = false;
-        for (const auto& p : params) {
-            if (p.name == "UdpMode")
-                mode = p.value;
-            else if (p.name == "UdpPort")
-                havePort = CQueryString::ParseUnsigned(p.value, &port);
-            else
-                return;  // 404
-        }
-        if (mode != "unicast" || !havePort || port == 0 || port > 65534) return void(reply.status = 400);
-        std::string remoteIp = ctx.req->remote_addr;
-        std::string error;
-        if (!StartStream(remoteIp, static_cast<uint16_t>(port), ctx.local, &error)) {
-            Log(m_config.name + ": stream start failed: " + error);
-            reply.status = 500;
-            return;
-        }
-        reply.status = ok;
+// Which parts of a running stream a camera.cgi request touched.
+struct CCamera::CameraChanges {
+    bool frameRate = false;
+    bool picture = false;
+    bool expire = false;
+};
+
+// One camera.cgi parameter into next: 0 when taken, else the answer status.
+int CCamera::ApplyCameraParam(const CQueryString::Param& p, CameraSettings& next, CameraChanges& changes) {
+    uint32_t v = 0;
+    if (p.name == "Color") {
+        next.color = p.value;
+    } else if (p.name == "Multicast") {
+        next.multicast = p.value;
+    } else if (p.name == "LightFunnel") {
+        next.lightFunnel = p.value;
+    } else if (p.name == "ImageCodec") {
+        next.imageCodec = p.value;
+    } else if (p.name == "JpBandwidth") {
+        next.jpBandwidth = p.value;
+    } else if (p.name == "RtpExpire") {
+        if (!CQueryString::ParseUnsigned(p.value, &v)) return 400;
+        next.rtpExpireMs = v;
+        changes.expire = true;
+    } else if (p.name == "PrivacyDispEach") {
+        const size_t comma = p.value.find(',');
+        if (comma == std::string::npos || !CQueryString::ParseUnsigned(p.value.substr(0, comma), &v) || v == 0 ||
+            v > 32)
+            return 400;
+        next.privacyZones[v] = p.value.substr(comma + 1);
+    } else if (p.name == "JpFrameRate") {
+        if (!CQueryString::ParseUnsigned(p.value, &v) || v > 1000) return 400;
+        next.jpFrameRate = v;
+        changes.frameRate = true;
+    } else if (p.name == "JpQuality") {
+        if (!CQueryString::ParseUnsigned(p.value, &v) || v > 100) return 400;
+        next.jpQuality = v;
+        changes.picture = true;
+    } else if (p.name == "JpImageSize") {
+        unsigned w = 0, h = 0;
+        if (!CQueryString::ParseSize(p.value, &w, &h)) return 400;
+        next.width = w;
+        next.height = h;
+        changes.picture = true;
+    } else {
+        return 404;
+    }
+    return 0;
+}
+
+void CCamera::OnCameraCgi(const CgiParams& params, RequestContext&, Reply& reply) {
+    CameraSettings next;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        next = m_settings;
+    }
+    CameraChanges changes;
+    for (const auto& p : params)
+        if (const int status = ApplyCameraParam(p, next, changes); status != 0) return void(reply.status = status);
+    std::shared_ptr<CRtpStream> stream;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_settings = next;
+        stream = m_stream;
+    }
+    // A running stream follows the new settings.
+    if (stream) {
+        if (changes.frameRate)
+            stream->SetFrameRate(next.jpFrameRate.value_or(0) == 0 ? m_config.defaultFrameRate : *next.jpFrameRate);
+        if (changes.expire) stream->SetExpire(next.rtpExpireMs.value_or(0));
+        if (changes.picture)
+            stream->SetRing(m_scheduler->Pictures().Get(next.width, next.height, JpegQuality(next.jpQuality),
+                                                        m_config.ringSize, nullptr));
+    }
+    reply.status = m_config.settingsStatus;
+}
+
+void CCamera::OnInquiryCgi(const CgiParams& params, RequestContext&, Reply& reply) {
+    if (params.size() != 1 || params[0].name != "inq" || params[0].value != "sensor") return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t i = 0; i < m_sensors.size(); ++i)
+        reply.body += "Sensor" + std::to_string(i + 1) + "=" + (m_sensors[i] ? "1" : "0") + "\r\n";
+    reply.status = 200;
+}
+
+void CCamera::OnAlarmOutCgi(const CgiParams& params, RequestContext&, Reply& reply) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& p : params) {
+        uint32_t n = 0;
+        if (!CQueryString::ParseNumbered(p.name, "AlarmOut", "Func", &n) &&
+            !CQueryString::ParseNumbered(p.name, "Ao", "ManualFunc", &n))
+            return;  // 404
+        if (n == 0 || n > m_config.alarmOutputCount || p.value.empty()) return void(reply.status = 400);
+    }
+    for (const auto& p : params) {
+        uint32_t n = 0;
+        if (CQueryString::ParseNumbered(p.name, "AlarmOut", "Func", &n))
+            m_alarms[n - 1].func = p.value;
+        else if (CQueryString::ParseNumbered(p.name, "Ao", "ManualFunc", &n))
+            m_alarms[n - 1].manualFunc = p.value;
+    }
+    reply.status = m_config.settingsStatus;
+}
+
+void CCamera::OnMainCgi(const CgiParams& params, RequestContext&, Reply& reply) {
+    if (params.size() != 1 || params[0].name != "trigger") return;
+    uint32_t n = 0;
+    bool on = false;
+    if (CQueryString::ParseNumbered(params[0].value, "alarmout", "on", &n))
+        on = true;
+    else if (!CQueryString::ParseNumbered(params[0].value, "alarmout", "off", &n))
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (n == 0 || n > m_config.alarmOutputCount) return void(reply.status = 400);
+    m_alarms[n - 1].lastTrigger = on;
+    m_triggers.push_back(AlarmTrigger{n, on});
+    if (m_triggers.size() > kMaxRecords) m_triggers.erase(m_triggers.begin());
+    reply.status = m_config.settingsStatus;
+}
+
+void CCamera::OnMjpeg(const CgiParams& params, RequestContext& ctx, Reply& reply) {
+    std::string mode;
+    uint32_t port = 0;
+    bool havePort = false;
+    for (const auto& p : params) {
+        if (p.name == "UdpMode")
+            mode = p.value;
+        else if (p.name == "UdpPort")
+            havePort = CQueryString::ParseUnsigned(p.value, &port);
+        else
+            return;  // 404
+    }
+    if (mode != "unicast" || !havePort || port == 0 || port > 65534) return void(reply.status = 400);
+    std::string error;
+    if (!StartStream(ctx.req->remote_addr, static_cast<uint16_t>(port), ctx.local, &error)) {
+        Log(m_config.name + ": stream start failed: " + error);
+        reply.status = 500;
         return;
     }
+    reply.status = m_config.settingsStatus;
 }
 
 }  // namespace camsim

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/camsim/CQueryString.h"
 #include "tools/camsim/CamsimTypes.h"
 
 namespace camsim {
@@ -111,7 +112,17 @@ public:
 private:
     struct Reply;
     void OnRequest(RequestContext& ctx, Reply& reply);
+    // One handler per command path, chosen from a table.
+    using CgiParams = std::vector<CQueryString::Param>;
+    struct CameraChanges;
     void HandleCgi(const std::string& path, const std::string& query, RequestContext& ctx, Reply& reply);
+    void OnSystemCgi(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    void OnCameraCgi(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    void OnInquiryCgi(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    void OnAlarmOutCgi(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    void OnMainCgi(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    void OnMjpeg(const CgiParams& params, RequestContext& ctx, Reply& reply);
+    static int ApplyCameraParam(const CQueryString::Param& p, CameraSettings& next, CameraChanges& changes);
     bool Hang(RequestContext& ctx);
     uint64_t Record(const RequestRecord& r);
     void Finish(uint64_t index, int status, bool authorized, const char* fault);

@@ -28,12 +28,12 @@ void Address(const sockaddr_storage& ss, std::string& ip, int& port) {
 
 }  // namespace
 
-CConnectionStream::CConnectionStream(int fd, SSL* ssl, uint32_t timeoutMs, const std::atomic<bool>& stopping)
-    : m_fd(fd), m_ssl(ssl), m_timeoutMs(timeoutMs), m_stopping(stopping) {}
+CConnectionStream::CConnectionStream(int fd, SSL* ssl, uint32_t timeoutMs, const kestrel::CStopToken& stop)
+    : m_fd(fd), m_ssl(ssl), m_timeoutMs(timeoutMs), m_stop(stop) {}
 
 bool CConnectionStream::WaitFor(short events) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeoutMs);
-    while (!m_stopping.load()) {
+    while (!m_stop.StopRequested()) {
         pollfd p{m_fd, events, 0};
         const int r = ::poll(&p, 1, 100);
         if (r > 0) return true;  // ready, or an error the next call reports
@@ -49,7 +49,7 @@ bool CConnectionStream::is_readable() const {
     return WaitFor(POLLIN);
 }
 
-bool CConnectionStream::is_writable() const { return !m_stopping.load(); }
+bool CConnectionStream::is_writable() const { return !m_stop.StopRequested(); }
 
 ssize_t CConnectionStream::read(char* ptr, size_t size) {
     if (m_inPos == m_inLen) {
@@ -75,7 +75,7 @@ ssize_t CConnectionStream::read(char* ptr, size_t size) {
 }
 
 ssize_t CConnectionStream::write(const char* ptr, size_t size) {
-    if (m_stopping.load()) return -1;
+    if (m_stop.StopRequested()) return -1;
     m_out.append(ptr, size);
     return static_cast<ssize_t>(size);
 }

@@ -2,9 +2,10 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "runtime/CStopToken.h"
 
 namespace camsim {
 
@@ -15,7 +16,7 @@ namespace camsim {
 // The status line goes out as HTTP/1.0, as the camera's server speaks.
 class CConnectionStream : public httplib::Stream {
 public:
-    CConnectionStream(int fd, SSL* ssl, uint32_t timeoutMs, const std::atomic<bool>& stopping);
+    CConnectionStream(int fd, SSL* ssl, uint32_t timeoutMs, const kestrel::CStopToken& stop);
 
     bool is_readable() const override;
     bool is_writable() const override;
@@ -35,7 +36,7 @@ private:
     const int m_fd;
     SSL* const m_ssl;
     const uint32_t m_timeoutMs;
-    const std::atomic<bool>& m_stopping;
+    const kestrel::CStopToken& m_stop;  // the server's
     char m_in[4096];
     size_t m_inPos = 0;
     size_t m_inLen = 0;

@@ -14,6 +14,8 @@
 namespace camsim {
 namespace {
 
+constexpr uint32_t kNoLimitMs = 0xFFFFFFFF;  // the loop ends once stop() is called
+
 // TLS writes to a peer that has gone raise SIGPIPE on the writing thread;
 // these threads keep it blocked and discard it.
 void BlockSigpipe() {
@@ -47,7 +49,7 @@ CHttpFrontend::CHttpFrontend(SSL_CTX* tls, unsigned threads, uint32_t ioTimeoutM
 CHttpFrontend::~CHttpFrontend() { Close(); }
 
 bool CHttpFrontend::Open(const std::string& address, uint16_t port, std::string* error) {
-    if (m_listenThread.joinable()) {
+    if (m_listener.IsRunning()) {
         if (error) *error = "already open";
         return false;
     }
@@ -62,17 +64,14 @@ bool CHttpFrontend::Open(const std::string& address, uint16_t port, std::string*
         return false;
     }
     m_port = static_cast<uint16_t>(bound);
-    m_stopping = false;
-    m_listenEnded = false;
-    m_listenThread = std::thread([this] {
+    const bool started = m_listener.Start("camsim-http", [this](kestrel::CStopToken&) {
         BlockSigpipe();  // inherited by the pool's threads
         listen_after_bind();
-        m_listenEnded = true;
     });
     // httplib's stop() only works once the loop runs.
-    while (!is_running() && !m_listenEnded.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (started && !is_running() && m_listener.IsRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!is_running()) {
-        m_listenThread.join();
+        m_listener.Stop(kNoLimitMs);
         if (error) *error = "listener ended at once";
         return false;
     }
@@ -80,15 +79,15 @@ bool CHttpFrontend::Open(const std::string& address, uint16_t port, std::string*
 }
 
 void CHttpFrontend::Close() {
-    if (!m_listenThread.joinable()) return;
-    m_stopping = true;
+    if (!m_listener.IsRunning()) return;
+    m_listener.RequestStop();
     {
         // Wake every connection blocked in a read, a write or a hang.
         std::lock_guard<std::mutex> lock(m_connMutex);
         for (auto& [id, c] : m_connections) ::shutdown(c->fd, SHUT_RDWR);
     }
     stop();
-    m_listenThread.join();
+    m_listener.Join(kNoLimitMs);
 }
 
 CHttpFrontend::Connection* CHttpFrontend::CurrentConnection() {
@@ -103,7 +102,7 @@ bool CHttpFrontend::process_and_close_socket(socket_t sock) {
     conn.fd = sock;
     {
         std::lock_guard<std::mutex> lock(m_connMutex);
-        if (m_stopping.load()) {
+        if (m_listener.Token().StopRequested()) {
             ::close(sock);
             return false;
         }
@@ -126,7 +125,7 @@ bool CHttpFrontend::process_and_close_socket(socket_t sock) {
         ok = ssl != nullptr && SSL_set_fd(ssl, sock) == 1 && SSL_accept(ssl) == 1;
     }
     if (ok) {
-        CConnectionStream stream(sock, ssl, m_ioTimeoutMs, m_stopping);
+        CConnectionStream stream(sock, ssl, m_ioTimeoutMs, m_listener.Token());
         bool closed = false;
         ok = process_request(stream, true, closed, [ssl](httplib::Request& req) { req.ssl = ssl; });
         if (conn.drop)

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "runtime/CWorkerThread.h"
+
 namespace camsim {
 
 // The camera's web server: httplib's listener, thread pool and request
@@ -32,7 +34,6 @@ public:
     bool Open(const std::string& address, uint16_t port, std::string* error);
     void Close();
     uint16_t Port() const { return m_port.load(); }
-    bool Stopping() const { return m_stopping.load(); }
     // The connection of the request being handled on this thread.
     Connection* CurrentConnection();
 
@@ -42,12 +43,11 @@ private:
     SSL_CTX* const m_tls;
     const unsigned m_threads;
     const uint32_t m_ioTimeoutMs;
-    std::atomic<bool> m_stopping{false};
     std::atomic<uint16_t> m_port{0};
-    std::atomic<bool> m_listenEnded{false};
-    std::thread m_listenThread;
     std::mutex m_connMutex;
     std::map<std::thread::id, Connection*> m_connections;
+    // Runs httplib's accept loop; its token also ends every connection's waits.
+    kestrel::CWorkerThread m_listener;
 };
 
 }  // namespace camsim

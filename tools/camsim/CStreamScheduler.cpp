@@ -7,16 +7,13 @@ namespace camsim {
 CStreamScheduler::CStreamScheduler(CPictureCache* cache) {
     if (cache == nullptr) m_ownCache = std::make_unique<CPictureCache>();
     m_cache = cache != nullptr ? cache : m_ownCache.get();
-    m_thread = std::thread([this] { Run(); });
+    m_worker.Start("camsim-send", [this](kestrel::CStopToken& stop) { Run(stop); });
 }
 
 CStreamScheduler::~CStreamScheduler() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
+    // Streams are closed only once the thread no longer services them.
+    while (!m_worker.Stop(1000)) {
     }
-    m_wake.notify_all();
-    m_thread.join();
     for (auto& e : m_entries) e.stream->Close("shutdown");
 }
 
@@ -49,11 +46,16 @@ size_t CStreamScheduler::StreamCount() const {
     return m_entries.size();
 }
 
-void CStreamScheduler::Run() {
+void CStreamScheduler::Run(kestrel::CStopToken& stop) {
     using Clock = CRtpStream::Clock;
+    // The lock orders the wake against the wait's check of the token.
+    const uint64_t waker = stop.AddWaker([this] {
+        { std::lock_guard<std::mutex> lock(m_mutex); }
+        m_wake.notify_all();
+    });
     std::unique_lock<std::mutex> lock(m_mutex);
     std::vector<std::shared_ptr<CRtpStream>> ended;
-    while (!m_stop) {
+    while (!stop.StopRequested()) {
         m_changed = false;
         Clock::time_point earliest = Clock::now() + std::chrono::milliseconds(200);
         for (size_t i = 0; i < m_entries.size();) {
@@ -75,8 +77,10 @@ void CStreamScheduler::Run() {
             lock.lock();
             continue;
         }
-        m_wake.wait_until(lock, earliest, [this] { return m_stop || m_changed; });
+        m_wake.wait_until(lock, earliest, [&] { return stop.StopRequested() || m_changed; });
     }
+    lock.unlock();  // the waker takes it
+    stop.RemoveWaker(waker);
 }
 
 }  // namespace camsim

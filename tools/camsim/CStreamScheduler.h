@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "runtime/CWorkerThread.h"
 
 #include "tools/camsim/CPictureCache.h"
 #include "tools/camsim/CRtpStream.h"
@@ -30,7 +31,7 @@ public:
     CPictureCache& Pictures() { return *m_cache; }
 
 private:
-    void Run();
+    void Run(kestrel::CStopToken& stop);
 
     struct Entry {
         std::shared_ptr<CRtpStream> stream;
@@ -40,10 +41,9 @@ private:
     CPictureCache* m_cache;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    bool m_stop = false;
     bool m_changed = false;
     std::vector<Entry> m_entries;
-    std::thread m_thread;
+    kestrel::CWorkerThread m_worker;  // last: stopped before the members it uses go
 };
 
 }  // namespace camsim

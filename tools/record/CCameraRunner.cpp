@@ -42,7 +42,10 @@ bool CCameraRunner::Start(std::string& error) {
     if (!m_recording->StartWriter(error)) return false;
     m_writerStarted = true;
     m_startedAt = Clock::now();
-    m_thread = std::thread([this] { Loop(); });
+    if (!m_worker.Start("record-camera", [this](CStopToken& stop) { Loop(stop); })) {
+        error = "cannot start the camera's thread";
+        return false;
+    }
     return true;
 }
 
@@ -51,8 +54,9 @@ void CCameraRunner::Stop() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_wake.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    // A tick may wait on the driver; it ends within its own time-outs.
+    while (!m_worker.Stop(1000)) {
+    }
     if (m_writerStarted) m_recording->MarkEnd();
     CloseSession();
     if (m_writerStarted) {
@@ -75,9 +79,14 @@ CCameraRunner::Clock::time_point CCameraRunner::StoppedAt() const {
     return m_stoppedAt == Clock::time_point{} ? Clock::now() : m_stoppedAt;
 }
 
-void CCameraRunner::Loop() {
+void CCameraRunner::Loop(CStopToken& stop) {
+    // The lock orders the wake against the wait's check of the token.
+    const uint64_t waker = stop.AddWaker([this] {
+        { std::lock_guard<std::mutex> lock(m_mutex); }
+        m_wake.notify_all();
+    });
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stop) {
+    while (!stop.StopRequested()) {
         lock.unlock();
         const auto now = Clock::now();
         const int32_t channel = m_session ? m_session->ChannelState() : -1;
@@ -90,8 +99,10 @@ void CCameraRunner::Loop() {
         Publish(Clock::now());
         lock.lock();
         if (m_status.fatal != ExitOk) break;
-        m_wake.wait_for(lock, kTick, [this] { return m_stop || !m_outputRequests.empty(); });
+        m_wake.wait_for(lock, kTick, [&] { return stop.StopRequested() || !m_outputRequests.empty(); });
     }
+    lock.unlock();  // the waker takes it
+    stop.RemoveWaker(waker);
 }
 
 void CCameraRunner::Open(Clock::time_point now) {

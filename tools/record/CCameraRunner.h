@@ -4,9 +4,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "runtime/CWorkerThread.h"
 #include "tools/record/CCameraLifecycle.h"
 #include "tools/record/CCameraRecording.h"
 #include "tools/record/CRecordIOUser.h"
@@ -71,7 +71,7 @@ public:
     Clock::time_point StoppedAt() const;
 
 private:
-    void Loop();
+    void Loop(CStopToken& stop);
     void Open(Clock::time_point now);
     bool StartIO();
     void CloseSession();
@@ -92,13 +92,13 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    bool m_stop = false;
+    bool m_stop = false;  // output requests are refused from Stop on
     Status m_status;
     std::vector<OutputRequest> m_outputRequests;  // from the live view, for the thread
-    std::thread m_thread;
     Clock::time_point m_startedAt{};
     Clock::time_point m_stoppedAt{};
     bool m_writerStarted = false;
+    CWorkerThread m_worker;  // last: stopped before the members it uses go
 };
 
 }  // namespace kestrel::record

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "runtime/TextCompare.h"
 #include "tools/record/CLiveServer.h"
 
 namespace kestrel::record {
@@ -103,7 +104,7 @@ bool CCommandLine::ParseResolution(const std::string& text, int32_t& kind, std::
     static const std::map<std::string, int32_t> kKinds = {
         {"qcif", 1}, {"cif", 2}, {"2cif", 3}, {"4cif", 4}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}};
     std::string lower;
-    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : text) lower += LowerAscii(c);
     const auto found = kKinds.find(lower);
     if (found == kKinds.end()) {
         error = "\"" + text + "\": expected qcif, cif, 2cif or 4cif";
@@ -220,11 +221,10 @@ bool CCommandLine::ParseOutput(const std::string& text, OutputRequest& request, 
         error = "--output \"" + text + "\": expected N=on or N=off with N counting from 1";
         return false;
     }
-    std::string state = text.substr(eq + 1);
-    for (char& c : state) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (state == "on" || state == "1") {
+    const std::string_view state = std::string_view(text).substr(eq + 1);
+    if (EqualsNoCase(state, "on") || state == "1") {
         request.on = true;
-    } else if (state == "off" || state == "0") {
+    } else if (EqualsNoCase(state, "off") || state == "0") {
         request.on = false;
     } else {
         error = "--output \"" + text + "\": the state must be on or off";

@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kBoundary = "halyardframe";
 constexpr auto kViewerPoll = std::chrono::milliseconds(250);
 constexpr size_t kMaxAuthorization = 1024;
+constexpr uint32_t kNoLimitMs = 0xFFFFFFFF;  // the loop ends once stop() is called
 
 // TLS writes to a viewer that has gone raise SIGPIPE on the writing thread;
 // the server's threads, started from the listening one, keep it blocked.
@@ -171,17 +172,15 @@ bool CLiveServer::Start(std::string& error) {
         return false;
     }
     m_port = static_cast<uint16_t>(bound);
-    m_stopping = false;
-    m_listenEnded = false;
-    m_thread = std::thread([this] {
+    const bool started = m_listener.Start("record-live", [this](CStopToken&) {
         BlockSigpipe();
         m_server->listen_after_bind();
-        m_listenEnded = true;
     });
     // stop() only reaches a loop that runs.
-    while (!m_server->is_running() && !m_listenEnded.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (started && !m_server->is_running() && m_listener.IsRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!m_server->is_running()) {
-        m_thread.join();
+        m_listener.Stop(kNoLimitMs);
         m_server.reset();
         error = "the live view's server ended at once";
         return false;
@@ -191,9 +190,9 @@ bool CLiveServer::Start(std::string& error) {
 
 void CLiveServer::Stop() {
     if (!m_server) return;
-    m_stopping = true;
+    m_listener.RequestStop();
     m_server->stop();
-    if (m_thread.joinable()) m_thread.join();
+    m_listener.Join(kNoLimitMs);
     m_server.reset();
 }
 
@@ -334,7 +333,7 @@ void CLiveServer::ServeLive(size_t index, httplib::Response& response) {
     response.set_content_provider(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
         [this, slot, last = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
-            while (!m_stopping.load(std::memory_order_relaxed)) {
+            while (!m_listener.Token().StopRequested()) {
                 const CLatestPicture::Ref picture = slot->WaitNewer(last, kViewerPoll);
                 if (!picture) {
                     if (slot->Closed()) return false;  // the camera was removed

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/CWorkerThread.h"
 #include "tools/record/CSelfSignedCertificate.h"
 
 namespace httplib {
@@ -65,10 +66,9 @@ private:
     LiveServerOptions m_options;
     CSelfSignedCertificate m_certificate;
     std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
     uint16_t m_port = 0;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<bool> m_listenEnded{false};  // written by the listening thread until it is joined
+    // Runs httplib's accept loop; its token also ends the viewers' streams.
+    CWorkerThread m_listener;
 };
 
 }  // namespace kestrel::record

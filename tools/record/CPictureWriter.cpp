@@ -19,7 +19,10 @@ bool CPictureWriter::Start(std::string& error) {
             return false;
         }
     }
-    m_thread = std::thread([this] { Run(); });
+    if (!m_worker.Start("record-writer", [this](CStopToken& stop) { Run(stop); })) {
+        error = "cannot start the writing thread";
+        return false;
+    }
     return true;
 }
 
@@ -46,13 +49,18 @@ bool CPictureWriter::Push(const Picture& picture) {
     return true;
 }
 
-void CPictureWriter::Run() {
+void CPictureWriter::Run(CStopToken& stop) {
+    // The lock orders the wake against the wait's check of the token.
+    const uint64_t waker = stop.AddWaker([this] {
+        { std::lock_guard<std::mutex> lock(m_mutex); }
+        m_cv.notify_all();
+    });
     for (;;) {
         size_t index = 0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_cv.wait(lock, [this] { return m_readyCount > 0 || m_stopping; });
-            if (m_readyCount == 0) return;  // stopping and drained
+            m_cv.wait(lock, [&] { return m_readyCount > 0 || stop.StopRequested(); });
+            if (m_readyCount == 0) break;  // stopping and drained
             index = m_ready[m_readyHead];
             m_readyHead = (m_readyHead + 1) % kSlots;
             --m_readyCount;
@@ -71,16 +79,18 @@ void CPictureWriter::Run() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_free.push_back(index);
     }
+    stop.RemoveWaker(waker);
 }
 
 void CPictureWriter::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping && !m_thread.joinable()) return;
+        if (m_stopping) return;
         m_stopping = true;
     }
-    m_cv.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    // What is queued is written first: the thread ends once drained.
+    while (!m_worker.Stop(1000)) {
+    }
     for (auto& sink : m_sinks) {
         if (!sink->Close() && !Failed()) SetError(sink->Error());
     }

@@ -5,9 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "runtime/CWorkerThread.h"
 #include "tools/record/IPictureSink.h"
 #include "tools/record/Picture.h"
 
@@ -45,7 +45,7 @@ private:
         Picture picture;
     };
 
-    void Run();
+    void Run(CStopToken& stop);
     void SetError(const std::string& error);
 
     std::vector<std::unique_ptr<IPictureSink>> m_sinks;
@@ -56,12 +56,12 @@ private:
     std::vector<size_t> m_ready;    // ring of filled slot indices
     size_t m_readyHead = 0;
     size_t m_readyCount = 0;
-    bool m_stopping = false;
-    std::thread m_thread;
+    bool m_stopping = false;  // Push refuses from Stop on
     std::atomic<bool> m_failed{false};
     std::atomic<uint64_t> m_written{0};
     mutable std::mutex m_errorMutex;
     std::string m_error;
+    CWorkerThread m_worker;  // last: stopped before the members it uses go
 };
 
 }  // namespace kestrel::record
