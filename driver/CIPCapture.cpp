@@ -5,16 +5,17 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
-#include "channels/CChannelThreadMark.h"
-#include "web/CHttpTrust.h"
 #include "channels/ICameraChannel.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/ICaptureIOApi.h"
 #include "runtime/CDebugInfo.h"
+#include "runtime/DebugLevel.h"
 #include "runtime/FormatString.h"
 #include "runtime/GuardedCall.h"
+#include "runtime/TextCompare.h"
+#include "settings/TextValues.h"
+#include "web/CHttpTrust.h"
 
 namespace kestrel {
 
@@ -27,117 +28,22 @@ constexpr const char* kStartChannelMessages[4] = {
     "kestrel::CIPCapture::StartChannel: 4CIF resolution not supported. Channel not started.",
 };
 
-// First/next over one list with its shared cursor.
-template <typename T, typename Out>
-int EnumerateFirst(const std::vector<T>& list, int32_t& cursor, Out* out) {
-    if (list.empty()) {
-        cursor = -1;
-        return 0;
-    }
-    cursor = 0;
-    if (out != nullptr) *out = static_cast<Out>(list[0]);
-    return 1;
-}
-
-template <typename T, typename Out>
-int EnumerateNext(const std::vector<T>& list, int32_t& cursor, Out* out) {
-    if (cursor == -1) return 0;
-    ++cursor;
-    if (cursor >= 0 && static_cast<size_t>(cursor) < list.size()) {
-        if (out != nullptr) *out = static_cast<Out>(list[static_cast<size_t>(cursor)]);
-        return 1;
-    }
-    cursor = -1;
-    return 0;
-}
-
 void WriteInt32(void* buffer, int32_t value) { std::memcpy(buffer, &value, sizeof(value)); }
 
 }  // namespace
 
-int32_t ReadAtoi(const std::string& text) {
-    const char* p = text.c_str();
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    int64_t value = 0;
-    while (*p >= '0' && *p <= '9') {
-        value = value * 10 + (*p++ - '0');
-        if (value > static_cast<int64_t>(INT32_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
-
 CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
     : m_hostVersion(ReadHostCoreVersion()),
       m_manufacturer(manufacturer),
-      m_fourccs{kFourCCJpeg},
       m_creationValue(creationValue) {
     m_device.httpTrust = std::make_shared<Web::CHttpTrust>();
 }
 
+// Derived destructors run Close first; this catches the rest without
+// calling a virtual of this object.
 CIPCapture::~CIPCapture() {
-    StopAllChannels();
-    FinishRetiredChannels();
-}
-
-void CIPCapture::StopAllChannels() {
-    // One slot at a time: releasing must not need memory.
-    for (size_t i = 0;; ++i) {
-        ICameraChannel* channel = nullptr;
-        {
-            CLockGuard guard(m_channelLock);
-            if (i >= m_channels.size()) return;
-            channel = m_channels[i];
-            m_channels[i] = nullptr;
-        }
-        if (channel == nullptr) continue;
-        if (CChannelThreadMark::Current() == channel) {
-            RetireChannel(channel);
-            continue;
-        }
-        try {
-            channel->Stop();
-        } catch (...) {
-        }
-        delete channel;
-    }
-}
-
-void CIPCapture::RetireChannel(ICameraChannel* channel) {
-    try {
-        channel->Stop();  // on its own thread this only asks
-    } catch (...) {
-    }
-    // Room for every channel was reserved by Open, so this push does not
-    // allocate; were it to fail, the channel is left rather than the process.
-    std::lock_guard<std::mutex> lock(m_retiredMutex);
-    try {
-        m_retired.push_back(channel);
-    } catch (...) {
-    }
-}
-
-void CIPCapture::FinishRetiredChannels() {
-    if (CChannelThreadMark::Current() != nullptr) return;
-    for (;;) {
-        ICameraChannel* channel = nullptr;
-        {
-            // Taken one by one, so the reserved room stays.
-            std::lock_guard<std::mutex> lock(m_retiredMutex);
-            if (m_retired.empty()) return;
-            channel = m_retired.back();
-            m_retired.pop_back();
-        }
-        try {
-            channel->Stop();
-        } catch (...) {
-        }
-        delete channel;
-    }
+    m_channels.RemoveAll();
+    m_channels.FinishParked();
 }
 
 // ---- IDebugMessage / IDriver ----------------------------------------------
@@ -185,10 +91,7 @@ int32_t CIPCapture::GetVideoStandard() { return m_videoStandard.load(); }
 
 uint32_t CIPCapture::GetCameraCount() noexcept { return m_cameraCount.load(); }
 
-DriverConfiguration CIPCapture::GetConfiguration() const {
-    std::lock_guard<std::mutex> lock(m_configMutex);
-    return m_config;
-}
+DriverConfiguration CIPCapture::GetConfiguration() const { return m_config.Get(); }
 
 std::vector<uint32_t> CIPCapture::GetFrameIntervals(int32_t) {
     std::vector<uint32_t> intervals;
@@ -216,37 +119,23 @@ void CIPCapture::SetFrameAllocator(IFrameAllocator* allocator) noexcept { m_fram
 int CIPCapture::SetVideoStandard(int32_t standard) noexcept {
     return GuardedCall(0, [&] {
         m_videoStandard.store(standard);
-        CLockGuard guard(m_capabilityLock);
-        m_frameIntervals.clear();
-        m_intervalCursor = -1;
+        m_capabilities.ClearFrameIntervals();
         return 1;
     });
 }
 
 int CIPCapture::SetFourCC(uint32_t fourcc) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        m_selectedFourCC = 0;
-        uint32_t candidate = 0;
-        for (int more = EnumerateFirst(m_fourccs, m_fourccCursor, &candidate); more != 0;
-             more = EnumerateNext(m_fourccs, m_fourccCursor, &candidate)) {
-            if (candidate == fourcc) {
-                m_selectedFourCC = fourcc;
-                break;
-            }
-        }
-        return m_selectedFourCC != 0 ? 1 : 0;
-    });
+    return GuardedCall(0, [&] { return m_capabilities.SelectFourCC(fourcc); });
 }
 
 int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) noexcept {
     if (kind < 1 || kind > 4 || width == nullptr || height == nullptr) return 0;
     return GuardedCall(0, [&] {
-        const size_t i = static_cast<size_t>(kind - 1);
-        std::lock_guard<std::mutex> lock(m_configMutex);
-        if (!m_config.supported[i]) return 0;
-        *width = m_config.width[i];
-        *height = m_config.height[i];
+        int32_t w = 0;
+        int32_t h = 0;
+        if (!m_config.Resolution(kind, w, h)) return 0;
+        *width = w;
+        *height = h;
         return 1;
     });
 }
@@ -254,24 +143,17 @@ int CIPCapture::GetResolutionSize(int32_t kind, int* width, int* height) noexcep
 int CIPCapture::Fixed7(int32_t) noexcept { return 0; }
 
 int CIPCapture::GetFirstFourCC(uint32_t* fourcc) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateFirst(m_fourccs, m_fourccCursor, fourcc);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.FirstFourCC(fourcc); });
 }
 
 int CIPCapture::GetNextFourCC(uint32_t* fourcc) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateNext(m_fourccs, m_fourccCursor, fourcc);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.NextFourCC(fourcc); });
 }
 
 int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) noexcept {
     if (camera > GetCameraCount() || rate == nullptr) return 0;
     return GuardedCall(0, [&] {
-        std::lock_guard<std::mutex> lock(m_configMutex);
-        *rate = m_config.maxFrameRate;
+        *rate = m_config.Get().maxFrameRate;
         return 1;
     });
 }
@@ -279,31 +161,19 @@ int CIPCapture::GetMaxFrameRate(uint32_t camera, int* rate) noexcept {
 int CIPCapture::Fixed12() noexcept { return 1; }
 
 int CIPCapture::GetFirstResolution(int* kind) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateFirst(m_resolutions, m_resolutionCursor, kind);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.FirstResolution(kind); });
 }
 
 int CIPCapture::GetNextResolution(int* kind) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateNext(m_resolutions, m_resolutionCursor, kind);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.NextResolution(kind); });
 }
 
 int CIPCapture::GetFirstFrameInterval(uint32_t* interval) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateFirst(m_frameIntervals, m_intervalCursor, interval);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.FirstFrameInterval(interval); });
 }
 
 int CIPCapture::GetNextFrameInterval(uint32_t* interval) noexcept {
-    return GuardedCall(0, [&] {
-        CLockGuard guard(m_capabilityLock);
-        return EnumerateNext(m_frameIntervals, m_intervalCursor, interval);
-    });
+    return GuardedCall(0, [&] { return m_capabilities.NextFrameInterval(interval); });
 }
 
 int CIPCapture::Fixed17() noexcept { return 0; }
@@ -318,7 +188,7 @@ int CIPCapture::Open(const char*) noexcept {
             serverType = m_device.serverType;
         }
         if (serverType.empty()) {
-            DebugMessage(1, "%s", "kestrel::CIPCapture::Open: IP Server Type hasn't been set");
+            DebugMessage(LevelError, "%s", "kestrel::CIPCapture::Open: IP Server Type hasn't been set");
             Close();
             return 0;
         }
@@ -326,38 +196,19 @@ int CIPCapture::Open(const char*) noexcept {
         // file stay, as they would in place.
         DriverConfiguration config = GetConfiguration();
         const bool read = ReadDriverConfiguration(config, m_manufacturer, serverType + ".xml");
-        {
-            std::lock_guard<std::mutex> lock(m_configMutex);
-            m_config = config;
-        }
+        m_config.Replace(config);
         m_cameraCount.store(config.cameraCount);
         if (!read) {
-            DebugMessage(1, "kestrel::CIPCapture::Open: Unable to read configuration from %s.xml file",
+            DebugMessage(LevelError, "kestrel::CIPCapture::Open: Unable to read configuration from %s.xml file",
                          serverType.c_str());
             Close();
             return 0;
         }
-        {
-            CLockGuard guard(m_channelLock);
-            m_channels.resize(config.cameraCount, nullptr);
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_retiredMutex);
-            m_retired.reserve(config.cameraCount);
-        }
+        m_channels.Resize(config.cameraCount);
         if (config.configuredInputCount > 0) m_inputCount.store(config.configuredInputCount);
         if (config.configuredOutputCount > 0) m_outputCount.store(config.configuredOutputCount);
         const std::vector<uint32_t> intervals = GetFrameIntervals(m_videoStandard.load());
-        if (!intervals.empty()) {
-            CLockGuard guard(m_capabilityLock);
-            m_frameIntervals = intervals;
-            m_intervalCursor = -1;
-            if (m_resolutions.empty()) {
-                for (int32_t kind = 1; kind <= 4; ++kind) {
-                    if (config.supported[kind - 1]) m_resolutions.push_back(kind);
-                }
-            }
-        }
+        if (!intervals.empty()) m_capabilities.Offer(intervals, config.supported);
         if (intervals.empty()) {
             Close();
             return 0;
@@ -382,12 +233,12 @@ int CIPCapture::Open(const char*) noexcept {
 int CIPCapture::Close() noexcept {
     return GuardedCall(0, [&] {
         CLockGuard openGuard(m_openLock);
-        FinishRetiredChannels();
+        m_channels.FinishParked();
         try {
             DeleteDigitalIO();
         } catch (...) {
         }
-        StopAllChannels();
+        m_channels.RemoveAll();
         m_opened.store(false);
         return 1;
     });
@@ -397,15 +248,15 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
     VideoChannelParams params;
     params.channelIndex = static_cast<int32_t>(index);
     const DriverConfiguration config = GetConfiguration();
-    const int32_t keepAliveSeconds = ReadAtoi(config.rtpKeepAlive);
+    const int32_t keepAliveSeconds = AtoiValue(config.rtpKeepAlive);
     params.keepAliveMs = keepAliveSeconds > 0 && keepAliveSeconds <= INT32_MAX / 1000 ? keepAliveSeconds * 1000
                          : keepAliveSeconds > 0                                    ? INT32_MAX
                                                                                    : defaultKeepAliveMs;
     params.videoStandard = m_videoStandard.load();
-    if (strcasecmp(config.videoMode.c_str(), "PAL") == 0) params.videoStandard = 0;
-    if (strcasecmp(config.videoMode.c_str(), "NTSC") == 0) params.videoStandard = 1;
-    params.qualityMin = ReadAtoi(config.qualityMin);
-    params.qualityMax = ReadAtoi(config.qualityMax);
+    if (EqualsNoCase(config.videoMode, "PAL")) params.videoStandard = 0;
+    if (EqualsNoCase(config.videoMode, "NTSC")) params.videoStandard = 1;
+    params.qualityMin = AtoiValue(config.qualityMin);
+    params.qualityMax = AtoiValue(config.qualityMax);
     if (params.qualityMin == 0 && params.qualityMax == 0) {
         params.qualityMin = 1;
         params.qualityMax = 10;
@@ -415,55 +266,26 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
 
 int CIPCapture::StartChannel(uint32_t channel, uint32_t intervalMs, int32_t kind, int32_t quality) noexcept {
     return GuardedCall(0, [&]() -> int {
-        FinishRetiredChannels();
+        m_channels.FinishParked();
         if (!m_opened.load()) return 0;
         if (kind < 1 || kind > 4) return 0;
-        const size_t i = static_cast<size_t>(kind - 1);
         int32_t width = 0;
         int32_t height = 0;
-        bool supported = false;
-        {
-            std::lock_guard<std::mutex> lock(m_configMutex);
-            supported = m_config.supported[i];
-            width = m_config.width[i];
-            height = m_config.height[i];
-        }
-        if (!supported) {
-            DebugMessage(1, "%s", kStartChannelMessages[i]);
+        if (!m_config.Resolution(kind, width, height)) {
+            DebugMessage(LevelError, "%s", kStartChannelMessages[kind - 1]);
             return 0;
         }
         if (width <= 0 || height <= 0) return 0;
-        CLockGuard guard(m_channelLock);
-        if (channel >= m_channels.size()) return 0;
-        ICameraChannel* created = CreateCameraChannel(channel);
-        if (created == nullptr) return 0;
-        if (m_channels[channel] != nullptr || !created->Start(intervalMs, width, height, quality)) {
-            delete created;
-            return 0;
-        }
-        m_channels[channel] = created;
-        return 1;
+        const bool placed = m_channels.Place(
+            channel, [&] { return std::unique_ptr<ICameraChannel>(CreateCameraChannel(channel)); },
+            [&](ICameraChannel& created) { return created.Start(intervalMs, width, height, quality); });
+        return placed ? 1 : 0;
     });
 }
 
 int CIPCapture::StopChannel(uint32_t channel) noexcept {
     return GuardedCall(0, [&]() -> int {
-        ICameraChannel* taken = nullptr;
-        {
-            CLockGuard guard(m_channelLock);
-            if (channel < m_channels.size()) {
-                taken = m_channels[channel];
-                m_channels[channel] = nullptr;
-            }
-        }
-        FinishRetiredChannels();
-        if (taken == nullptr) return 0;
-        if (CChannelThreadMark::Current() == taken) {
-            RetireChannel(taken);
-        } else {
-            taken->Stop();
-            delete taken;
-        }
+        if (!m_channels.Remove(channel)) return 0;
         if (CCaptureAPIUser* user = m_captureUser.load()) {
             try {
                 user->VideoStopped(channel);
@@ -544,11 +366,7 @@ int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) noexc
         static constexpr const char* kMaxFps[4] = {"MAXFPS_RES0", "MAXFPS_RES1", "MAXFPS_RES2", "MAXFPS_RES3"};
         for (size_t i = 0; i < 4; ++i) {
             if (std::strcmp(name, kMaxFps[i]) != 0) continue;
-            int32_t value = 0;
-            {
-                std::lock_guard<std::mutex> lock(m_configMutex);
-                value = m_config.maxFpsRes[i];
-            }
+            const int32_t value = m_config.Get().maxFpsRes[i];
             if (value > 0) {
                 WriteInt32(buffer, value);
                 return 1;
@@ -576,13 +394,11 @@ int CIPCapture::Fixed33(int32_t, int32_t) noexcept { return 0; }
 
 int CIPCapture::GetChannelStatus(uint32_t channel, int* state, int* second, char* text, int32_t textSize) noexcept {
     return GuardedCall(0, [&]() -> int {
-        CLockGuard guard(m_channelLock);
-        ICameraChannel* found = channel < m_channels.size() ? m_channels[channel] : nullptr;
-        if (found == nullptr) return 0;
+        CameraState current = StateStopped;
+        // Read under the table's lock: StopChannel destroys the channel outside it.
+        if (!m_channels.Read(channel, [&](ICameraChannel& found) { current = found.GetState(); })) return 0;
         if (text != nullptr && textSize > 0) text[0] = '\0';
         if (second != nullptr) *second = 0;
-        // Read under the lock: StopChannel deletes the channel outside it.
-        const CameraState current = found->GetState();
         if (state != nullptr) *state = current;
         return 1;
     });

@@ -10,6 +10,9 @@
 #include "capture/JpegFourCC.h"
 #include "capture/IDriver.h"
 #include "capture/VideoChannelParams.h"
+#include "driver/CCapabilityList.h"
+#include "driver/CChannelTable.h"
+#include "driver/CConfigurationSnapshot.h"
 #include "host/CCaptureAPIEx.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/HostVersion.h"
@@ -95,15 +98,6 @@ protected:
     // The record a new channel starts with; defaultKeepAliveMs applies when
     // the configured keep-alive is missing or not positive.
     VideoChannelParams BuildChannelParams(uint32_t index, int32_t defaultKeepAliveMs);
-    // Stops and destroys every channel without calling a virtual of this
-    // object; derived destructors run Close first, this catches the rest.
-    void StopAllChannels();
-    // A channel stopped from a callback on its own thread cannot be waited
-    // for there: it is asked to stop, parked here, and finished (stopped
-    // and destroyed) by the next call from a thread of no channel, or by
-    // the destructor.
-    void RetireChannel(ICameraChannel* channel);
-    void FinishRetiredChannels();
 
     std::atomic<ICaptureIOApi*> m_digitalIO{nullptr};
 
@@ -118,29 +112,16 @@ private:
     CRecursiveLock m_openLock;
     std::atomic<bool> m_opened{false};
     const std::string m_manufacturer;
-    mutable std::mutex m_configMutex;  // Open writes it while host threads read it
-    DriverConfiguration m_config;
+    CConfigurationSnapshot m_config;
     std::atomic<uint32_t> m_cameraCount{1};
     bool m_canChangeFrameRateInAlarm = false;
     bool m_canChangeResolutionInAlarm = false;
-    CRecursiveLock m_channelLock;
-    std::vector<ICameraChannel*> m_channels;
-    std::mutex m_retiredMutex;
-    std::vector<ICameraChannel*> m_retired;  // under m_retiredMutex
-    CRecursiveLock m_capabilityLock;
-    int32_t m_fourccCursor = -1;
-    int32_t m_intervalCursor = -1;
-    int32_t m_resolutionCursor = -1;
-    std::vector<uint32_t> m_frameIntervals;
-    std::vector<uint32_t> m_fourccs;
-    std::vector<int32_t> m_resolutions;
+    // Declared after what its channels read through IDriver, so that it is
+    // destroyed (its channels stopped) first.
+    CChannelTable m_channels;
+    CCapabilityList m_capabilities{{kFourCCJpeg}};
     const int32_t m_creationValue;
     std::atomic<int32_t> m_videoStandard{0};
-    uint32_t m_selectedFourCC = 0;
 };
-
-// Reads a text as atoi does (leading blanks, a sign, digits), without its
-// undefined behaviour on overflow: the result saturates.
-int32_t ReadAtoi(const std::string& text);
 
 }  // namespace kestrel

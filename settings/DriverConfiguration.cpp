@@ -1,5 +1,6 @@
 #include "settings/DriverConfiguration.h"
 
+#include "runtime/TextCompare.h"
 #include "settings/CXMLSettingsAPI.h"
 #include "settings/TextValues.h"
 

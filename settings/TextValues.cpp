@@ -10,8 +10,6 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 int32_t AtoiValue(std::string_view text) {
@@ -34,18 +32,6 @@ int32_t AtoiValue(std::string_view text) {
         }
     }
     return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
-
-bool EqualsNoCase(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (LowerAscii(left[i]) != LowerAscii(right[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace kestrel

@@ -9,7 +9,4 @@ namespace kestrel {
 // there are none. Out-of-range numbers saturate instead of overflowing.
 int32_t AtoiValue(std::string_view text);
 
-// ASCII comparison ignoring letter case.
-bool EqualsNoCase(std::string_view left, std::string_view right);
-
 }  // namespace kestrel

@@ -131,13 +131,6 @@ TEST(DriverMessages, LevelsTextsAndHostFailures) {
     EXPECT_EQ(m[2].text, "as 100");
 }
 
-TEST(DriverObject, ReadAtoiSaturatesInsteadOfOverflowing) {
-    const std::pair<const char*, int32_t> cases[] = {{"", 0},    {"abc", 0}, {"42", 42}, {" 7x", 7},
-                                                     {"-3", -3}, {"+5", 5},  {"99999999999999999999", INT32_MAX},
-                                                     {"-99999999999999999999", INT32_MIN}};
-    for (const auto& c : cases) EXPECT_EQ(kestrel::ReadAtoi(c.first), c.second) << c.first;
-}
-
 class DriverOpen : public ::testing::Test {
 protected:
     DriverOpen() {

@@ -9,6 +9,7 @@
 
 #include "settings/DriverConfiguration.h"
 #include "settings/ModelCapabilities.h"
+#include "settings/TextValues.h"
 #include "tests/settings/SettingsFiles.h"
 
 namespace {
@@ -58,6 +59,14 @@ TEST_F(ModelReaders, DriverReaderReadsIntegersTheAtoiWay) {
         ASSERT_TRUE(ReadDriver("rate")) << text;
         EXPECT_EQ(expected, config.maxFrameRate) << text;
     }
+}
+
+// The driver reads its keep-alive and quality bounds the same way.
+TEST(AtoiValue, SignsBlanksAndSaturationBothWays) {
+    const std::pair<const char*, int32_t> rows[] = {{"", 0},    {"abc", 0}, {"42", 42}, {" \t7x", 7},
+                                                    {"-3", -3}, {"+5", 5},  {"99999999999999999999", INT32_MAX},
+                                                    {"-2147483648", INT32_MIN}, {"-99999999999999999999", INT32_MIN}};
+    for (const auto& [text, expected] : rows) EXPECT_EQ(kestrel::AtoiValue(text), expected) << text;
 }
 
 TEST_F(ModelReaders, DriverReaderKeepsWhatALaterFileLacksAndNeedsAResolution) {
