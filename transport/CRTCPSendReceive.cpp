@@ -11,12 +11,13 @@
 #include "transport/IRTCPSendReceiveUser.h"
 #include "transport/RtcpBye.h"
 #include "transport/RtcpReceiverReport.h"
+#include "transport/RtcpSenderReport.h"
 
 namespace kestrel {
 
 namespace {
 
-constexpr uint8_t kSenderReport = 200;
+constexpr uint8_t kSenderReport = RtcpSenderReport::kPacketType;
 constexpr size_t kReceiverReportSize = RtcpReceiverReport::kOneBlockSize;
 constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
@@ -146,8 +147,16 @@ void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from
     }
     m_peerVersionBits = data[0] & 0xC0;
     // Fields a short datagram does not carry keep their last values.
-    if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
-    if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
+    RtcpSenderReport report;
+    if (RtcpSenderReport::Parse(data, length, report)) {
+        m_peerSsrc = report.senderSsrc;
+        m_lastReportTimestamp = report.MiddleNtp();
+    } else {
+        // Fields a short or other datagram does carry still count: cameras
+        // send truncated reports and want them answered.
+        if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
+        if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
+    }
     m_packetArrival = m_tickClock();
     m_packetEvent.Set();
 }
