@@ -23,11 +23,6 @@ constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
 constexpr uint32_t kReportWaitSeconds = 8;
 
-constexpr uint32_t kSeqMod = 1u << 16;
-constexpr uint16_t kMaxDropout = 3000;
-constexpr uint16_t kMaxMisorder = 100;
-constexpr uint32_t kMinSequential = 2;
-
 std::array<uint32_t, 4> RandomGuid() {
     try {
         std::random_device device;
@@ -260,55 +255,10 @@ void CRTCPSendReceive::SendBye() {
     }
 }
 
-// RFC 3550 A.1 init_seq and update_seq.
-void CRTCPSendReceive::InitSequence(uint16_t sequenceNumber) {
-    m_sequence.maxSeq = sequenceNumber;
-    m_sequence.badSeq = kSeqMod + 1;  // matches no sequence number
-    m_sequence.cycles = 0;
-    m_sequence.received = 0;
-}
-
-void CRTCPSendReceive::UpdateSequence(uint16_t sequenceNumber) {
-    SequenceState& s = m_sequence;
-    const auto delta = static_cast<uint16_t>(sequenceNumber - s.maxSeq);
-    if (s.probation != 0) {
-        // In the RFC's int arithmetic: 65535 + 1 is never in sequence.
-        if (uint32_t{sequenceNumber} == uint32_t{s.maxSeq} + 1) {
-            --s.probation;
-            s.maxSeq = sequenceNumber;
-            if (s.probation == 0) {
-                InitSequence(sequenceNumber);
-                ++s.received;
-            }
-        } else {
-            s.probation = kMinSequential - 1;
-            s.maxSeq = sequenceNumber;
-        }
-        return;
-    }
-    if (delta < kMaxDropout) {
-        if (sequenceNumber < s.maxSeq) s.cycles += kSeqMod;
-        s.maxSeq = sequenceNumber;
-    } else if (delta <= kSeqMod - kMaxMisorder) {
-        if (uint32_t{sequenceNumber} == s.badSeq) {
-            InitSequence(sequenceNumber);
-        } else {
-            s.badSeq = (uint32_t{sequenceNumber} + 1) & (kSeqMod - 1);
-            return;
-        }
-    }
-    // else: a duplicate or a reordered packet.
-    ++s.received;
-}
-
 void CRTCPSendReceive::RtpSequenceSeen(uint16_t sequenceNumber) {
-    if (!m_sequenceStarted) {
-        InitSequence(sequenceNumber);
-        m_sequenceStarted = true;
-    }
     m_lastSequenceNumber.store(sequenceNumber, std::memory_order_relaxed);
-    UpdateSequence(sequenceNumber);
-    m_extendedHighest.store(m_sequence.cycles + m_sequence.maxSeq, std::memory_order_relaxed);
+    m_statistics.Seen(sequenceNumber);
+    m_extendedHighest.store(m_statistics.ExtendedHighest(), std::memory_order_relaxed);
 }
 
 }  // namespace kestrel

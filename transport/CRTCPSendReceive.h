@@ -10,6 +10,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/CManualEvent.h"
 #include "runtime/CRecursiveLock.h"
+#include "transport/CSequenceStatistics.h"
 #include "transport/CUDPPort.h"
 #include "transport/IUDPPortUser.h"
 
@@ -61,18 +62,12 @@ public:
     // Whether any packet was accounted, so that a real sequence number 0 is
     // told apart from "none yet". Only for the thread that calls
     // RtpSequenceSeen.
-    bool IsSequenceStarted() const { return m_sequenceStarted; }
+    bool IsSequenceStarted() const { return m_statistics.IsStarted(); }
     void SetUser(IRTCPSendReceiveUser* user);
     CUDPPort& GetPort();
 
     // RFC 3550 A.1 source statistics of the RTP stream.
-    struct SequenceState {
-        uint16_t maxSeq = 0;      // highest sequence number seen
-        uint32_t cycles = 0;      // wrap count, in units of 65536
-        uint32_t badSeq = 0;      // the number that would confirm a big jump
-        uint32_t probation = 0;
-        uint32_t received = 0;
-    };
+    using SequenceState = CSequenceStatistics::State;
 
     // Milliseconds as the report's delay field: 1/65536 s units, truncated.
     static uint32_t DelayUnits(uint32_t elapsedMs);
@@ -81,7 +76,7 @@ public:
     uint32_t GetOwnSsrc() const { return m_ownSsrc; }
     bool IsPeerKnown() const { return m_peerKnown.load(); }
     // Used only on the thread that calls RtpSequenceSeen.
-    SequenceState GetSequenceState() const { return m_sequence; }
+    SequenceState GetSequenceState() const { return m_statistics.GetState(); }
     uint32_t GetExtendedHighestSequence() const { return m_extendedHighest.load(); }
 
 protected:
@@ -90,8 +85,6 @@ protected:
     void SendBye();
     void StopReportThread();
     size_t BuildReceiverReport(uint8_t* report);
-    void InitSequence(uint16_t sequenceNumber);
-    void UpdateSequence(uint16_t sequenceNumber);
 
     TickSource m_tickClock;
     std::atomic<IRTCPSendReceiveUser*> m_user{nullptr};
@@ -105,11 +98,10 @@ protected:
     CEvent m_stopEvent;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_peerKnown{false};
-    bool m_sequenceStarted = false;
     uint32_t m_ownSsrc = 0;
     uint32_t m_peerSsrc = 0;
     uint32_t m_lastReportTimestamp = 0;
-    SequenceState m_sequence;
+    CSequenceStatistics m_statistics;  // fed and read on the RTP thread
     // The report thread reads the extended highest number the RTP thread
     // keeps, so it is published separately.
     std::atomic<uint32_t> m_extendedHighest{0};

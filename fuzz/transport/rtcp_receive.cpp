@@ -107,8 +107,7 @@ public:
         m_peerSsrc = 0;
         m_lastReportTimestamp = 0;
         m_packetArrival = 0;
-        m_sequenceStarted = false;
-        m_sequence = SequenceState{};
+        m_statistics.Reset();
         m_extendedHighest.store(0);
         m_lastSequenceNumber.store(0);
         m_packetEvent.Reset();
