@@ -6,7 +6,7 @@
 #include <random>
 
 #include "runtime/CByteReader.h"
-#include "runtime/TickClock.h"
+#include "runtime/ITickClock.h"
 #include "transport/CUDPSocket.h"
 #include "transport/IRTCPSendReceiveUser.h"
 #include "transport/RtcpBye.h"
@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint8_t kSenderReport = RtcpSenderReport::kPacketType;
 constexpr size_t kReceiverReportSize = RtcpReceiverReport::kOneBlockSize;
-constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
 constexpr uint32_t kReportWaitSeconds = 8;
 
@@ -34,10 +33,9 @@ std::array<uint32_t, 4> RandomGuid() {
 
 }  // namespace
 
-CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(TickSource{}, GuidSource{}) {}
+CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(ITickClock::System(), GuidSource{}) {}
 
-CRTCPSendReceive::CRTCPSendReceive(TickSource tickClock, GuidSource guidSource)
-    : m_tickClock(tickClock ? std::move(tickClock) : TickSource(&GetTickCountMs)) {
+CRTCPSendReceive::CRTCPSendReceive(ITickClock& clock, GuidSource guidSource) : m_scheduler(clock) {
     std::array<uint32_t, 4> guid = guidSource ? guidSource() : RandomGuid();
     if (guid == std::array<uint32_t, 4>{}) {
         std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -94,11 +92,9 @@ uint64_t CRTCPSendReceive::TakeDropped(Ipv4Endpoint& lastFrom) {
     return count;
 }
 
-void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) {
-    if (milliseconds > kMinReportInterval) m_reportInterval.store(milliseconds);
-}
+void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) { m_scheduler.SetInterval(milliseconds); }
 
-int32_t CRTCPSendReceive::GetReportInterval() const { return m_reportInterval.load(); }
+int32_t CRTCPSendReceive::GetReportInterval() const { return m_scheduler.Interval(); }
 
 uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(std::memory_order_relaxed); }
 
@@ -152,39 +148,25 @@ void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from
         if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
         if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
     }
-    m_packetArrival = m_tickClock();
-    m_packetEvent.Set();
+    m_packetArrival = m_scheduler.Clock().NowMs();
+    m_scheduler.PacketArrived();
 }
 
 bool CRTCPSendReceive::StartReports() {
     // The report thread cannot replace itself.
-    if (m_reportThreadId.load() == std::this_thread::get_id()) return false;
+    if (m_reportThread.IsCurrentThread()) return false;
     std::lock_guard<std::mutex> guard(m_threadLock);
     StopReportThread();
     m_port.SetWaitTimeout(kReportWaitSeconds, 0);
-    m_stopEvent.Reset();
-    m_packetEvent.Reset();
-    m_reportDone.Reset();
-    m_running.store(true);
-    try {
-        m_reportThread = std::thread([this] {
-            CUDPSocket::NameCurrentThread("rtcp reports");
-            ReportLoop();
-            m_reportDone.Set();
-        });
-        m_reportThreadId.store(m_reportThread.get_id());
-    } catch (...) {
-        m_running.store(false);
-    }
-    return m_running.load();
+    m_scheduler.ReportDone();
+    return m_reportThread.Start("rtcp reports", [this](CStopToken& stop) { ReportLoop(stop); });
 }
 
 void CRTCPSendReceive::StopReports() {
-    if (m_reportThreadId.load() == std::this_thread::get_id()) {
+    if (m_reportThread.IsCurrentThread()) {
         // On the report thread itself: ask and return; the thread is
-        // joined by the next start or the destructor.
-        m_running.store(false);
-        m_stopEvent.Set();
+        // released by the next start or the destructor.
+        m_reportThread.RequestStop();
         return;
     }
     std::lock_guard<std::mutex> guard(m_threadLock);
@@ -192,37 +174,26 @@ void CRTCPSendReceive::StopReports() {
 }
 
 void CRTCPSendReceive::StopReportThread() {
-    if (!m_reportThread.joinable()) return;
-    m_running.store(false);
-    m_stopEvent.Set();
-    if (!m_reportDone.Wait(kStopWaitMs)) {
+    if (!m_reportThread.Stop(kStopWaitMs)) {
         // Late, yet never killed: a thread stopped inside the lock would
         // leave it held. There is no owner to tell, so wait on; every wait
-        // of the loop ends at the stop event.
-        m_reportDone.Wait(kInfinite);
+        // of the loop ends at the stop.
+        m_reportThread.Join(kInfinite);
     }
-    m_reportThread.join();
-    m_reportThreadId.store(std::thread::id{});
 }
 
-void CRTCPSendReceive::ReportLoop() {
-    while (m_running.load()) {
-        const auto interval = static_cast<uint32_t>(m_reportInterval.load());
-        const int woken = WaitForEither(&m_stopEvent, &m_packetEvent, interval);
-        if (woken == 0) {
-            m_running.store(false);
-            break;
+void CRTCPSendReceive::ReportLoop(CStopToken& stop) {
+    // A packet from the camera, or a quiet interval.
+    while (m_scheduler.WaitUntilDue(stop)) {
+        CLockGuard guard(m_lock);
+        // Packets mark the report due under this lock too: the ones before
+        // are in this report, any later one makes the next report due.
+        m_scheduler.ReportDone();
+        if (m_peerKnown.load() && m_portOpen.load()) {
+            uint8_t report[kReceiverReportSize];
+            BuildReceiverReport(report);
+            if (m_port.SendTo(report, sizeof report, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
         }
-        // A packet from the camera, or a quiet interval.
-        {
-            CLockGuard guard(m_lock);
-            if (m_peerKnown.load() && m_portOpen.load()) {
-                uint8_t report[kReceiverReportSize];
-                BuildReceiverReport(report);
-                if (m_port.SendTo(report, sizeof report, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
-            }
-        }
-        m_packetEvent.Reset();
     }
 }
 
@@ -232,7 +203,7 @@ size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
     block.sourceSsrc = m_peerSsrc;
     block.extendedHighestSeq = m_extendedHighest.load();
     block.lastSenderReport = m_lastReportTimestamp;
-    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_tickClock() - m_packetArrival);
+    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_scheduler.Clock().NowMs() - m_packetArrival);
     return RtcpReceiverReport::Build(report, kReceiverReportSize, m_peerVersionBits, m_ownSsrc, block);
 }
 

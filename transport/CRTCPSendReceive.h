@@ -5,11 +5,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
-#include "runtime/CEvent.h"
-#include "runtime/CManualEvent.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/CWorkerThread.h"
+#include "transport/CRtcpReportScheduler.h"
 #include "transport/CSequenceStatistics.h"
 #include "transport/CUDPPort.h"
 #include "transport/IUDPPortUser.h"
@@ -23,15 +22,14 @@ class IRTCPSendReceiveUser;
 // statistics of the RTP stream.
 class CRTCPSendReceive : public IUDPPortUser {
 public:
-    // Milliseconds of a monotonic clock, wrapping at 32 bits.
-    using TickSource = std::function<uint32_t()>;
     // A GUID as four 32-bit fields; all zero means the generator failed.
     using GuidSource = std::function<std::array<uint32_t, 4>()>;
 
     // The system tick clock and std::random_device.
     CRTCPSendReceive();
-    // Test seams; an empty source stands for the system's.
-    explicit CRTCPSendReceive(TickSource tickClock, GuidSource guidSource = {});
+    // Test seams: the clock times the reports and their delay field; an
+    // empty GUID source stands for the system's.
+    explicit CRTCPSendReceive(ITickClock& clock, GuidSource guidSource = {});
     ~CRTCPSendReceive() override;
     CRTCPSendReceive(const CRTCPSendReceive&) = delete;
     CRTCPSendReceive& operator=(const CRTCPSendReceive&) = delete;
@@ -43,7 +41,7 @@ public:
     void PortClosed(CUDPPort* port) override;
     virtual bool StartReports();
     virtual void StopReports();
-    virtual void ReportLoop();
+    virtual void ReportLoop(CStopToken& stop);
 
     bool Open(uint16_t port);
     void Close();                 // sends BYE and forgets the peer; the owner calls StopReports first
@@ -86,17 +84,13 @@ protected:
     void StopReportThread();
     size_t BuildReceiverReport(uint8_t* report);
 
-    TickSource m_tickClock;
     std::atomic<IRTCPSendReceiveUser*> m_user{nullptr};
     std::atomic<uint16_t> m_lastSequenceNumber{0};
     // Guards the peer data and the building and sending of reports.
     CRecursiveLock m_lock;
-    std::atomic<int32_t> m_reportInterval{10000};
+    CRtcpReportScheduler m_scheduler;
     Ipv4Endpoint m_peerAddress;
     uint8_t m_peerVersionBits = 0;
-    CEvent m_packetEvent;
-    CEvent m_stopEvent;
-    std::atomic<bool> m_running{false};
     std::atomic<bool> m_peerKnown{false};
     uint32_t m_ownSsrc = 0;
     uint32_t m_peerSsrc = 0;
@@ -113,12 +107,10 @@ protected:
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_lastDropped{0};  // address << 16 | port
 
-    // The report thread: owned here, started and stopped by the owner's
-    // thread; m_reportDone lets a stop wait with a limit.
+    // The report thread: started and stopped by the owner's thread; the
+    // lock keeps a start and a stop from crossing.
     std::mutex m_threadLock;
-    std::thread m_reportThread;
-    std::atomic<std::thread::id> m_reportThreadId{};
-    CManualEvent m_reportDone;
+    CWorkerThread m_reportThread;
 
     // Last: destroyed first, it is closed in the destructor before any of
     // the members its thread uses go away.

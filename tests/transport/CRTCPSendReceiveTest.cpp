@@ -6,6 +6,7 @@
 #include <ctime>
 #include <set>
 
+#include "runtime/CSimulatedClock.h"
 #include "tests/transport/TransportTestSupport.h"
 #include "transport/IRTCPSendReceiveUser.h"
 
@@ -26,7 +27,7 @@ CRTCPSendReceive::GuidSource FixedGuid(uint32_t first) {
 // An RTCP object reporting to a fake camera on loopback.
 class RtcpSession {
 public:
-    explicit RtcpSession(int32_t interval) : rtcp(clock.Source(), FixedGuid(kOwnSsrc)) {
+    explicit RtcpSession(int32_t interval) : rtcp(clock, FixedGuid(kOwnSsrc)) {
         EXPECT_TRUE(rtcp.Open(0));
         rtcp.SetRemoteAddress("127.0.0.1");
         rtcp.SetReportInterval(interval);
@@ -38,7 +39,7 @@ public:
     }
     UdpResult CameraSends(const Bytes& bytes) { return camera.Send(rtcp.GetPort().GetPort(), bytes); }
 
-    ManualClock clock;
+    CSimulatedClock clock;
     Peer camera;
     CRTCPSendReceive rtcp;
 };
@@ -52,15 +53,29 @@ TEST(CRTCPSendReceive, NoReportBeforeASenderReportFromTheCamerasAddress) {
     for (const std::string other : {"127.0.0.2", "", "not an address"}) {
         session.rtcp.SetRemoteAddress(other);
         ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 1, 2)), UdpSuccess);
+        // Dropped by the port's thread before the address changes again.
+        Ipv4Endpoint from;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (session.rtcp.TakeDropped(from) == 0 && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_EQ(from.port, session.camera.Port()) << other;
     }
-    std::this_thread::sleep_for(milliseconds(2300));  // two report intervals
+    // Two report intervals, each landing on the report thread's wait.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(session.clock.WaitForSleepers(1, 5000));
+        session.clock.Advance(1001);
+    }
+    ASSERT_TRUE(session.clock.WaitForSleepers(1, 5000));
     EXPECT_EQ(session.camera.received.Datagrams().size(), 0u);
     EXPECT_FALSE(session.rtcp.IsPeerKnown());
 
     session.rtcp.SetRemoteAddress("127.0.0.1");
-    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 1, 2)), UdpSuccess);
+    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 3, 4)), UdpSuccess);
     EXPECT_TRUE(session.camera.received.WaitForDatagrams(1));
     EXPECT_TRUE(session.rtcp.IsPeerKnown());
+    // The first report answers this sender report, not an earlier one.
+    EXPECT_EQ(GetBigEndian32(session.camera.received.Datagrams().front().bytes, 24), 0x00030000u);
 }
 
 TEST(CRTCPSendReceive, EachCameraPacketIsAnsweredAtOnceAndCloseSaysBye) {
@@ -173,13 +188,13 @@ TEST(CRTCPSendReceive, SequenceNumbersFeedTheStatisticsAndThePublishedHighest) {
 }
 
 TEST(CRTCPSendReceive, OwnSsrcIsTheFirstGuidFieldOrRandWhenTheGeneratorFails) {
-    EXPECT_EQ(CRTCPSendReceive({}, FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
+    EXPECT_EQ(CRTCPSendReceive(ITickClock::System(), FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
     // Only an all-zero GUID is a failure.
     auto firstFieldZero = [] { return std::array<uint32_t, 4>{0, 0, 0, 1}; };
-    EXPECT_EQ(CRTCPSendReceive({}, firstFieldZero).GetOwnSsrc(), 0u);
+    EXPECT_EQ(CRTCPSendReceive(ITickClock::System(), firstFieldZero).GetOwnSsrc(), 0u);
 
     const auto before = std::time(nullptr);
-    const CRTCPSendReceive failed({}, [] { return std::array<uint32_t, 4>{}; });
+    const CRTCPSendReceive failed(ITickClock::System(), [] { return std::array<uint32_t, 4>{}; });
     const auto after = std::time(nullptr);
     std::set<uint32_t> candidates;
     for (auto t = before; t <= after; ++t) {
