@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <random>
+#include <thread>
 
 #include "runtime/CByteReader.h"
 #include "runtime/ITickClock.h"
