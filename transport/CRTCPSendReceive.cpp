@@ -4,28 +4,24 @@
 #include <cstdlib>
 #include <ctime>
 #include <random>
+#include <thread>
 
 #include "runtime/CByteReader.h"
-#include "runtime/TickClock.h"
+#include "runtime/ITickClock.h"
 #include "transport/CUDPSocket.h"
 #include "transport/IRTCPSendReceiveUser.h"
 #include "transport/RtcpBye.h"
 #include "transport/RtcpReceiverReport.h"
+#include "transport/RtcpSenderReport.h"
 
 namespace kestrel {
 
 namespace {
 
-constexpr uint8_t kSenderReport = 200;
+constexpr uint8_t kSenderReport = RtcpSenderReport::kPacketType;
 constexpr size_t kReceiverReportSize = RtcpReceiverReport::kOneBlockSize;
-constexpr int32_t kMinReportInterval = 1000;
 constexpr uint32_t kStopWaitMs = 2000;
 constexpr uint32_t kReportWaitSeconds = 8;
-
-constexpr uint32_t kSeqMod = 1u << 16;
-constexpr uint16_t kMaxDropout = 3000;
-constexpr uint16_t kMaxMisorder = 100;
-constexpr uint32_t kMinSequential = 2;
 
 std::array<uint32_t, 4> RandomGuid() {
     try {
@@ -38,10 +34,9 @@ std::array<uint32_t, 4> RandomGuid() {
 
 }  // namespace
 
-CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(TickSource{}, GuidSource{}) {}
+CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(ITickClock::System(), GuidSource{}) {}
 
-CRTCPSendReceive::CRTCPSendReceive(TickSource tickClock, GuidSource guidSource)
-    : m_tickClock(tickClock ? std::move(tickClock) : TickSource(&GetTickCountMs)) {
+CRTCPSendReceive::CRTCPSendReceive(ITickClock& clock, GuidSource guidSource) : m_scheduler(clock) {
     std::array<uint32_t, 4> guid = guidSource ? guidSource() : RandomGuid();
     if (guid == std::array<uint32_t, 4>{}) {
         std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -98,11 +93,9 @@ uint64_t CRTCPSendReceive::TakeDropped(Ipv4Endpoint& lastFrom) {
     return count;
 }
 
-void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) {
-    if (milliseconds > kMinReportInterval) m_reportInterval.store(milliseconds);
-}
+void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) { m_scheduler.SetInterval(milliseconds); }
 
-int32_t CRTCPSendReceive::GetReportInterval() const { return m_reportInterval.load(); }
+int32_t CRTCPSendReceive::GetReportInterval() const { return m_scheduler.Interval(); }
 
 uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(std::memory_order_relaxed); }
 
@@ -146,41 +139,35 @@ void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from
     }
     m_peerVersionBits = data[0] & 0xC0;
     // Fields a short datagram does not carry keep their last values.
-    if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
-    if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
-    m_packetArrival = m_tickClock();
-    m_packetEvent.Set();
+    RtcpSenderReport report;
+    if (RtcpSenderReport::Parse(data, length, report)) {
+        m_peerSsrc = report.senderSsrc;
+        m_lastReportTimestamp = report.MiddleNtp();
+    } else {
+        // Fields a short or other datagram does carry still count: cameras
+        // send truncated reports and want them answered.
+        if (length >= 8) m_peerSsrc = CByteReader::Get32(data + 4);
+        if (length >= 14) m_lastReportTimestamp = CByteReader::Get32(data + 10);
+    }
+    m_packetArrival = m_scheduler.Clock().NowMs();
+    m_scheduler.PacketArrived();
 }
 
 bool CRTCPSendReceive::StartReports() {
     // The report thread cannot replace itself.
-    if (m_reportThreadId.load() == std::this_thread::get_id()) return false;
+    if (m_reportThread.IsCurrentThread()) return false;
     std::lock_guard<std::mutex> guard(m_threadLock);
     StopReportThread();
     m_port.SetWaitTimeout(kReportWaitSeconds, 0);
-    m_stopEvent.Reset();
-    m_packetEvent.Reset();
-    m_reportDone.Reset();
-    m_running.store(true);
-    try {
-        m_reportThread = std::thread([this] {
-            CUDPSocket::NameCurrentThread("rtcp reports");
-            ReportLoop();
-            m_reportDone.Set();
-        });
-        m_reportThreadId.store(m_reportThread.get_id());
-    } catch (...) {
-        m_running.store(false);
-    }
-    return m_running.load();
+    m_scheduler.ReportDone();
+    return m_reportThread.Start("rtcp reports", [this](CStopToken& stop) { ReportLoop(stop); });
 }
 
 void CRTCPSendReceive::StopReports() {
-    if (m_reportThreadId.load() == std::this_thread::get_id()) {
+    if (m_reportThread.IsCurrentThread()) {
         // On the report thread itself: ask and return; the thread is
-        // joined by the next start or the destructor.
-        m_running.store(false);
-        m_stopEvent.Set();
+        // released by the next start or the destructor.
+        m_reportThread.RequestStop();
         return;
     }
     std::lock_guard<std::mutex> guard(m_threadLock);
@@ -188,37 +175,26 @@ void CRTCPSendReceive::StopReports() {
 }
 
 void CRTCPSendReceive::StopReportThread() {
-    if (!m_reportThread.joinable()) return;
-    m_running.store(false);
-    m_stopEvent.Set();
-    if (!m_reportDone.Wait(kStopWaitMs)) {
+    if (!m_reportThread.Stop(kStopWaitMs)) {
         // Late, yet never killed: a thread stopped inside the lock would
         // leave it held. There is no owner to tell, so wait on; every wait
-        // of the loop ends at the stop event.
-        m_reportDone.Wait(kInfinite);
+        // of the loop ends at the stop.
+        m_reportThread.Join(kInfinite);
     }
-    m_reportThread.join();
-    m_reportThreadId.store(std::thread::id{});
 }
 
-void CRTCPSendReceive::ReportLoop() {
-    while (m_running.load()) {
-        const auto interval = static_cast<uint32_t>(m_reportInterval.load());
-        const int woken = WaitForEither(&m_stopEvent, &m_packetEvent, interval);
-        if (woken == 0) {
-            m_running.store(false);
-            break;
+void CRTCPSendReceive::ReportLoop(CStopToken& stop) {
+    // A packet from the camera, or a quiet interval.
+    while (m_scheduler.WaitUntilDue(stop)) {
+        CLockGuard guard(m_lock);
+        // Packets mark the report due under this lock too: the ones before
+        // are in this report, any later one makes the next report due.
+        m_scheduler.ReportDone();
+        if (m_peerKnown.load() && m_portOpen.load()) {
+            uint8_t report[kReceiverReportSize];
+            BuildReceiverReport(report);
+            if (m_port.SendTo(report, sizeof report, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
         }
-        // A packet from the camera, or a quiet interval.
-        {
-            CLockGuard guard(m_lock);
-            if (m_peerKnown.load() && m_portOpen.load()) {
-                uint8_t report[kReceiverReportSize];
-                BuildReceiverReport(report);
-                if (m_port.SendTo(report, sizeof report, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
-            }
-        }
-        m_packetEvent.Reset();
     }
 }
 
@@ -228,7 +204,7 @@ size_t CRTCPSendReceive::BuildReceiverReport(uint8_t* report) {
     block.sourceSsrc = m_peerSsrc;
     block.extendedHighestSeq = m_extendedHighest.load();
     block.lastSenderReport = m_lastReportTimestamp;
-    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_tickClock() - m_packetArrival);
+    if (m_packetArrival != 0) block.delaySinceLastSr = DelayUnits(m_scheduler.Clock().NowMs() - m_packetArrival);
     return RtcpReceiverReport::Build(report, kReceiverReportSize, m_peerVersionBits, m_ownSsrc, block);
 }
 
@@ -251,55 +227,10 @@ void CRTCPSendReceive::SendBye() {
     }
 }
 
-// RFC 3550 A.1 init_seq and update_seq.
-void CRTCPSendReceive::InitSequence(uint16_t sequenceNumber) {
-    m_sequence.maxSeq = sequenceNumber;
-    m_sequence.badSeq = kSeqMod + 1;  // matches no sequence number
-    m_sequence.cycles = 0;
-    m_sequence.received = 0;
-}
-
-void CRTCPSendReceive::UpdateSequence(uint16_t sequenceNumber) {
-    SequenceState& s = m_sequence;
-    const auto delta = static_cast<uint16_t>(sequenceNumber - s.maxSeq);
-    if (s.probation != 0) {
-        // In the RFC's int arithmetic: 65535 + 1 is never in sequence.
-        if (uint32_t{sequenceNumber} == uint32_t{s.maxSeq} + 1) {
-            --s.probation;
-            s.maxSeq = sequenceNumber;
-            if (s.probation == 0) {
-                InitSequence(sequenceNumber);
-                ++s.received;
-            }
-        } else {
-            s.probation = kMinSequential - 1;
-            s.maxSeq = sequenceNumber;
-        }
-        return;
-    }
-    if (delta < kMaxDropout) {
-        if (sequenceNumber < s.maxSeq) s.cycles += kSeqMod;
-        s.maxSeq = sequenceNumber;
-    } else if (delta <= kSeqMod - kMaxMisorder) {
-        if (uint32_t{sequenceNumber} == s.badSeq) {
-            InitSequence(sequenceNumber);
-        } else {
-            s.badSeq = (uint32_t{sequenceNumber} + 1) & (kSeqMod - 1);
-            return;
-        }
-    }
-    // else: a duplicate or a reordered packet.
-    ++s.received;
-}
-
 void CRTCPSendReceive::RtpSequenceSeen(uint16_t sequenceNumber) {
-    if (!m_sequenceStarted) {
-        InitSequence(sequenceNumber);
-        m_sequenceStarted = true;
-    }
     m_lastSequenceNumber.store(sequenceNumber, std::memory_order_relaxed);
-    UpdateSequence(sequenceNumber);
-    m_extendedHighest.store(m_sequence.cycles + m_sequence.maxSeq, std::memory_order_relaxed);
+    m_statistics.Seen(sequenceNumber);
+    m_extendedHighest.store(m_statistics.ExtendedHighest(), std::memory_order_relaxed);
 }
 
 }  // namespace kestrel

@@ -5,11 +5,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
-#include "runtime/CEvent.h"
-#include "runtime/CManualEvent.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/CWorkerThread.h"
+#include "transport/CRtcpReportScheduler.h"
+#include "transport/CSequenceStatistics.h"
 #include "transport/CUDPPort.h"
 #include "transport/IUDPPortUser.h"
 
@@ -22,15 +22,14 @@ class IRTCPSendReceiveUser;
 // statistics of the RTP stream.
 class CRTCPSendReceive : public IUDPPortUser {
 public:
-    // Milliseconds of a monotonic clock, wrapping at 32 bits.
-    using TickSource = std::function<uint32_t()>;
     // A GUID as four 32-bit fields; all zero means the generator failed.
     using GuidSource = std::function<std::array<uint32_t, 4>()>;
 
     // The system tick clock and std::random_device.
     CRTCPSendReceive();
-    // Test seams; an empty source stands for the system's.
-    explicit CRTCPSendReceive(TickSource tickClock, GuidSource guidSource = {});
+    // Test seams: the clock times the reports and their delay field; an
+    // empty GUID source stands for the system's.
+    explicit CRTCPSendReceive(ITickClock& clock, GuidSource guidSource = {});
     ~CRTCPSendReceive() override;
     CRTCPSendReceive(const CRTCPSendReceive&) = delete;
     CRTCPSendReceive& operator=(const CRTCPSendReceive&) = delete;
@@ -42,7 +41,7 @@ public:
     void PortClosed(CUDPPort* port) override;
     virtual bool StartReports();
     virtual void StopReports();
-    virtual void ReportLoop();
+    virtual void ReportLoop(CStopToken& stop);
 
     bool Open(uint16_t port);
     void Close();                 // sends BYE and forgets the peer; the owner calls StopReports first
@@ -61,18 +60,12 @@ public:
     // Whether any packet was accounted, so that a real sequence number 0 is
     // told apart from "none yet". Only for the thread that calls
     // RtpSequenceSeen.
-    bool IsSequenceStarted() const { return m_sequenceStarted; }
+    bool IsSequenceStarted() const { return m_statistics.IsStarted(); }
     void SetUser(IRTCPSendReceiveUser* user);
     CUDPPort& GetPort();
 
     // RFC 3550 A.1 source statistics of the RTP stream.
-    struct SequenceState {
-        uint16_t maxSeq = 0;      // highest sequence number seen
-        uint32_t cycles = 0;      // wrap count, in units of 65536
-        uint32_t badSeq = 0;      // the number that would confirm a big jump
-        uint32_t probation = 0;
-        uint32_t received = 0;
-    };
+    using SequenceState = CSequenceStatistics::State;
 
     // Milliseconds as the report's delay field: 1/65536 s units, truncated.
     static uint32_t DelayUnits(uint32_t elapsedMs);
@@ -81,7 +74,7 @@ public:
     uint32_t GetOwnSsrc() const { return m_ownSsrc; }
     bool IsPeerKnown() const { return m_peerKnown.load(); }
     // Used only on the thread that calls RtpSequenceSeen.
-    SequenceState GetSequenceState() const { return m_sequence; }
+    SequenceState GetSequenceState() const { return m_statistics.GetState(); }
     uint32_t GetExtendedHighestSequence() const { return m_extendedHighest.load(); }
 
 protected:
@@ -90,26 +83,19 @@ protected:
     void SendBye();
     void StopReportThread();
     size_t BuildReceiverReport(uint8_t* report);
-    void InitSequence(uint16_t sequenceNumber);
-    void UpdateSequence(uint16_t sequenceNumber);
 
-    TickSource m_tickClock;
     std::atomic<IRTCPSendReceiveUser*> m_user{nullptr};
     std::atomic<uint16_t> m_lastSequenceNumber{0};
     // Guards the peer data and the building and sending of reports.
     CRecursiveLock m_lock;
-    std::atomic<int32_t> m_reportInterval{10000};
+    CRtcpReportScheduler m_scheduler;
     Ipv4Endpoint m_peerAddress;
     uint8_t m_peerVersionBits = 0;
-    CEvent m_packetEvent;
-    CEvent m_stopEvent;
-    std::atomic<bool> m_running{false};
     std::atomic<bool> m_peerKnown{false};
-    bool m_sequenceStarted = false;
     uint32_t m_ownSsrc = 0;
     uint32_t m_peerSsrc = 0;
     uint32_t m_lastReportTimestamp = 0;
-    SequenceState m_sequence;
+    CSequenceStatistics m_statistics;  // fed and read on the RTP thread
     // The report thread reads the extended highest number the RTP thread
     // keeps, so it is published separately.
     std::atomic<uint32_t> m_extendedHighest{0};
@@ -121,12 +107,10 @@ protected:
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_lastDropped{0};  // address << 16 | port
 
-    // The report thread: owned here, started and stopped by the owner's
-    // thread; m_reportDone lets a stop wait with a limit.
+    // The report thread: started and stopped by the owner's thread; the
+    // lock keeps a start and a stop from crossing.
     std::mutex m_threadLock;
-    std::thread m_reportThread;
-    std::atomic<std::thread::id> m_reportThreadId{};
-    CManualEvent m_reportDone;
+    CWorkerThread m_reportThread;
 
     // Last: destroyed first, it is closed in the destructor before any of
     // the members its thread uses go away.

@@ -12,6 +12,19 @@ constexpr size_t kBlockSize = 24;
 
 }  // namespace
 
+RtcpReportBlock RtcpReportBlock::Read(CByteReader& r) {
+    RtcpReportBlock b;
+    b.sourceSsrc = r.U32();
+    b.fractionLost = r.U8();
+    const uint32_t lost = r.U24();
+    b.cumulativeLost = (lost & 0x800000u) != 0 ? static_cast<int32_t>(lost) - 0x1000000 : static_cast<int32_t>(lost);
+    b.extendedHighestSeq = r.U32();
+    b.jitter = r.U32();
+    b.lastSenderReport = r.U32();
+    b.delaySinceLastSr = r.U32();
+    return b;
+}
+
 // Receiver report (RFC 3550 6.4.2):
 //
 //  0                   1                   2                   3
@@ -52,17 +65,7 @@ bool RtcpReceiverReport::Parse(const uint8_t* data, size_t length, RtcpReceiverR
     if (!r.Ok() || (first >> 6) != 2 || type != kPacketType) return false;
     report.blockCount = first & 0x1F;
     if (length < kHeaderSize + kBlockSize * report.blockCount) return false;
-    if (report.blockCount > 0) {
-        RtcpReportBlock& b = report.firstBlock;
-        b.sourceSsrc = r.U32();
-        b.fractionLost = r.U8();
-        const uint32_t lost = r.U24();
-        b.cumulativeLost = (lost & 0x800000u) != 0 ? static_cast<int32_t>(lost) - 0x1000000 : static_cast<int32_t>(lost);
-        b.extendedHighestSeq = r.U32();
-        b.jitter = r.U32();
-        b.lastSenderReport = r.U32();
-        b.delaySinceLastSr = r.U32();
-    }
+    if (report.blockCount > 0) report.firstBlock = RtcpReportBlock::Read(r);
     return r.Ok();
 }
 

@@ -5,6 +5,8 @@
 
 namespace kestrel {
 
+class CByteReader;
+
 // One report block: how a receiver sees one source.
 struct RtcpReportBlock {
     uint32_t sourceSsrc = 0;
@@ -14,6 +16,9 @@ struct RtcpReportBlock {
     uint32_t jitter = 0;
     uint32_t lastSenderReport = 0;  // LSR
     uint32_t delaySinceLastSr = 0;  // DLSR, 1/65536 s
+
+    // The 24 bytes at the reader; receiver and sender reports share them.
+    static RtcpReportBlock Read(CByteReader& r);
 };
 
 // A receiver report (PT 201): the driver builds them, the simulator and the

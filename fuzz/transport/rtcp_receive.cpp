@@ -25,6 +25,8 @@
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/LoopbackUdp.h"
+#include "runtime/CStopToken.h"
+#include "runtime/ITickClock.h"
 #include "transport/CRTCPSendReceive.h"
 
 namespace {
@@ -69,10 +71,18 @@ bool IsReportShape(const std::vector<uint8_t>& r, uint32_t ownSsrc) {
 // The clock every input sets and steps.
 std::atomic<uint32_t> g_now{0};
 
+// Reads g_now; waits take real time, as the interval is never reached.
+class CInputClock final : public kestrel::ITickClock {
+public:
+    uint32_t NowMs() override { return g_now.load(); }
+    bool WaitFor(kestrel::CStopToken& stop, uint32_t ms) override { return stop.WaitFor(ms); }
+};
+CInputClock g_clock;
+
 // The open RTCP object kept across inputs, its report thread running.
 class ReusedRtcp : public kestrel::CRTCPSendReceive {
 public:
-    ReusedRtcp() : CRTCPSendReceive([] { return g_now.load(); }, [] { return std::array<uint32_t, 4>{1, 0, 0, 7}; }) {
+    ReusedRtcp() : CRTCPSendReceive(g_clock, [] { return std::array<uint32_t, 4>{1, 0, 0, 7}; }) {
         // The BYE goes to a socket on this host; it needs no time to leave.
         m_byeLingerMs = 0;
         // The lock as on one processor: the feed and the report thread meet
@@ -107,11 +117,10 @@ public:
         m_peerSsrc = 0;
         m_lastReportTimestamp = 0;
         m_packetArrival = 0;
-        m_sequenceStarted = false;
-        m_sequence = SequenceState{};
+        m_statistics.Reset();
         m_extendedHighest.store(0);
         m_lastSequenceNumber.store(0);
-        m_packetEvent.Reset();
+        m_scheduler.ReportDone();
     }
     // The BYE of Close, without closing the port.
     using CRTCPSendReceive::SendBye;
@@ -135,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The own SSRC as construction takes it from the GUID (a bare object
     // costs no socket and no thread).
     const uint32_t ownSsrc =
-        kestrel::CRTCPSendReceive([] { return 0u; }, [guidFirst] { return std::array<uint32_t, 4>{guidFirst, 0, 0, 7}; })
+        kestrel::CRTCPSendReceive(kestrel::ITickClock::System(), [guidFirst] { return std::array<uint32_t, 4>{guidFirst, 0, 0, 7}; })
             .GetOwnSsrc();
     FUZZ_CHECK(ownSsrc == guidFirst);
     rtcp.StartOver(ownSsrc);

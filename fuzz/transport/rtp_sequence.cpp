@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "fuzz/FuzzInput.h"
+#include "runtime/CStopToken.h"
+#include "runtime/ITickClock.h"
 #include "transport/CRTCPSendReceive.h"
 
 namespace {
@@ -75,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::FuzzInput in(data, size);
     const uint16_t offset = in.U16();
     // No thread, no socket: the statistics need neither.
-    kestrel::CRTCPSendReceive rtcp([] { return uint32_t{1}; }, [] { return std::array<uint32_t, 4>{1, 2, 3, 4}; });
+    kestrel::CRTCPSendReceive rtcp(kestrel::ITickClock::System(), [] { return std::array<uint32_t, 4>{1, 2, 3, 4}; });
     Source model;
     bool started = false;
     uint32_t previousExtended = 0;

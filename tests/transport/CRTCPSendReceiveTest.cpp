@@ -6,6 +6,7 @@
 #include <ctime>
 #include <set>
 
+#include "runtime/CSimulatedClock.h"
 #include "tests/transport/TransportTestSupport.h"
 #include "transport/IRTCPSendReceiveUser.h"
 
@@ -26,7 +27,7 @@ CRTCPSendReceive::GuidSource FixedGuid(uint32_t first) {
 // An RTCP object reporting to a fake camera on loopback.
 class RtcpSession {
 public:
-    explicit RtcpSession(int32_t interval) : rtcp(clock.Source(), FixedGuid(kOwnSsrc)) {
+    explicit RtcpSession(int32_t interval) : rtcp(clock, FixedGuid(kOwnSsrc)) {
         EXPECT_TRUE(rtcp.Open(0));
         rtcp.SetRemoteAddress("127.0.0.1");
         rtcp.SetReportInterval(interval);
@@ -38,7 +39,7 @@ public:
     }
     UdpResult CameraSends(const Bytes& bytes) { return camera.Send(rtcp.GetPort().GetPort(), bytes); }
 
-    ManualClock clock;
+    CSimulatedClock clock;
     Peer camera;
     CRTCPSendReceive rtcp;
 };
@@ -52,15 +53,29 @@ TEST(CRTCPSendReceive, NoReportBeforeASenderReportFromTheCamerasAddress) {
     for (const std::string other : {"127.0.0.2", "", "not an address"}) {
         session.rtcp.SetRemoteAddress(other);
         ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 1, 2)), UdpSuccess);
+        // Dropped by the port's thread before the address changes again.
+        Ipv4Endpoint from;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (session.rtcp.TakeDropped(from) == 0 && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        ASSERT_EQ(from.port, session.camera.Port()) << other;
     }
-    std::this_thread::sleep_for(milliseconds(2300));  // two report intervals
+    // Two report intervals, each landing on the report thread's wait.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(session.clock.WaitForSleepers(1, 5000));
+        session.clock.Advance(1001);
+    }
+    ASSERT_TRUE(session.clock.WaitForSleepers(1, 5000));
     EXPECT_EQ(session.camera.received.Datagrams().size(), 0u);
     EXPECT_FALSE(session.rtcp.IsPeerKnown());
 
     session.rtcp.SetRemoteAddress("127.0.0.1");
-    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 1, 2)), UdpSuccess);
+    ASSERT_EQ(session.CameraSends(SenderReport(kCameraSsrc, 3, 4)), UdpSuccess);
     EXPECT_TRUE(session.camera.received.WaitForDatagrams(1));
     EXPECT_TRUE(session.rtcp.IsPeerKnown());
+    // The first report answers this sender report, not an earlier one.
+    EXPECT_EQ(GetBigEndian32(session.camera.received.Datagrams().front().bytes, 24), 0x00030000u);
 }
 
 TEST(CRTCPSendReceive, EachCameraPacketIsAnsweredAtOnceAndCloseSaysBye) {
@@ -160,52 +175,26 @@ TEST(CRTCPSendReceive, DelayInSixtyFourThousandthsAndTheIntervalAboveOneSecond) 
     }
 }
 
-TEST(CRTCPSendReceive, SequenceStatistics) {
-    struct Row {
-        const char* what;
-        std::vector<uint16_t> sequence;
-        uint16_t maxSeq;
-        uint32_t cycles;
-        uint32_t badSeq;
-        uint32_t received;
-    };
-    std::vector<uint16_t> steps;  // 0, 2000, ... 138000: two wraps
-    for (uint32_t i = 0; i < 70; ++i) steps.push_back(static_cast<uint16_t>(i * 2000));
-    const Row rows[] = {
-        {"first packet", {500}, 500, 0, 65537, 1},
-        {"in order", {100, 101, 102}, 102, 0, 65537, 3},
-        {"wrap counts a cycle", {65535, 0}, 0, 65536, 65537, 2},
-        {"two wraps in steps of 2000", steps, 138000 % 65536, 131072, 65537, 70},
-        {"gap of 2999 is in order", {1000, 3999}, 3999, 0, 65537, 2},
-        {"jump of 3000 is remembered, not taken", {100, 3100}, 100, 0, 3101, 1},
-        {"repeated jump restarts the statistics", {100, 3100, 3101}, 3101, 0, 65537, 1},
-        {"100 behind is taken as a jump", {1000, 900}, 1000, 0, 901, 1},
-        {"99 behind is taken as reordered", {1000, 901}, 1000, 0, 65537, 2},
-        {"duplicate", {7, 7}, 7, 0, 65537, 2},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        CRTCPSendReceive rtcp;
-        for (uint16_t s : row.sequence) rtcp.RtpSequenceSeen(s);
-        const auto state = rtcp.GetSequenceState();
-        EXPECT_EQ(state.maxSeq, row.maxSeq);
-        EXPECT_EQ(state.cycles, row.cycles);
-        EXPECT_EQ(state.badSeq, row.badSeq);
-        EXPECT_EQ(state.probation, 0u);
-        EXPECT_EQ(state.received, row.received);
-        EXPECT_EQ(rtcp.GetExtendedHighestSequence(), row.cycles + row.maxSeq);
-        EXPECT_EQ(rtcp.GetLastSequenceNumber(), row.sequence.back());
-    }
+// The statistics themselves are tested in CSequenceStatisticsTest; here
+// only that the RTP thread's numbers reach what the report thread reads.
+TEST(CRTCPSendReceive, SequenceNumbersFeedTheStatisticsAndThePublishedHighest) {
+    CRTCPSendReceive rtcp;
+    EXPECT_FALSE(rtcp.IsSequenceStarted());
+    for (uint16_t s : {65534, 65535, 0, 3}) rtcp.RtpSequenceSeen(s);
+    EXPECT_TRUE(rtcp.IsSequenceStarted());
+    EXPECT_EQ(rtcp.GetSequenceState().received, 4u);
+    EXPECT_EQ(rtcp.GetExtendedHighestSequence(), 65536u + 3u);
+    EXPECT_EQ(rtcp.GetLastSequenceNumber(), 3);
 }
 
 TEST(CRTCPSendReceive, OwnSsrcIsTheFirstGuidFieldOrRandWhenTheGeneratorFails) {
-    EXPECT_EQ(CRTCPSendReceive({}, FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
+    EXPECT_EQ(CRTCPSendReceive(ITickClock::System(), FixedGuid(0x12345678)).GetOwnSsrc(), 0x12345678u);
     // Only an all-zero GUID is a failure.
     auto firstFieldZero = [] { return std::array<uint32_t, 4>{0, 0, 0, 1}; };
-    EXPECT_EQ(CRTCPSendReceive({}, firstFieldZero).GetOwnSsrc(), 0u);
+    EXPECT_EQ(CRTCPSendReceive(ITickClock::System(), firstFieldZero).GetOwnSsrc(), 0u);
 
     const auto before = std::time(nullptr);
-    const CRTCPSendReceive failed({}, [] { return std::array<uint32_t, 4>{}; });
+    const CRTCPSendReceive failed(ITickClock::System(), [] { return std::array<uint32_t, 4>{}; });
     const auto after = std::time(nullptr);
     std::set<uint32_t> candidates;
     for (auto t = before; t <= after; ++t) {

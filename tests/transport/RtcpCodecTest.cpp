@@ -1,4 +1,4 @@
-// Receiver report and BYE codecs against annotated bytes: what is built is
+// Sender report, receiver report and BYE codecs against annotated bytes: what is built is
 // what a peer reads, and no truncation or damage is read as a packet.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 
 #include "transport/RtcpBye.h"
 #include "transport/RtcpReceiverReport.h"
+#include "transport/RtcpSenderReport.h"
 
 using namespace kestrel;
 
@@ -114,5 +115,75 @@ TEST(RtcpBye, BuildsParsesAndRefusesEveryTruncation) {
         std::vector<uint8_t> bad = kBye;
         bad[offset] = value;
         EXPECT_FALSE(RtcpBye::Parse(bad.data(), bad.size(), bye)) << "byte " << offset << " = " << int{value};
+    }
+}
+
+namespace {
+
+const std::vector<uint8_t> kSenderReport = {
+    0x81, 0xC8, 0x00, 0x0C,  // V=2 P=0 RC=1, PT=200, length 12 words - 1
+    0xCA, 0xFE, 0xBA, 0xBE,  // sender SSRC
+    0x83, 0xAA, 0x7E, 0x80,  // NTP seconds
+    0x12, 0x34, 0x56, 0x78,  // NTP fraction; bytes 10-13 are the LSR 0x7E801234
+    0x00, 0x01, 0x5F, 0x90,  // RTP timestamp 90000
+    0x00, 0x00, 0x00, 0x2A,  // packet count 42
+    0x00, 0x00, 0x10, 0x00,  // octet count 4096
+    0x11, 0x22, 0x33, 0x44,  // block: source SSRC
+    0x00, 0x00, 0x00, 0x03,  // fraction 0, cumulative lost 3
+    0x00, 0x00, 0x00, 0x09,  // extended highest sequence 9
+    0x00, 0x00, 0x00, 0x00,  // jitter
+    0x00, 0x00, 0x00, 0x00,  // LSR
+    0x00, 0x00, 0x00, 0x00,  // DLSR
+};
+
+}  // namespace
+
+TEST(RtcpSenderReport, ParsesTheAnnotatedBytesAndBuildsItsHead) {
+    RtcpSenderReport report;
+    ASSERT_TRUE(RtcpSenderReport::Parse(kSenderReport.data(), kSenderReport.size(), report));
+    EXPECT_EQ(report.senderSsrc, 0xCAFEBABEu);
+    EXPECT_EQ(report.ntpTimestamp, 0x83AA7E8012345678u);
+    EXPECT_EQ(report.MiddleNtp(), 0x7E801234u);
+    EXPECT_EQ(report.rtpTimestamp, 90000u);
+    EXPECT_EQ(report.packetCount, 42u);
+    EXPECT_EQ(report.octetCount, 4096u);
+    EXPECT_EQ(report.blockCount, 1);
+    EXPECT_EQ(report.firstBlock.sourceSsrc, 0x11223344u);
+    EXPECT_EQ(report.firstBlock.cumulativeLost, 3);
+    EXPECT_EQ(report.firstBlock.extendedHighestSeq, 9u);
+
+    // Built without blocks: the first 28 bytes with RC=0 and length 6.
+    uint8_t out[28] = {};
+    ASSERT_EQ(RtcpSenderReport::Build(out, sizeof out, 0xCAFEBABE, 0x83AA7E8012345678u, 90000, 42, 4096), 28u);
+    std::vector<uint8_t> head(kSenderReport.begin(), kSenderReport.begin() + 28);
+    head[0] = 0x80;
+    head[3] = 0x06;
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 28), head);
+    EXPECT_EQ(RtcpSenderReport::Build(out, 27, 1, 2, 3, 4, 5), 0u);
+    ASSERT_TRUE(RtcpSenderReport::Parse(out, sizeof out, report));
+    EXPECT_EQ(report.blockCount, 0);
+}
+
+TEST(RtcpSenderReport, NoTruncationOrDamageIsAReport) {
+    RtcpSenderReport report;
+    for (size_t n = 0; n < kSenderReport.size(); ++n) {
+        std::vector<uint8_t> cut(kSenderReport.begin(), kSenderReport.begin() + static_cast<long>(n));
+        EXPECT_FALSE(RtcpSenderReport::Parse(cut.data(), cut.size(), report)) << n << " bytes";
+    }
+    struct Damage {
+        size_t offset;
+        uint8_t value;
+        const char* what;
+    } damages[] = {
+        {0, 0x41, "version 1"},
+        {0, 0xC1, "version 3"},
+        {1, 0xC9, "a receiver report's type"},
+        {1, 0xCB, "a BYE's type"},
+        {0, 0x82, "two blocks announced, one present"},
+    };
+    for (const Damage& d : damages) {
+        std::vector<uint8_t> bad = kSenderReport;
+        bad[d.offset] = d.value;
+        EXPECT_FALSE(RtcpSenderReport::Parse(bad.data(), bad.size(), report)) << d.what;
     }
 }

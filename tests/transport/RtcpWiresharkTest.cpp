@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "runtime/CSimulatedClock.h"
 #include "tests/transport/TransportTestSupport.h"
 
 using namespace kestrel;
@@ -29,9 +30,9 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     std::string text;
     if (!RunCommand("command -v tshark && command -v text2pcap", text)) GTEST_SKIP() << "tshark is not installed";
 
-    ManualClock clock;
+    CSimulatedClock clock;
     Peer camera;
-    CRTCPSendReceive rtcp(clock.Source(), [] { return std::array<uint32_t, 4>{0x51C0FFEE, 1, 2, 3}; });
+    CRTCPSendReceive rtcp(clock, [] { return std::array<uint32_t, 4>{0x51C0FFEE, 1, 2, 3}; });
     ASSERT_TRUE(rtcp.Open(0));
     rtcp.SetRemoteAddress("127.0.0.1");
     rtcp.SetReportInterval(1001);
@@ -42,12 +43,13 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     // NTP 0x83AA7E80.0x12345678: LSR is its middle, 0x7E801234.
     ASSERT_EQ(camera.Send(rtcpPort, SenderReport(0xCA3E4A01, 0x83AA7E80, 0x12345678)), UdpSuccess);
     ASSERT_TRUE(camera.received.WaitForDatagrams(1));
-    clock.now += 1500;
+    // Back in its wait, the report thread is woken by the interval alone.
+    ASSERT_TRUE(clock.WaitForSleepers(1, 5000));
+    clock.Advance(1500);
     ASSERT_TRUE(camera.received.WaitForDatagrams(2));  // the interval's report
     rtcp.StopReports();
     rtcp.Close();
     ASSERT_TRUE(camera.received.WaitForDatagrams(3));
-    // A slow machine may let one more interval report out before the stop.
     const auto sent = camera.received.Datagrams();
 
     // One hex dump per datagram, each starting at offset 0.

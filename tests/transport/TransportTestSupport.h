@@ -141,12 +141,4 @@ inline Bytes SenderReport(uint32_t ssrc, uint32_t ntpHigh, uint32_t ntpLow) {
     return sr;  // SSRC, NTP high/low, RTP time stamp, packet and octet counts
 }
 
-// A tick clock the test moves by hand.
-struct ManualClock {
-    std::atomic<uint32_t> now{10000};
-    kestrel::CRTCPSendReceive::TickSource Source() {
-        return [this] { return now.load(); };
-    }
-};
-
 }  // namespace transporttest

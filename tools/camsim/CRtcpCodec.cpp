@@ -4,11 +4,17 @@
 
 #include "runtime/CByteReader.h"
 #include "runtime/CByteWriter.h"
+#include "transport/RtcpBye.h"
+#include "transport/RtcpReceiverReport.h"
+#include "transport/RtcpSenderReport.h"
 
 namespace camsim {
 
 using kestrel::CByteReader;
 using kestrel::CByteWriter;
+using kestrel::RtcpBye;
+using kestrel::RtcpReceiverReport;
+using kestrel::RtcpSenderReport;
 
 size_t CRtcpCodec::BuildSenderReport(uint8_t* out, size_t capacity, uint32_t ssrc, uint64_t ntp, uint32_t rtpTime,
                                      uint32_t packets, uint32_t octets, std::string_view cname) {
@@ -18,15 +24,7 @@ size_t CRtcpCodec::BuildSenderReport(uint8_t* out, size_t capacity, uint32_t ssr
     const size_t chunk = (4 + 2 + cname.size() + 1 + 3) & ~size_t{3};
     const size_t total = 28 + 4 + chunk;
     if (out == nullptr || capacity < total) return 0;
-    out[0] = 0x80;
-    out[1] = 200;
-    CByteWriter::Put16(out + 2, 6);
-    CByteWriter::Put32(out + 4, ssrc);
-    CByteWriter::Put32(out + 8, static_cast<uint32_t>(ntp >> 32));
-    CByteWriter::Put32(out + 12, static_cast<uint32_t>(ntp));
-    CByteWriter::Put32(out + 16, rtpTime);
-    CByteWriter::Put32(out + 20, packets);
-    CByteWriter::Put32(out + 24, octets);
+    if (RtcpSenderReport::Build(out, capacity, ssrc, ntp, rtpTime, packets, octets) != 28) return 0;
     uint8_t* s = out + 28;
     s[0] = 0x81;
     s[1] = 202;
@@ -58,40 +56,36 @@ CRtcpCodec::Parsed CRtcpCodec::Parse(const uint8_t* data, size_t size) {
             r.malformed = true;
             break;
         }
-        const unsigned count = p[0] & 0x1F;
         const unsigned type = p[1];
         const size_t bytes = (size_t{CByteReader::Get16(p + 2)} + 1) * 4;
         if (bytes > size - at) {
             r.malformed = true;
             break;
         }
-        if (type == 201) {
-            // RR: reporter SSRC, then count blocks of 24 bytes:
-            // SSRC | fraction(8) cumulative lost(24) | ext. highest seq |
-            // jitter | LSR | DLSR
-            if (bytes < 8 + 24 * size_t{count}) {
+        if (type == RtcpReceiverReport::kPacketType) {
+            RtcpReceiverReport parsed;
+            if (!RtcpReceiverReport::Parse(p, bytes, parsed)) {
                 r.malformed = true;
                 break;
             }
             ReceiverReport rr;
-            rr.reporterSsrc = CByteReader::Get32(p + 4);
-            if (count > 0) {
-                const uint8_t* b = p + 8;
+            rr.reporterSsrc = parsed.reporterSsrc;
+            if (parsed.blockCount > 0) {
+                const kestrel::RtcpReportBlock& b = parsed.firstBlock;
                 rr.hasBlock = true;
-                rr.sourceSsrc = CByteReader::Get32(b);
-                rr.fractionLost = b[4];
-                uint32_t lost = (uint32_t{b[5]} << 16) | (uint32_t{b[6]} << 8) | b[7];
-                rr.cumulativeLost = (lost & 0x800000) ? static_cast<int32_t>(lost) - 0x1000000 : static_cast<int32_t>(lost);
-                rr.extendedHighestSeq = CByteReader::Get32(b + 8);
-                rr.jitter = CByteReader::Get32(b + 12);
-                rr.lsr = CByteReader::Get32(b + 16);
-                rr.dlsr = CByteReader::Get32(b + 20);
+                rr.sourceSsrc = b.sourceSsrc;
+                rr.fractionLost = b.fractionLost;
+                rr.cumulativeLost = b.cumulativeLost;
+                rr.extendedHighestSeq = b.extendedHighestSeq;
+                rr.jitter = b.jitter;
+                rr.lsr = b.lastSenderReport;
+                rr.dlsr = b.delaySinceLastSr;
             }
             ++r.receiverReports;
             r.lastReport = rr;
-        } else if (type == 203) {
-            // BYE: count SSRCs follow the header.
-            if (bytes < 4 + 4 * size_t{count}) {
+        } else if (type == RtcpBye::kPacketType) {
+            RtcpBye bye;
+            if (!RtcpBye::Parse(p, bytes, bye)) {
                 r.malformed = true;
                 break;
             }
