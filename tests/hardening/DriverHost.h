@@ -28,6 +28,7 @@
 #include "host/HalyardExports.h"
 #include "host/IFrameAllocator.h"
 #include "host/IFrameBuffer.h"
+#include "tests/hardening/CameraAddress.h"
 
 namespace hardening {
 
@@ -264,14 +265,14 @@ private:
     void* m_handle = nullptr;
 };
 
-// One driver object set up for a camera on 127.0.0.1:port, opened.
+// One driver object set up for a camera on CameraAddress():port, opened.
 inline CCaptureAPIEx* OpenDriver(Library& lib, Host& host, FramePool& pool, uint16_t port,
                                  const char* model = "SNC-RZ50P") {
     CCaptureAPIEx* d = lib.create(0);
     if (d == nullptr) return nullptr;
     d->SetCaptureUser(&host);
     d->SetFrameAllocator(&pool);
-    d->SetParameter("IPSERVERADDRESS", "127.0.0.1", 9);
+    d->SetParameter("IPSERVERADDRESS", CameraAddress().c_str(), static_cast<int32_t>(CameraAddress().size()));
     d->SetParameter("IPSERVERPORT", reinterpret_cast<const void*>(uintptr_t{port}), 4);
     d->SetParameter("IPSERVERTYPE", model, static_cast<int32_t>(std::strlen(model)));
     d->SetParameter("IPSERVERUSERNAME", "admin", 5);

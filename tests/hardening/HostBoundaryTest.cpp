@@ -30,6 +30,7 @@ protected:
         ASSERT_TRUE(lib.Loaded());
         camsim::CameraConfig config;
         config.defaultFrameRate = 25;
+        config.bindAddress = hardening::CameraAddress();
         camera = std::make_unique<camsim::CCamera>(config);
         ASSERT_TRUE(camera->Start());
         // Warm up once: the first driver loads what stays loaded (TLS and

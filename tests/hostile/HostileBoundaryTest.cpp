@@ -175,6 +175,7 @@ protected:
         ASSERT_TRUE(createIP != nullptr && deleteIP != nullptr && query != nullptr);
         camsim::CameraConfig config;
         config.defaultFrameRate = 25;
+        config.bindAddress = hardening::CameraAddress();
         camera = std::make_unique<camsim::CCamera>(config);
         ASSERT_TRUE(camera->Start());
         // The first driver loads what stays loaded (TLS, HTTP, XML).
@@ -185,6 +186,7 @@ protected:
         lib.destroy(&warm);
         base = hardening::ReadProcFigures();
         device.model.name = kModel;
+        device.connection.address = hardening::CameraAddress();
         device.connection.port = camera->Port();
         device.connection.userName = "admin";
         device.connection.password = "secret";

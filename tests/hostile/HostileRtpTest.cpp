@@ -1,7 +1,8 @@
 // Other hosts on the camera network, and a camera that breaks its stream,
 // against the library as a recorder loads it and the camera simulator.
-// Strangers send from other loopback addresses (127.0.0.2, 127.0.0.3): to
-// the receiver they are other hosts. Every picture the host accepts must be
+// The camera lives on the program's loopback address (CameraAddress());
+// strangers send from other ones (127.0.0.2, 127.0.0.3): to the receiver
+// they are other hosts. Every picture the host accepts must be
 // one the simulator stamped, whole.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -67,7 +68,9 @@ Bytes ForeignPicture(uint16_t seq) {
 }
 
 // A model file beside the executable, where the driver looks for it: the
-// shipped SNC-RZ50P with another keep-alive.
+// shipped SNC-RZ50P with another keep-alive. Entries of this program run
+// side by side, so the file is renamed into place and left there: one
+// process never takes it from under another's driver.
 class ShortKeepAliveModel {
 public:
     ShortKeepAliveModel() {
@@ -80,10 +83,11 @@ public:
         const size_t at = body.find(from);
         ok = at != std::string::npos;
         if (ok) body.replace(at, from.size(), "<keepalive value=\"4\"/>");
-        m_path = dir + kShortKeepAliveModel + ".xml";
-        std::ofstream(m_path) << body;
+        const std::string path = dir + kShortKeepAliveModel + ".xml";
+        const std::string part = path + "." + std::to_string(::getpid());
+        std::ofstream(part) << body;
+        ok = ok && std::rename(part.c_str(), path.c_str()) == 0;
     }
-    ~ShortKeepAliveModel() { std::remove(m_path.c_str()); }
     bool ok = false;
 
 private:
@@ -93,7 +97,6 @@ private:
         const std::string path = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string("./x");
         return path.substr(0, path.find_last_of('/') + 1);
     }
-    std::string m_path;
 };
 
 // The recording host, keeping every message the driver sends.
@@ -139,15 +142,17 @@ protected:
         if (camera) camera->Stop();
     }
 
-    void StartCamera() {
+    // On `address`: the camera given by name must live where the name leads.
+    void StartCamera(const std::string& address = hardening::CameraAddress()) {
         camsim::CameraConfig config;
         config.defaultFrameRate = 25;
+        config.bindAddress = address;
         config.srIntervalMs = 1000;
         camera = std::make_unique<camsim::CCamera>(config);
         ASSERT_TRUE(camera->Start());
     }
     // A driver for the camera at `address`, its channel started.
-    void Open(const char* address = "127.0.0.1", const char* modelName = kModel) {
+    void Open(const char* address = hardening::CameraAddress().c_str(), const char* modelName = kModel) {
         driver = lib.create(0);
         ASSERT_NE(driver, nullptr);
         driver->SetCaptureUser(&host);
@@ -199,7 +204,8 @@ TEST_F(HostileRtp, InjectedPicturesNeverReachTheHost) {
     ASSERT_TRUE(host.WaitForAccepted(before + 10));
     Close();
     EXPECT_EQ(host.bad.load(), 0) << "pictures of the stranger's were recorded";
-    EXPECT_EQ(host.Count("dropped 180 RTP and 0 RTCP datagrams not sent by camera 127.0.0.1"), 1u) << host.Dump();
+    EXPECT_EQ(host.Count("dropped 180 RTP and 0 RTCP datagrams not sent by camera " + hardening::CameraAddress()), 1u)
+        << host.Dump();
 }
 
 // One datagram every 10 ms from another host must not blank the stream.
@@ -250,7 +256,7 @@ TEST_F(HostileRtp, FeedAfterTheCameraStopsIsNotTheCamera) {
 // keep-alive period.
 TEST_F(HostileRtp, ReportsFollowTheCameraAcrossARestart) {
     StartCamera();
-    Open("127.0.0.1", kShortKeepAliveModel);
+    Open(hardening::CameraAddress().c_str(), kShortKeepAliveModel);
     const uint16_t firstRtcpPort = camera->GetStreamStats().rtcpSourcePort;
     camera->StopStream("stopped");
     // Signal lost after 15 s, then a new stream from new sockets.
@@ -270,9 +276,10 @@ TEST_F(HostileRtp, ReportsFollowTheCameraAcrossARestart) {
 }
 
 // A camera given by name has its RTCP accepted like one given by address,
-// so its stream is kept alive.
+// so its stream is kept alive. "localhost" is 127.0.0.1, shared with other
+// programs: this test's ctest entry takes the RTP port range alone.
 TEST_F(HostileRtp, NamedCameraIsKeptAlive) {
-    StartCamera();
+    StartCamera("127.0.0.1");
     Open("localhost", kShortKeepAliveModel);
     const size_t before = host.Accepted();
     std::this_thread::sleep_for(10s);  // two and a half keep-alive periods

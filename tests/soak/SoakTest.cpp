@@ -53,6 +53,7 @@ camsim::CameraConfig MakeConfig(unsigned index, uint64_t seed, bool judge) {
     camsim::CameraConfig c;
     c.name = "soak" + std::to_string(index);
     c.defaultFrameRate = 25;
+    c.bindAddress = hardening::CameraAddress();
     c.faultSeed = seed * 131 + index;
     c.srIntervalMs = 1000;
     if (judge) {

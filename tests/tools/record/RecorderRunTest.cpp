@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 
+#include "tests/hardening/CameraAddress.h"
 #include "tests/tools/record/RecordTestUtil.h"
 #include "tools/camsim/CCamera.h"
 #include "tools/camsim/CCameraFarm.h"
@@ -29,6 +30,15 @@ constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
 #endif
+
+using hardening::CameraAddress;
+
+// A simulated camera on this program's own loopback address.
+camsim::CameraConfig OwnCamera() {
+    camsim::CameraConfig config;
+    config.bindAddress = CameraAddress();
+    return config;
+}
 
 // A loopback port nobody listens on.
 uint16_t ClosedPort() {
@@ -224,7 +234,7 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        camsim::CameraConfig config;
+        camsim::CameraConfig config = OwnCamera();
         config.auth = r.camera == Basic    ? camsim::AuthMode::Basic
                       : r.camera == Silent ? camsim::AuthMode::None
                                            : camsim::AuthMode::Digest;
@@ -239,7 +249,7 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
         std::ofstream(dir.Path() + "/pw") << password << "\n";
         std::vector<std::string> args = {"-o", dir.Path() + "/rec"};
         if (r.camera != None) args.insert(args.end(), {"--password-file", dir.Path() + "/pw"});
-        for (const auto& a : r.args) args.push_back(a == "CAM" ? "127.0.0.1:" + std::to_string(cam.Port()) : a);
+        for (const auto& a : r.args) args.push_back(a == "CAM" ? CameraAddress() + ":" + std::to_string(cam.Port()) : a);
         Recorder p(kRecorder, args);
         EXPECT_EQ(p.Run(90000), r.exit) << p.Out() << p.Err();
         if (r.exit != 0) {
@@ -303,10 +313,10 @@ TEST(RecorderRun, CtrlCStopsCleanly) {
 }
 
 TEST(RecorderRun, InputsAndOutputs) {
-    camsim::CCamera cam(camsim::CameraConfig{});
+    camsim::CCamera cam(OwnCamera());
     ASSERT_TRUE(cam.Start());
     TempDir dir;
-    Recorder p(kRecorder, {"--camera", "127.0.0.1:" + std::to_string(cam.Port()), "--input", "--output", "1=on", "-d", "8",
+    Recorder p(kRecorder, {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--input", "--output", "1=on", "-d", "8",
                            "-o", dir.Path() + "/rec"});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("input 1 off", 20000)) << p.Out() << p.Err();
@@ -325,14 +335,14 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     const unsigned count = 16;
     const int seconds = kSanitized ? 10 : 30, fps = kSanitized ? 5 : 25;
     camsim::CCameraFarm farm(2);
-    camsim::CameraConfig config;
+    camsim::CameraConfig config = OwnCamera();
     config.firstSequence = 65400;
     std::string error;
     ASSERT_TRUE(farm.Start(config, count, 0, &error)) << error;
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
     std::vector<std::string> args = {"-d", std::to_string(seconds), "--fps", std::to_string(fps), "-o", out};
-    for (unsigned i = 0; i < count; ++i) args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
+    for (unsigned i = 0; i < count; ++i) args.insert(args.end(), {"--camera", CameraAddress() + ":" + std::to_string(farm.At(i).Port())});
     Recorder p(kRecorder, args);
     ASSERT_TRUE(p.Start());
     SocketDropSampler sampler(p.Pid());
@@ -404,11 +414,11 @@ TEST(RecorderRun, KillNineLeavesAPlayableFile) {
 // A pause of the camera stays a pause: in the time stamps, in gaps.csv and
 // in the summary.
 TEST(RecorderRun, CameraPauseIsAGap) {
-    camsim::CCamera cam(camsim::CameraConfig{});
+    camsim::CCamera cam(OwnCamera());
     ASSERT_TRUE(cam.Start());
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
-    Recorder p(kRecorder, {"--camera", "127.0.0.1:" + std::to_string(cam.Port()), "--fps", "10", "-d", "12", "-o", out});
+    Recorder p(kRecorder, {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--fps", "10", "-d", "12", "-o", out});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("streaming", 30000)) << p.Out() << p.Err();
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -461,14 +471,14 @@ int64_t LongestGapMs(const std::vector<int64_t>& times) {
     return gap;
 }
 
-std::string Address(const camsim::CCamera& cam) { return "127.0.0.1:" + std::to_string(cam.Port()); }
+std::string Address(const camsim::CCamera& cam) { return CameraAddress() + ":" + std::to_string(cam.Port()); }
 
 }  // namespace
 
 // A camera that cannot be reached at the start is retried in the
 // background; the others record all along, and the run fails naming it.
 TEST(RecorderRun, ACameraDeadFromTheStartStopsNoOther) {
-    camsim::CCamera second(camsim::CameraConfig{}), third(camsim::CameraConfig{});
+    camsim::CCamera second(OwnCamera()), third(OwnCamera());
     ASSERT_TRUE(second.Start() && third.Start());
     const std::string closed = "127.0.0.1:" + std::to_string(ClosedPort());
     TempDir dir;
@@ -493,7 +503,7 @@ TEST(RecorderRun, ACameraDeadFromTheStartStopsNoOther) {
 TEST(RecorderRun, ACameraKilledAndRestartedResumes) {
     std::vector<std::unique_ptr<camsim::CCamera>> cams;
     for (int i = 0; i < 3; ++i) {
-        cams.push_back(std::make_unique<camsim::CCamera>(camsim::CameraConfig{}));
+        cams.push_back(std::make_unique<camsim::CCamera>(OwnCamera()));
         ASSERT_TRUE(cams.back()->Start());
     }
     TempDir dir;
@@ -504,7 +514,7 @@ TEST(RecorderRun, ACameraKilledAndRestartedResumes) {
     Recorder p(kRecorder, args);
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("3/3 streaming", 20000)) << p.Out() << p.Err();
-    camsim::CameraConfig config;
+    camsim::CameraConfig config = OwnCamera();
     config.httpPort = cams[1]->Port();
     cams[1]->Stop();
     EXPECT_TRUE(p.WaitForOutput("2/3 streaming, camera2 no pictures for", 10000)) << p.Out();
@@ -530,7 +540,7 @@ TEST(RecorderRun, ACameraKilledAndRestartedResumes) {
     EXPECT_EQ(summary[1].at("gaps"), "1");
     EXPECT_GT(std::stod(summary[1].at("gap_seconds")), 3.0);
     EXPECT_EQ(summary[0].at("gaps") + summary[2].at("gaps"), "00") << "the others recorded without a gap";
-    EXPECT_NE(p.Out().find("camera2 127.0.0.1"), std::string::npos);
+    EXPECT_NE(p.Out().find("camera2 " + CameraAddress()), std::string::npos);
     EXPECT_NE(p.Out().find("connected 2 times"), std::string::npos) << p.Out();
 }
 
@@ -560,7 +570,7 @@ TEST(RecorderRun, AWrongConfigurationNamesLineAndKey) {
 // SIGHUP: the unchanged camera records on without a gap, the removed one
 // stops, the added one starts.
 TEST(RecorderRun, SighupReReadsTheConfiguration) {
-    camsim::CCamera a(camsim::CameraConfig{}), b(camsim::CameraConfig{}), c(camsim::CameraConfig{});
+    camsim::CCamera a(OwnCamera()), b(OwnCamera()), c(OwnCamera());
     ASSERT_TRUE(a.Start() && b.Start() && c.Start());
     TempDir dir;
     const std::string path = dir.Path() + "/rec.toml", root = dir.Path() + "/rec";

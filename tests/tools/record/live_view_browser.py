@@ -9,6 +9,9 @@ changes, a camera killed in the simulator shows as lost ("signal lost" or
 that decodes. Keeps a screenshot of the page.
 
 usage: live_view_browser.py RECORDER CAMSIM CHROMIUM ARTEFACT_DIR [--expect-retrying]
+
+The cameras live on HALYARD_TEST_CAMERA_ADDRESS (127.0.0.1 when unset), an
+address of this test's own when ctest runs it.
 """
 import base64
 import hashlib
@@ -24,10 +27,12 @@ import tempfile
 import time
 import urllib.request
 
+CAMERA_ADDRESS = os.environ.get("HALYARD_TEST_CAMERA_ADDRESS") or "127.0.0.1"
+
 
 def free_port():
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind((CAMERA_ADDRESS, 0))
         return s.getsockname()[1]
 
 
@@ -145,16 +150,16 @@ def main():
     failures = []
     try:
         ports = [free_port() for _ in range(3)]
-        cams = [subprocess.Popen([camsim, "-p", str(p), "-n", "1"], stdout=subprocess.DEVNULL,
+        cams = [subprocess.Popen([camsim, "-b", CAMERA_ADDRESS, "-p", str(p), "-n", "1"], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL) for p in ports]
         procs += cams
         for p in ports:
-            wait_for("camera on port %d" % p, lambda: socket.socket().connect_ex(("127.0.0.1", p)) == 0, 20)
+            wait_for("camera on port %d" % p, lambda: socket.socket().connect_ex((CAMERA_ADDRESS, p)) == 0, 20)
         out = open(os.path.join(work, "recorder.out"), "w+")
         cmd = [recorder, "--http", "127.0.0.1:0", "--fps", "10", "--segment", "5", "-o",
                os.path.join(work, "rec")]
         for p in ports:
-            cmd += ["--camera", "127.0.0.1:%d" % p]
+            cmd += ["--camera", "%s:%d" % (CAMERA_ADDRESS, p)]
         rec = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT)
         procs.append(rec)
 
