@@ -15,6 +15,7 @@ address of this test's own when ctest runs it.
 """
 import base64
 import hashlib
+import http.client
 import json
 import os
 import re
@@ -147,6 +148,7 @@ def main():
     work = tempfile.mkdtemp(prefix="halyard-live-view-")
     procs = []
     browser = None
+    out = None
     failures = []
     try:
         ports = [free_port() for _ in range(3)]
@@ -220,8 +222,18 @@ def main():
             failures.append("camera1 lists no finished recording")
         else:
             path = os.path.join(work, "download-" + listing[0]["name"])
+            # One retry when the connection is dropped unanswered (seen once
+            # under TSan load); a recorder that died fails the second too.
+            for attempt in (1, 2):
+                try:
+                    body = urllib.request.urlopen(base.rstrip("/") + listing[0]["url"], timeout=30).read()
+                    break
+                except (ConnectionError, http.client.HTTPException) as e:
+                    if attempt == 2:
+                        raise
+                    print("download of %s dropped, trying again: %s" % (listing[0]["name"], e))
             with open(path, "wb") as f:
-                f.write(urllib.request.urlopen(base.rstrip("/") + listing[0]["url"], timeout=30).read())
+                f.write(body)
             if os.path.getsize(path) != listing[0]["size"]:
                 failures.append("downloaded %d bytes of %s, listed with %d" % (
                     os.path.getsize(path), listing[0]["name"], listing[0]["size"]))
@@ -264,6 +276,13 @@ def main():
         if code != 0:
             out.seek(0)
             failures.append("recorder exit status %s:\n%s" % (code, out.read()[-3000:]))
+    except Exception as e:
+        # What the recorder said explains most escapes (a process that ended).
+        failures.append("%s: %s" % (type(e).__name__, e))
+        if out is not None:
+            out.flush()
+            out.seek(0)
+            failures.append("recorder output:\n" + out.read()[-3000:])
     finally:
         if browser:
             browser.close()
