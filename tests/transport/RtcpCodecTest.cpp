@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "transport/RtcpBye.h"
@@ -65,29 +66,37 @@ TEST(RtcpReceiverReport, BuildsTheAnnotatedBytesAndReadsThemBack) {
     EXPECT_EQ(report.firstBlock.delaySinceLastSr, 0x00018000u);
 }
 
-TEST(RtcpReceiverReport, NoTruncationOrDamageIsAReport) {
-    RtcpReceiverReport report;
-    // Every truncation, from an exact-size heap copy so an overread shows.
-    for (size_t n = 0; n < kReceiverReport.size(); ++n) {
-        std::vector<uint8_t> cut(kReceiverReport.begin(), kReceiverReport.begin() + static_cast<long>(n));
-        EXPECT_FALSE(RtcpReceiverReport::Parse(cut.data(), cut.size(), report)) << n << " bytes";
+struct Damage {
+    size_t offset;
+    uint8_t value;
+    const char* what;
+};
+
+// Every truncation (from an exact-size heap copy, so an overread shows) and
+// each damage must be refused by the codec's Parse.
+template <typename Report>
+void ExpectNoTruncationOrDamageParses(const std::vector<uint8_t>& whole, std::initializer_list<Damage> damages) {
+    Report report;
+    for (size_t n = 0; n < whole.size(); ++n) {
+        std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
+        EXPECT_FALSE(Report::Parse(cut.data(), cut.size(), report)) << n << " bytes";
     }
-    struct Damage {
-        size_t offset;
-        uint8_t value;
-        const char* what;
-    } damages[] = {
+    for (const Damage& d : damages) {
+        std::vector<uint8_t> bad = whole;
+        bad[d.offset] = d.value;
+        EXPECT_FALSE(Report::Parse(bad.data(), bad.size(), report)) << d.what;
+    }
+}
+
+TEST(RtcpReceiverReport, NoTruncationOrDamageIsAReport) {
+    ExpectNoTruncationOrDamageParses<RtcpReceiverReport>(kReceiverReport, {
         {0, 0x41, "version 1"},
         {0, 0xC1, "version 3"},
         {1, 0xC8, "a sender report's type"},
         {1, 0xCB, "a BYE's type"},
         {0, 0x82, "two blocks announced, one present"},
-    };
-    for (const Damage& d : damages) {
-        std::vector<uint8_t> bad = kReceiverReport;
-        bad[d.offset] = d.value;
-        EXPECT_FALSE(RtcpReceiverReport::Parse(bad.data(), bad.size(), report)) << d.what;
-    }
+    });
+    RtcpReceiverReport report;
     // No block: the 8-byte header alone is a whole report.
     const uint8_t empty[] = {0x80, 0xC9, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44};
     ASSERT_TRUE(RtcpReceiverReport::Parse(empty, sizeof empty, report));
@@ -165,25 +174,11 @@ TEST(RtcpSenderReport, ParsesTheAnnotatedBytesAndBuildsItsHead) {
 }
 
 TEST(RtcpSenderReport, NoTruncationOrDamageIsAReport) {
-    RtcpSenderReport report;
-    for (size_t n = 0; n < kSenderReport.size(); ++n) {
-        std::vector<uint8_t> cut(kSenderReport.begin(), kSenderReport.begin() + static_cast<long>(n));
-        EXPECT_FALSE(RtcpSenderReport::Parse(cut.data(), cut.size(), report)) << n << " bytes";
-    }
-    struct Damage {
-        size_t offset;
-        uint8_t value;
-        const char* what;
-    } damages[] = {
+    ExpectNoTruncationOrDamageParses<RtcpSenderReport>(kSenderReport, {
         {0, 0x41, "version 1"},
         {0, 0xC1, "version 3"},
         {1, 0xC9, "a receiver report's type"},
         {1, 0xCB, "a BYE's type"},
         {0, 0x82, "two blocks announced, one present"},
-    };
-    for (const Damage& d : damages) {
-        std::vector<uint8_t> bad = kSenderReport;
-        bad[d.offset] = d.value;
-        EXPECT_FALSE(RtcpSenderReport::Parse(bad.data(), bad.size(), report)) << d.what;
-    }
+    });
 }
