@@ -38,6 +38,15 @@ struct Camera {
         EXPECT_TRUE(cam.Start());
     }
     bool WaitFor(const std::string& pattern, uint64_t from = 0) { return cam.WaitForRequest(pattern, 10000, from).has_value(); }
+    // A request is recorded when it arrives; its trigger only once it has been handled.
+    bool WaitForTriggers(size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (cam.AlarmTriggers().size() < count) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
     // The targets containing one of `patterns`, in arrival order.
     Entries Targets(std::initializer_list<const char*> patterns) const {
         Entries out;
@@ -135,6 +144,7 @@ TEST(CSonyDigitalIO, OutputTriggersInOrder) {
     const uint64_t before = camera.cam.RequestTargets().size();
     EXPECT_TRUE(io.RequestOutputState(0, 2));  // so "on" goes out again
     ASSERT_TRUE(camera.WaitFor("alarmout1on", before));
+    ASSERT_TRUE(camera.WaitForTriggers(6));
     ASSERT_TRUE(io.StopIO());
     EXPECT_EQ(camera.Targets({"trigger"}), Entries({Trigger(1, "off"), Trigger(2, "off"), Trigger(2, "on"),
                                                     Trigger(1, "on"), Trigger(2, "off"), Trigger(1, "on")}));
