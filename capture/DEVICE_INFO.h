@@ -20,7 +20,7 @@ struct DEVICE_INFO {
     uint16_t port = 80;
     std::string userName;
     std::string password;
-    std::string serverType;              // the model name; names the model file
+    std::string serverType;  // the model name; names the model file
     // What the driver object's HTTP senders learn about the camera; every
     // copy of the record shares it.
     std::shared_ptr<Web::CHttpTrust> httpTrust;

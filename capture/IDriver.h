@@ -18,13 +18,13 @@ struct DEVICE_INFO;
 class IDriver : public IDebugMessage {
 public:
     ~IDriver() override = default;
-    virtual std::string GetDriverName() = 0;                          // slot 3
-    virtual const DEVICE_INFO* GetDeviceInfo() = 0;                   // slot 4
-    virtual std::pair<int32_t, int32_t> GetIOCounts() = 0;            // slot 5: inputs, outputs
-    virtual IFrameAllocator* GetFrameAllocator() = 0;                 // slot 6
-    virtual CCaptureAPIUser* GetCaptureUser() = 0;                    // slot 7
-    virtual int32_t GetVideoStandard() = 0;                           // slot 8
-    virtual uint32_t GetCameraCount() = 0;                            // slot 9
+    virtual std::string GetDriverName() = 0;                // slot 3
+    virtual const DEVICE_INFO* GetDeviceInfo() = 0;         // slot 4
+    virtual std::pair<int32_t, int32_t> GetIOCounts() = 0;  // slot 5: inputs, outputs
+    virtual IFrameAllocator* GetFrameAllocator() = 0;       // slot 6
+    virtual CCaptureAPIUser* GetCaptureUser() = 0;          // slot 7
+    virtual int32_t GetVideoStandard() = 0;                 // slot 8
+    virtual uint32_t GetCameraCount() = 0;                  // slot 9
 };
 
 }  // namespace kestrel

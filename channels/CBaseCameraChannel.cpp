@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "channels/CChannelThreadMark.h"
 #include "capture/DEVICE_INFO.h"
 #include "capture/IDriver.h"
+#include "channels/CChannelThreadMark.h"
 #include "host/CCaptureAPIUser.h"
 #include "runtime/DebugLevel.h"
 #include "runtime/FormatString.h"
@@ -104,9 +104,8 @@ void CBaseCameraChannel::SetCameraState(bool online) {
                                name.c_str());
         break;
     case StateStopped:
-        m_driver->DebugMessage(LevelInfo,
-                               "kestrel::CBaseCameraChannel::SetCameraState: %s is offline. Channel was stopped",
-                               name.c_str());
+        m_driver->DebugMessage(
+            LevelInfo, "kestrel::CBaseCameraChannel::SetCameraState: %s is offline. Channel was stopped", name.c_str());
         break;
     default:
         m_driver->DebugMessage(LevelError, "kestrel::CBaseCameraChannel::SetCameraState: %s is offline or failed",
@@ -137,8 +136,7 @@ void CBaseCameraChannel::NotifyVideoStopped() {
     try {
         CCaptureAPIUser* user = m_driver != nullptr ? m_driver->GetCaptureUser() : nullptr;
         if (user != nullptr) user->VideoStopped(m_channelIndex);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void CBaseCameraChannel::ThreadMain() {

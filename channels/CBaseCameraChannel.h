@@ -29,10 +29,10 @@ public:
 
     bool Start(uint32_t intervalMs, int32_t width, int32_t height, int32_t quality) override;  // slot 1
     void Stop() override;                                                                      // slot 2
-    CameraState GetState() override;                                                          // slot 3
+    CameraState GetState() override;                                                           // slot 3
     // Unblocks whatever the channel thread waits on; runs on the stopping thread.
-    virtual void AbortPending() = 0;                                                           // slot 4
-    virtual void ChannelLoop() = 0;                                                            // slot 5
+    virtual void AbortPending() = 0;  // slot 4
+    virtual void ChannelLoop() = 0;   // slot 5
 
     // "Camera <address>" or, on a multi-camera device,
     // "Video-server <address> (channel <index>)".
@@ -81,7 +81,6 @@ protected:
     std::atomic<int32_t> m_quality{60};
     std::atomic<uint32_t> m_frameInterval{0};
 
-
 private:
     // POSIX sockets need no start-up; the guard keeps the per-thread
     // bookkeeping where a Winsock backend would put WSAStartup/WSACleanup.
@@ -92,14 +91,14 @@ private:
     CRecursiveLock m_stateLock;
     // Changed under m_stateLock; read without it on every packet.
     std::atomic<CameraState> m_state{StateStopped};
-    std::optional<SocketLayerGuard> m_socketLayer;      // caller of Start/Stop only
+    std::optional<SocketLayerGuard> m_socketLayer;  // caller of Start/Stop only
     std::atomic<bool> m_online{false};
 
     ITickClock* m_clock = &ITickClock::System();
     // Written by a receive thread per picture, read by the channel thread.
     std::atomic<uint32_t> m_lastFrameMs{0};
 
-    std::mutex m_controlMutex;  // serialises Start and Stop around the worker
+    std::mutex m_controlMutex;     // serialises Start and Stop around the worker
     bool m_workerStarted = false;  // under m_controlMutex: a run not yet stopped
     CWorkerThread m_worker;
 };

@@ -16,14 +16,14 @@ public:
     CBaseRTPChannel(IDriver* driver, uint32_t channelIndex, uint32_t keepAliveMs);
     ~CBaseRTPChannel() override;
 
-    void ChannelLoop() override;            // slot 5
-    virtual void OnIdle();                  // slot 6
-    virtual void KeepAlive() = 0;           // slot 7
-    virtual bool PrepareStart();            // slot 8
-    virtual bool OpenPorts();               // slot 9
-    virtual void ClosePorts();              // slot 10
-    virtual void StreamStateChanged();      // slot 11
-    virtual bool StartStream() = 0;         // slot 12
+    void ChannelLoop() override;        // slot 5
+    virtual void OnIdle();              // slot 6
+    virtual void KeepAlive() = 0;       // slot 7
+    virtual bool PrepareStart();        // slot 8
+    virtual bool OpenPorts();           // slot 9
+    virtual void ClosePorts();          // slot 10
+    virtual void StreamStateChanged();  // slot 11
+    virtual bool StartStream() = 0;     // slot 12
 
     // IRTPReceiverUser
     void ReceiveTimeout() override;

@@ -6,9 +6,7 @@ namespace {
 thread_local const ICameraChannel* t_channel = nullptr;
 }  // namespace
 
-CChannelThreadMark::CChannelThreadMark(const ICameraChannel* channel) : m_previous(t_channel) {
-    t_channel = channel;
-}
+CChannelThreadMark::CChannelThreadMark(const ICameraChannel* channel) : m_previous(t_channel) { t_channel = channel; }
 
 CChannelThreadMark::~CChannelThreadMark() { t_channel = m_previous; }
 

@@ -3,13 +3,13 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "channels/CChannelThreadMark.h"
-#include "channels/JpegFrame.h"
-#include "channels/SonyCameraCommands.h"
 #include "capture/DEVICE_INFO.h"
 #include "capture/IDriver.h"
 #include "capture/JpegFourCC.h"
 #include "capture/VideoChannelParams.h"
+#include "channels/CChannelThreadMark.h"
+#include "channels/JpegFrame.h"
+#include "channels/SonyCameraCommands.h"
 #include "host/IFrameAllocator.h"
 #include "host/IFrameBuffer.h"
 #include "runtime/DebugLevel.h"
@@ -206,7 +206,8 @@ bool CSonyMJPEGChannelRTP::OpenPorts() {
     // Once per stream start: a camera given by name may have moved.
     if (!ResolveCameraAddress()) {
         const std::string host = GetDeviceAddressOnly();
-        DebugMessage(LevelError, "kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"%s\" names no IPv4 address",
+        DebugMessage(LevelError,
+                     "kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"%s\" names no IPv4 address",
                      host.c_str());
         return false;
     }
@@ -246,13 +247,14 @@ void CSonyMJPEGChannelRTP::ReportForeignDatagrams() {
     if (rtp == 0 && rtcp == 0) return;
     const Ipv4Endpoint& last = rtp != 0 ? rtpFrom : rtcpFrom;
     const std::string device = GetDeviceAddressOnly();
-    DebugMessage(LevelInfo,
-                 "kestrel::CSonyMJPEGChannelRTP::ClosePorts: dropped %llu RTP and %llu RTCP datagrams not sent by camera "
-                 "%s (%u.%u.%u.%u), the last from %u.%u.%u.%u:%u",
-                 static_cast<unsigned long long>(rtp), static_cast<unsigned long long>(rtcp), device.c_str(),
-                 m_cameraAddress >> 24, (m_cameraAddress >> 16) & 0xFF, (m_cameraAddress >> 8) & 0xFF,
-                 m_cameraAddress & 0xFF, last.address >> 24, (last.address >> 16) & 0xFF, (last.address >> 8) & 0xFF,
-                 last.address & 0xFF, static_cast<unsigned>(last.port));
+    DebugMessage(
+        LevelInfo,
+        "kestrel::CSonyMJPEGChannelRTP::ClosePorts: dropped %llu RTP and %llu RTCP datagrams not sent by camera "
+        "%s (%u.%u.%u.%u), the last from %u.%u.%u.%u:%u",
+        static_cast<unsigned long long>(rtp), static_cast<unsigned long long>(rtcp), device.c_str(),
+        m_cameraAddress >> 24, (m_cameraAddress >> 16) & 0xFF, (m_cameraAddress >> 8) & 0xFF, m_cameraAddress & 0xFF,
+        last.address >> 24, (last.address >> 16) & 0xFF, (last.address >> 8) & 0xFF, last.address & 0xFF,
+        static_cast<unsigned>(last.port));
 }
 
 void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
@@ -354,7 +356,8 @@ void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
             ReportOnlineIfRunning();
         } else {
             const std::string device = m_driver->GetDeviceAddress();
-            DebugMessage(LevelError, "kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera %s",
+            DebugMessage(LevelError,
+                         "kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera %s",
                          device.c_str());
             m_discard.store(true);
         }
@@ -362,8 +365,7 @@ void CSonyMJPEGChannelRTP::FrameReceived(const std::vector<uint8_t>& picture) {
 
     try {
         allocator->ReleaseFrame(frame);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace kestrel

@@ -26,12 +26,12 @@ public:
                          std::unique_ptr<Web::CBaseHttpSender> sender = nullptr);
     ~CSonyMJPEGChannelRTP() override;
 
-    void AbortPending() override;     // slot 4
-    void OnIdle() override;           // slot 6
-    void KeepAlive() override;        // slot 7
-    bool OpenPorts() override;        // slot 9
-    void ClosePorts() override;       // slot 10
-    bool StartStream() override;      // slot 12
+    void AbortPending() override;  // slot 4
+    void OnIdle() override;        // slot 6
+    void KeepAlive() override;     // slot 7
+    bool OpenPorts() override;     // slot 9
+    void ClosePorts() override;    // slot 10
+    bool StartStream() override;   // slot 12
 
     // IRTPReceiverUser
     void PacketReceived(CRTPReceiver* receiver, const Ipv4Endpoint& from, const RtpPacket& packet) override;

@@ -24,15 +24,15 @@ std::string VideoOutModePath(int32_t videoMode) {
 }
 
 std::string CameraParametersPath(uint32_t keepAliveMs) {
-    return std::string("/command/camera.cgi?") + "Color=color" + "&Multicast=off" + "&RtpExpire=" +
-           FormatUnsigned(keepAliveMs) + "&LightFunnel=off";
+    return std::string("/command/camera.cgi?") + "Color=color" + "&Multicast=off" +
+           "&RtpExpire=" + FormatUnsigned(keepAliveMs) + "&LightFunnel=off";
 }
 
 std::string PrivacyZonePath(uint32_t zone) { return FormatString("/command/camera.cgi?PrivacyDispEach=%u,off", zone); }
 
 std::string JpegCodecPath(uint32_t frameRate, uint32_t quality) {
-    return std::string("/command/camera.cgi?") + "ImageCodec=jpeg" + "&JpBandwidth=0.0" + "&JpFrameRate=" +
-           FormatUnsigned(frameRate) + "&JpQuality=" + FormatUnsigned(quality);
+    return std::string("/command/camera.cgi?") + "ImageCodec=jpeg" + "&JpBandwidth=0.0" +
+           "&JpFrameRate=" + FormatUnsigned(frameRate) + "&JpQuality=" + FormatUnsigned(quality);
 }
 
 std::string UnicastStreamPath(uint16_t rtpPort) { return FormatString("mjpeg?UdpMode=unicast&UdpPort=%hu", rtpPort); }

@@ -9,8 +9,7 @@ namespace {
 void StopQuietly(ICameraChannel& channel) {
     try {
         channel.Stop();  // on its own thread this only asks
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace

@@ -33,9 +33,7 @@ void WriteInt32(void* buffer, int32_t value) { std::memcpy(buffer, &value, sizeo
 }  // namespace
 
 CIPCapture::CIPCapture(int32_t creationValue, const std::string& manufacturer)
-    : m_hostVersion(ReadHostCoreVersion()),
-      m_manufacturer(manufacturer),
-      m_creationValue(creationValue) {
+    : m_hostVersion(ReadHostCoreVersion()), m_manufacturer(manufacturer), m_creationValue(creationValue) {
     m_device.httpTrust = std::make_shared<Web::CHttpTrust>();
 }
 
@@ -97,10 +95,12 @@ std::vector<uint32_t> CIPCapture::GetFrameIntervals(int32_t) {
     std::vector<uint32_t> intervals;
     const int32_t max = GetConfiguration().maxFrameRate;
     if (max <= 0) return intervals;
+    // clang-format off
     static constexpr struct { int32_t above; uint32_t interval; } kThresholds[] = {
         {29, 33}, {24, 40}, {19, 50}, {14, 66}, {11, 83}, {9, 100}, {8, 111},
         {7, 125}, {6, 142}, {5, 166}, {4, 200}, {3, 250}, {2, 333},
     };
+    // clang-format on
     for (const auto& t : kThresholds) {
         if (max > t.above) intervals.push_back(t.interval);
     }
@@ -218,8 +218,8 @@ int CIPCapture::Open(const char*) noexcept {
                 Close();
                 return 0;
             }
-            const std::string text = "DRIVER IS OPENED (name: " + GetDriverName() + ", device model: " +
-                                     serverType + ", address: " + GetDeviceAddress() + ")";
+            const std::string text = "DRIVER IS OPENED (name: " + GetDriverName() + ", device model: " + serverType +
+                                     ", address: " + GetDeviceAddress() + ")";
             DeliverMessage(100, text);
         } catch (...) {
             Close();
@@ -236,8 +236,7 @@ int CIPCapture::Close() noexcept {
         m_channels.FinishParked();
         try {
             DeleteDigitalIO();
-        } catch (...) {
-        }
+        } catch (...) {}
         m_channels.RemoveAll();
         m_opened.store(false);
         return 1;
@@ -250,8 +249,8 @@ VideoChannelParams CIPCapture::BuildChannelParams(uint32_t index, int32_t defaul
     const DriverConfiguration config = GetConfiguration();
     const int32_t keepAliveSeconds = AtoiValue(config.rtpKeepAlive);
     params.keepAliveMs = keepAliveSeconds > 0 && keepAliveSeconds <= INT32_MAX / 1000 ? keepAliveSeconds * 1000
-                         : keepAliveSeconds > 0                                    ? INT32_MAX
-                                                                                   : defaultKeepAliveMs;
+                         : keepAliveSeconds > 0                                       ? INT32_MAX
+                                                                                      : defaultKeepAliveMs;
     params.videoStandard = m_videoStandard.load();
     if (EqualsNoCase(config.videoMode, "PAL")) params.videoStandard = 0;
     if (EqualsNoCase(config.videoMode, "NTSC")) params.videoStandard = 1;
@@ -289,8 +288,7 @@ int CIPCapture::StopChannel(uint32_t channel) noexcept {
         if (CCaptureAPIUser* user = m_captureUser.load()) {
             try {
                 user->VideoStopped(channel);
-            } catch (...) {
-            }
+            } catch (...) {}
         }
         return 1;
     });
@@ -305,7 +303,9 @@ int CIPCapture::GetChannelName(uint32_t channel, char* buffer, int32_t size) noe
 int CIPCapture::Fixed23() noexcept { return 0; }
 int CIPCapture::Fixed24() noexcept { return 1; }
 int CIPCapture::Fixed25() noexcept { return 0; }
-int CIPCapture::Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) noexcept { return 0; }
+int CIPCapture::Fixed26(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) noexcept {
+    return 0;
+}
 int CIPCapture::Fixed27() noexcept { return 0; }
 int CIPCapture::Fixed28(int32_t) noexcept { return 0; }
 void CIPCapture::Fixed29() noexcept {}

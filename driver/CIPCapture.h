@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "capture/DEVICE_INFO.h"
-#include "capture/JpegFourCC.h"
 #include "capture/IDriver.h"
+#include "capture/JpegFourCC.h"
 #include "capture/VideoChannelParams.h"
 #include "driver/CCapabilityList.h"
 #include "driver/CChannelTable.h"

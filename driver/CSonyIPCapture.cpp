@@ -39,12 +39,11 @@ ICameraChannel* CSonyIPCapture::CreateCameraChannel(uint32_t index) {
 bool CSonyIPCapture::CreateDigitalIO() {
     const auto counts = GetIOCounts();
     if (counts.first == 0 && counts.second == 0) return true;
-    if (m_digitalIO.load() == nullptr) m_digitalIO.store(new (std::nothrow) CSonyDigitalIO(static_cast<IDriver*>(this)));
+    if (m_digitalIO.load() == nullptr)
+        m_digitalIO.store(new (std::nothrow) CSonyDigitalIO(static_cast<IDriver*>(this)));
     return m_digitalIO.load() != nullptr;
 }
 
-void CSonyIPCapture::DeleteDigitalIO() {
-    delete m_digitalIO.exchange(nullptr);
-}
+void CSonyIPCapture::DeleteDigitalIO() { delete m_digitalIO.exchange(nullptr); }
 
 }  // namespace kestrel

@@ -24,8 +24,8 @@ HALYARD_EXPORT bool DeleteCapture(CCaptureAPIEx** capture) noexcept {
 HALYARD_EXPORT kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture() noexcept {
     CCaptureAPIEx* legacy = CreateCapture(0);
     if (legacy == nullptr) return nullptr;
-    auto* adapter = kestrel::GuardedCall<kestrel::CNewCaptureApi*>(
-        nullptr, [&] { return new kestrel::CNewCaptureApi(legacy); });
+    auto* adapter =
+        kestrel::GuardedCall<kestrel::CNewCaptureApi*>(nullptr, [&] { return new kestrel::CNewCaptureApi(legacy); });
     if (adapter == nullptr) DeleteCapture(&legacy);
     return adapter;
 }

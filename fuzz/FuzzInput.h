@@ -40,9 +40,9 @@ private:
 
 // An invariant of a target: a failure aborts, so libFuzzer keeps the input
 // and the corpus replay test fails.
-#define FUZZ_CHECK(cond)                                                                        \
-    do {                                                                                        \
-        if (!(cond)) ::fuzzsupport::CheckFailed(#cond, __FILE__, __LINE__);                     \
+#define FUZZ_CHECK(cond)                                                    \
+    do {                                                                    \
+        if (!(cond)) ::fuzzsupport::CheckFailed(#cond, __FILE__, __LINE__); \
     } while (0)
 
 namespace fuzzsupport {

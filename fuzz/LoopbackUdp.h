@@ -54,8 +54,7 @@ public:
     // Throws away whatever is queued.
     void Drain() {
         uint8_t buffer[2048];
-        while (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) >= 0) {
-        }
+        while (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) >= 0) {}
     }
 
 private:

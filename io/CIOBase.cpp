@@ -19,7 +19,6 @@ namespace {
 // A negative count from a broken model file means none, not four billion.
 uint32_t CountOrZero(int32_t count) { return count > 0 ? static_cast<uint32_t>(count) : 0; }
 
-
 }  // namespace
 
 CIOBase::CIOBase(IDriver* driver)
@@ -73,7 +72,9 @@ void CIOBase::ResetStates() {
     ResetMap(m_inputStates, inputs);
 }
 
-bool CIOBase::StartIO() noexcept { return GuardedCall(false, [&] { return StartBoth(); }); }
+bool CIOBase::StartIO() noexcept {
+    return GuardedCall(false, [&] { return StartBoth(); });
+}
 
 bool CIOBase::StartBoth() {
     bool result = true;
@@ -85,8 +86,7 @@ bool CIOBase::StartBoth() {
 
     const uint32_t outputs = GetOutputCount();
     if (outputs > 0) {
-        const std::string name =
-            FormatString("Digital Output thread (%s: %s)", driverName.c_str(), address.c_str());
+        const std::string name = FormatString("Digital Output thread (%s: %s)", driverName.c_str(), address.c_str());
         if (m_outputThread.StartProcessing(name)) {
             for (uint32_t i = 0; i < outputs; ++i) RequestOutputState(i, 1);
         } else {
@@ -96,8 +96,7 @@ bool CIOBase::StartBoth() {
     }
 
     if (GetInputCount() > 0) {
-        const std::string name =
-            FormatString("Digital Input thread (%s: %s)", driverName.c_str(), address.c_str());
+        const std::string name = FormatString("Digital Input thread (%s: %s)", driverName.c_str(), address.c_str());
         if (!m_inputThread.StartTicking(name)) {
             m_driver->DebugMessage(LevelError, "%s: Starting of %s failed!", "kestrel::CIOBase::StartIO", name.c_str());
             result = false;
@@ -106,7 +105,9 @@ bool CIOBase::StartBoth() {
     return result;
 }
 
-bool CIOBase::StopIO() noexcept { return GuardedCall(false, [&] { return StopBoth(); }); }
+bool CIOBase::StopIO() noexcept {
+    return GuardedCall(false, [&] { return StopBoth(); });
+}
 
 bool CIOBase::StopBoth() {
     bool result = true;

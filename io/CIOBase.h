@@ -28,18 +28,18 @@ public:
 
     // The host's operations: nothing thrown inside reaches it. Stopping
     // needs no memory.
-    bool SetIOUser(ICaptureIOApiUser* user) noexcept override;               // slot 1
-    bool StartIO() noexcept override;                                        // slot 2
-    bool StopIO() noexcept override;                                         // slot 3
-    uint32_t GetInputCount() noexcept override;                              // slot 4
-    uint32_t GetOutputCount() noexcept override;                             // slot 5
-    bool RequestOutputState(uint32_t index, int32_t state) noexcept override; // slot 6
+    bool SetIOUser(ICaptureIOApiUser* user) noexcept override;                 // slot 1
+    bool StartIO() noexcept override;                                          // slot 2
+    bool StopIO() noexcept override;                                           // slot 3
+    uint32_t GetInputCount() noexcept override;                                // slot 4
+    uint32_t GetOutputCount() noexcept override;                               // slot 5
+    bool RequestOutputState(uint32_t index, int32_t state) noexcept override;  // slot 6
 
-    virtual bool SetOutputState(uint32_t index, int32_t state) = 0;          // slot 7
-    virtual bool GetInputStates(uint32_t count) = 0;                         // slot 8
-    virtual void OnStartIO() = 0;                                            // slot 9
-    virtual void OnStopIO() = 0;                                             // slot 10
-    virtual void ProcessOutputState(uint32_t index, int32_t state);          // slot 11
+    virtual bool SetOutputState(uint32_t index, int32_t state) = 0;  // slot 7
+    virtual bool GetInputStates(uint32_t count) = 0;                 // slot 8
+    virtual void OnStartIO() = 0;                                    // slot 9
+    virtual void OnStopIO() = 0;                                     // slot 10
+    virtual void ProcessOutputState(uint32_t index, int32_t state);  // slot 11
 
     // Where the input poll's period gets its time; set before StartIO.
     void SetClock(ITickClock& clock) { m_inputThread.SetClock(clock); }

@@ -23,15 +23,15 @@ public:
         ClearQueue();
     }
 
-    void Run() override;                          // slot 4
-    virtual void ProcessItem(T* item) = 0;        // slot 5
+    void Run() override;                    // slot 4
+    virtual void ProcessItem(T* item) = 0;  // slot 5
 
     virtual bool StartProcessing(const std::string& name) {  // slot 6
         m_queueEvent.Reset();
         return StartThread(name);
     }
 
-    virtual bool StopProcessing(uint32_t timeoutMs) {        // slot 7
+    virtual bool StopProcessing(uint32_t timeoutMs) {  // slot 7
         GetStopToken().RequestStop();
         ClearQueue();
         return JoinThread(timeoutMs);

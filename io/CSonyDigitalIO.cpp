@@ -108,8 +108,8 @@ void CSonyDigitalIO::ReportInquiryFailure(uint32_t error) {
     m_reportedInquiryFailure = error;
     const DEVICE_INFO* device = m_driver->GetDeviceInfo();
     m_driver->DebugMessage(LevelError, "%s: The sensor inquiry of device %s failed: %s (%u)",
-                           "kestrel::CSonyDigitalIO::GetInputStates",
-                           device != nullptr ? device->address.c_str() : "", text, error);
+                           "kestrel::CSonyDigitalIO::GetInputStates", device != nullptr ? device->address.c_str() : "",
+                           text, error);
 }
 
 bool CSonyDigitalIO::SetOutputState(uint32_t index, int32_t state) {
@@ -149,8 +149,8 @@ int32_t CSonyDigitalIO::SensorState(const std::string& loweredText, uint32_t ind
     return 0;
 }
 
-std::string CSonyDigitalIO::LookUpValue(const std::string& text, const std::string& key,
-                                        const std::string& separator, const std::string& lineEnds) {
+std::string CSonyDigitalIO::LookUpValue(const std::string& text, const std::string& key, const std::string& separator,
+                                        const std::string& lineEnds) {
     if (key.empty() || separator.empty() || lineEnds.empty()) return {};
     size_t pos = text.find(key);
     while (pos != std::string::npos) {

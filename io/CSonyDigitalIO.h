@@ -21,10 +21,10 @@ public:
                    std::unique_ptr<Web::CBaseHttpSender> outputSender);
     ~CSonyDigitalIO() override;
 
-    bool SetOutputState(uint32_t index, int32_t state) override;   // slot 7
-    bool GetInputStates(uint32_t count) override;                  // slot 8
-    void OnStartIO() override;                                     // slot 9
-    void OnStopIO() override;                                      // slot 10
+    bool SetOutputState(uint32_t index, int32_t state) override;  // slot 7
+    bool GetInputStates(uint32_t count) override;                 // slot 8
+    void OnStartIO() override;                                    // slot 9
+    void OnStopIO() override;                                     // slot 10
 
     // The inquiry answer (any letter case) to the states of inputs 0 … count-1.
     void ParseSensorStates(uint32_t count, const std::string& body);
@@ -51,9 +51,9 @@ private:
 
     std::unique_ptr<Web::CBaseHttpSender> m_inputSender;
     std::unique_ptr<Web::CBaseHttpSender> m_outputSender;
-    bool m_sensorsReady = false;        // input thread only
+    bool m_sensorsReady = false;            // input thread only
     uint32_t m_reportedInquiryFailure = 0;  // input thread only
-    bool m_alarmOutputsReady = false;   // output thread only
+    bool m_alarmOutputsReady = false;       // output thread only
 };
 
 }  // namespace kestrel

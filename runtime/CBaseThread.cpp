@@ -56,7 +56,8 @@ bool CBaseThread::EndThread(uint32_t timeoutMs, bool terminate) {
                                           "milliseconds and will be terminated!"
                                         : "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu "
                                           "milliseconds",
-                              where, GetThreadId(), m_name.c_str(), device.c_str(), static_cast<unsigned long>(timeoutMs));
+                              where, GetThreadId(), m_name.c_str(), device.c_str(),
+                              static_cast<unsigned long>(timeoutMs));
     }
     // Killing a thread that may hold a lock would corrupt the driver: wait
     // for it instead.

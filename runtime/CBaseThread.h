@@ -22,10 +22,10 @@ public:
     CBaseThread(const CBaseThread&) = delete;
     CBaseThread& operator=(const CBaseThread&) = delete;
 
-    virtual bool StartThread(const std::string& name);   // slot 1
-    virtual bool JoinThread(uint32_t timeoutMs);         // slot 2
-    virtual bool StopThread(uint32_t timeoutMs);         // slot 3
-    virtual void Run() = 0;                              // slot 4
+    virtual bool StartThread(const std::string& name);  // slot 1
+    virtual bool JoinThread(uint32_t timeoutMs);        // slot 2
+    virtual bool StopThread(uint32_t timeoutMs);        // slot 3
+    virtual void Run() = 0;                             // slot 4
 
     bool IsRunning() const { return m_worker.IsRunning(); }
     // Releases the handle of a thread that has finished; a thread that

@@ -10,8 +10,7 @@ namespace kestrel {
 // so a parser can read a whole header and check Ok() once.
 class CByteReader {
 public:
-    CByteReader(const uint8_t* data, size_t length) noexcept
-        : m_data(data), m_length(data == nullptr ? 0 : length) {}
+    CByteReader(const uint8_t* data, size_t length) noexcept : m_data(data), m_length(data == nullptr ? 0 : length) {}
 
     uint8_t U8() noexcept {
         if (!Take(1)) return 0;

@@ -79,16 +79,24 @@ int WaitForEither(CEvent* first, CEvent* second, uint32_t timeoutMs) {
             std::lock_guard<std::mutex> lock(waiter.mutex);
             seen = waiter.generation;
         }
-        if (first->TryConsume()) { result = 0; break; }
-        if (second->TryConsume()) { result = 1; break; }
+        if (first->TryConsume()) {
+            result = 0;
+            break;
+        }
+        if (second->TryConsume()) {
+            result = 1;
+            break;
+        }
         std::unique_lock<std::mutex> lock(waiter.mutex);
         if (timeoutMs == kInfinite) {
             waiter.cv.wait(lock, [&] { return waiter.generation != seen; });
         } else if (!waiter.cv.wait_until(lock, deadline, [&] { return waiter.generation != seen; })) {
             lock.unlock();
             // A last look, so a Set that raced the deadline is not lost.
-            if (first->TryConsume()) result = 0;
-            else if (second->TryConsume()) result = 1;
+            if (first->TryConsume())
+                result = 0;
+            else if (second->TryConsume())
+                result = 1;
             break;
         }
     }

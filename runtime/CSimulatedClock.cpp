@@ -68,4 +68,3 @@ bool CSimulatedClock::Step(uint32_t ms, uint32_t realTimeoutMs) {
 }
 
 }  // namespace kestrel
-

@@ -13,8 +13,8 @@ public:
     explicit CTickThread(IDebugMessage* owner);
     ~CTickThread() override;
 
-    void Run() override;           // slot 4
-    virtual void OnTick() = 0;     // slot 5
+    void Run() override;        // slot 4
+    virtual void OnTick() = 0;  // slot 5
 
     // Starts with one tick at once, then one per period.
     bool StartTicking(const std::string& name);

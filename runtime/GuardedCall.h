@@ -18,8 +18,7 @@ template <typename F>
 void GuardedCall(F&& body) noexcept {
     try {
         body();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 }  // namespace kestrel

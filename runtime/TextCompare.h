@@ -8,8 +8,7 @@ namespace kestrel {
 // a camera's answer means.
 constexpr char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
+constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) {
         return false;
     }
@@ -21,8 +20,7 @@ constexpr bool StartsWithNoCase(std::string_view text, std::string_view prefix)
     return true;
 }
 
-constexpr bool EqualsNoCase(std::string_view left, std::string_view right)
-{
+constexpr bool EqualsNoCase(std::string_view left, std::string_view right) {
     return left.size() == right.size() && StartsWithNoCase(left, right);
 }
 

@@ -13,8 +13,7 @@ namespace {
 
 // White space, comments and processing instructions stay in the tree, so a
 // node's first child is the one the file really has.
-constexpr unsigned kParseOptions =
-    pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments | pugi::parse_pi;
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments | pugi::parse_pi;
 
 bool FileHasContent(const std::string& path) {
     if (path.empty()) {
@@ -33,14 +32,14 @@ bool FileHasContent(const std::string& path) {
 std::string FirstChildValue(const pugi::xml_node& node) {
     const pugi::xml_node child = node.first_child();
     switch (child.type()) {
-        case pugi::node_pcdata:
-        case pugi::node_cdata:
-        case pugi::node_comment:
-        case pugi::node_pi:
-            return child.value();
-        default:
-            // No child, or one (an element) that has no value of its own.
-            return {};
+    case pugi::node_pcdata:
+    case pugi::node_cdata:
+    case pugi::node_comment:
+    case pugi::node_pi:
+        return child.value();
+    default:
+        // No child, or one (an element) that has no value of its own.
+        return {};
     }
 }
 

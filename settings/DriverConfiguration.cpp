@@ -27,8 +27,8 @@ void ReadInt(CXMLSettingsAPI& file, const std::string& root, const std::string& 
 
 }  // namespace
 
-bool ReadDriverConfiguration(DriverConfiguration& config, const std::string& manufacturer,
-                             const std::string& fileName, const std::string& baseDirectory) {
+bool ReadDriverConfiguration(DriverConfiguration& config, const std::string& manufacturer, const std::string& fileName,
+                             const std::string& baseDirectory) {
     if (manufacturer.empty() || fileName.empty()) {
         return false;
     }

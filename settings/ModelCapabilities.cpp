@@ -107,11 +107,10 @@ void ReadResolutions(const ModelFile& file, ModelCapabilities& capabilities) {
             }
         }
         const bool listed =
-            entry.width != 0 &&
-            std::any_of(capabilities.resolutions.begin(), capabilities.resolutions.end(),
-                        [&](const ResolutionEntry& other) {
-                            return other.width == entry.width && other.height == entry.height;
-                        });
+            entry.width != 0 && std::any_of(capabilities.resolutions.begin(), capabilities.resolutions.end(),
+                                            [&](const ResolutionEntry& other) {
+                                                return other.width == entry.width && other.height == entry.height;
+                                            });
         if (!listed) {
             capabilities.resolutions.push_back(std::move(entry));
         }
@@ -130,9 +129,8 @@ void ReadModes(const ModelFile& file, ModelCapabilities& capabilities, bool mpeg
         return;
     }
     std::string lowerName = capabilities.modelName.substr(0, 255);
-    std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     const bool mpeg4 = mpeg4Mark || lowerName.find("mpeg") != std::string::npos;
     capabilities.modes.push_back(mpeg4 ? 4 : 2);
 }
@@ -169,8 +167,8 @@ bool FindRootElement(const std::string& model, std::string& rootName, bool& mpeg
     return false;
 }
 
-bool ReadModelCapabilities(const std::string& model, ModelCapabilities& capabilities,
-                           std::string& rootName, const std::string& baseDirectory) {
+bool ReadModelCapabilities(const std::string& model, ModelCapabilities& capabilities, std::string& rootName,
+                           const std::string& baseDirectory) {
     bool mpeg4Mark = false;
     if (!FindRootElement(model, rootName, mpeg4Mark, baseDirectory)) {
         return false;

@@ -97,7 +97,9 @@ void CRTCPSendReceive::SetReportInterval(int32_t milliseconds) { m_scheduler.Set
 
 int32_t CRTCPSendReceive::GetReportInterval() const { return m_scheduler.Interval(); }
 
-uint16_t CRTCPSendReceive::GetLastSequenceNumber() const { return m_lastSequenceNumber.load(std::memory_order_relaxed); }
+uint16_t CRTCPSendReceive::GetLastSequenceNumber() const {
+    return m_lastSequenceNumber.load(std::memory_order_relaxed);
+}
 
 void CRTCPSendReceive::SetUser(IRTCPSendReceiveUser* user) { m_user.store(user); }
 
@@ -122,8 +124,7 @@ void CRTCPSendReceive::PortClosed(CUDPPort* /*port*/) {
 // |                     NTP time stamp, low                       | 12
 // Bytes 10-13 (the middle 32 bits of the NTP stamp) are what the next
 // receiver report echoes as LSR.
-void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from, const uint8_t* data,
-                                    size_t length) {
+void CRTCPSendReceive::DataReceived(CUDPPort* /*port*/, const Ipv4Endpoint& from, const uint8_t* data, size_t length) {
     if (from.address != m_cameraAddress.load()) {
         m_lastDropped.store((uint64_t{from.address} << 16) | from.port);
         m_dropped.fetch_add(1);

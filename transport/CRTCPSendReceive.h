@@ -36,7 +36,7 @@ public:
 
     // IUDPPortUser
     void DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data,
-                      size_t length) override;   // RtcpDataReceived
+                      size_t length) override;  // RtcpDataReceived
     void ReceiveTimeout() override;
     void PortClosed(CUDPPort* port) override;
     virtual bool StartReports();
@@ -44,7 +44,7 @@ public:
     virtual void ReportLoop(CStopToken& stop);
 
     bool Open(uint16_t port);
-    void Close();                 // sends BYE and forgets the peer; the owner calls StopReports first
+    void Close();  // sends BYE and forgets the peer; the owner calls StopReports first
     bool IsOpen() const;
     void SetRemoteAddress(const std::string& dottedAddress);
     // The camera's IPv4 address (host order): RTCP from any other address

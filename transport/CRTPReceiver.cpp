@@ -35,8 +35,7 @@ uint64_t CRTPReceiver::TakeDropped(Ipv4Endpoint& lastFrom) {
     return count;
 }
 
-void CRTPReceiver::DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data,
-                                size_t length) {
+void CRTPReceiver::DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data, size_t length) {
     if (port != &m_port) return;
     // Before the parse: a stranger's datagram must not reach the sequence
     // numbers, the picture or the signal timer.

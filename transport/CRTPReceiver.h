@@ -16,8 +16,7 @@ public:
     CRTPReceiver();  // port buffer 4096 bytes, port user = this
     ~CRTPReceiver() override;
 
-    void DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data,
-                      size_t length) override;
+    void DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data, size_t length) override;
     void ReceiveTimeout() override;
     void PortClosed(CUDPPort* port) override;
 

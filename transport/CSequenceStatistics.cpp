@@ -64,9 +64,7 @@ void CSequenceStatistics::Seen(uint16_t sequenceNumber) {
     ++s.received;
 }
 
-uint32_t CSequenceStatistics::Expected() const {
-    return m_started ? ExtendedHighest() - m_baseSeq + 1 : 0;
-}
+uint32_t CSequenceStatistics::Expected() const { return m_started ? ExtendedHighest() - m_baseSeq + 1 : 0; }
 
 int32_t CSequenceStatistics::CumulativeLost() const {
     const int64_t lost = int64_t{Expected()} - int64_t{m_state.received};

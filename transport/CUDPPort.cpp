@@ -66,8 +66,7 @@ int CUDPPort::WaitTimeoutMs() const {
 }
 
 bool CUDPPort::StillRunning(uint32_t generation) const {
-    return m_running.load(std::memory_order_acquire) &&
-           m_generation.load(std::memory_order_acquire) == generation;
+    return m_running.load(std::memory_order_acquire) && m_generation.load(std::memory_order_acquire) == generation;
 }
 
 void CUDPPort::ReapThreads(std::unique_lock<std::recursive_mutex>& guard) {
@@ -153,8 +152,7 @@ void CUDPPort::Close() {
     if (IUDPPortUser* user = m_user.load()) {
         try {
             user->PortClosed(this);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     m_port.store(0);
 }

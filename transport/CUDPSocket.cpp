@@ -3,11 +3,11 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/time.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -71,8 +71,7 @@ bool CUDPSocket::SetReceiveTimeout(int timeoutMs) {
     return ::setsockopt(m_fd.load(std::memory_order_acquire), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
-CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t& length,
-                                           Ipv4Endpoint& from) const {
+CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t& length, Ipv4Endpoint& from) const {
     sockaddr_in source{};
     iovec part{buffer, size};
     msghdr message{};
@@ -114,8 +113,7 @@ CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t&
 void CUDPSocket::Drain() const {
     uint8_t scratch[1024];
     const int fd = m_fd.load(std::memory_order_acquire);
-    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
-    }
+    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {}
 }
 
 CUDPSocket::SendResult CUDPSocket::SendTo(const uint8_t* data, size_t length, const Ipv4Endpoint& to,

@@ -9,11 +9,11 @@ class CRTPReceiver;
 // Receiver of parsed RTP packets (the video channel).
 class IRTPReceiverUser {
 public:
-    virtual ~IRTPReceiverUser() = default;                                        // slot 0
+    virtual ~IRTPReceiverUser() = default;  // slot 0
     virtual void PacketReceived(CRTPReceiver* receiver, const Ipv4Endpoint& from,
-                                const RtpPacket& packet) = 0;                     // slot 1
-    virtual void ReceiveTimeout() = 0;                                            // slot 2
-    virtual void ReceiverClosed(CRTPReceiver* receiver) = 0;                      // slot 3
+                                const RtpPacket& packet) = 0;  // slot 1
+    virtual void ReceiveTimeout() = 0;                         // slot 2
+    virtual void ReceiverClosed(CRTPReceiver* receiver) = 0;   // slot 3
 };
 
 }  // namespace kestrel

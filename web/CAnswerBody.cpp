@@ -6,8 +6,7 @@ namespace Web {
 
 CAnswerBody::CAnswerBody(size_t limit, size_t deliveryHint) : m_limit(limit) { m_pending.reserve(deliveryHint); }
 
-CAnswerBody::Taken CAnswerBody::Deliver(const uint8_t* data, size_t size)
-{
+CAnswerBody::Taken CAnswerBody::Deliver(const uint8_t* data, size_t size) {
     m_started = true;
     if (size > m_limit - m_bytes) {
         m_tooLarge = true;
@@ -25,8 +24,7 @@ CAnswerBody::Taken CAnswerBody::Deliver(const uint8_t* data, size_t size)
     return Taken::Kept;
 }
 
-void CAnswerBody::Reset()
-{
+void CAnswerBody::Reset() {
     m_pending.clear();
     m_pendingPos = 0;
     m_whole = nullptr;
@@ -35,16 +33,14 @@ void CAnswerBody::Reset()
     m_tooLarge = false;
 }
 
-void CAnswerBody::BeginWhole(std::vector<uint8_t>& out)
-{
+void CAnswerBody::BeginWhole(std::vector<uint8_t>& out) {
     out.insert(out.end(), m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos), m_pending.end());
     m_pending.clear();
     m_pendingPos = 0;
     m_whole = &out;
 }
 
-size_t CAnswerBody::TakeInto(std::vector<uint8_t>& out, size_t maxBytes)
-{
+size_t CAnswerBody::TakeInto(std::vector<uint8_t>& out, size_t maxBytes) {
     const size_t n = std::min(maxBytes, Waiting());
     const auto first = m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingPos);
     out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(n));

@@ -8,14 +8,12 @@
 namespace Web {
 namespace {
 
-bool HeaderIs(const std::string& line, std::string_view name)
-{
+bool HeaderIs(const std::string& line, std::string_view name) {
     return line.size() > name.size() && line[name.size()] == ':' && kestrel::StartsWithNoCase(line, name);
 }
 
 // The value after the colon, blanks included (the parsers skip them).
-const uint8_t* ValueOf(const std::string& line, size_t& size)
-{
+const uint8_t* ValueOf(const std::string& line, size_t& size) {
     const size_t colon = line.find(':');
     size = line.size() - colon - 1;
     return reinterpret_cast<const uint8_t*>(line.data()) + colon + 1;
@@ -23,8 +21,7 @@ const uint8_t* ValueOf(const std::string& line, size_t& size)
 
 }  // namespace
 
-void CAnswerHead::Reset()
-{
+void CAnswerHead::Reset() {
     m_status = 0;
     m_done = false;
     m_hasLocation = false;
@@ -32,8 +29,7 @@ void CAnswerHead::Reset()
     m_bytes = 0;
 }
 
-void CAnswerHead::OnLine(const uint8_t* data, size_t size)
-{
+void CAnswerHead::OnLine(const uint8_t* data, size_t size) {
     const uint32_t status = ParseStatusLine(data, size);
     if (status != 0) {
         Reset();
@@ -60,8 +56,7 @@ void CAnswerHead::OnLine(const uint8_t* data, size_t size)
     }
 }
 
-bool CAnswerHead::ContentLength(uint32_t& length) const
-{
+bool CAnswerHead::ContentLength(uint32_t& length) const {
     for (const std::string& line : m_lines) {
         if (HeaderIs(line, "content-length")) {
             size_t size = 0;
@@ -72,8 +67,7 @@ bool CAnswerHead::ContentLength(uint32_t& length) const
     return false;
 }
 
-uint32_t CAnswerHead::FirstScheme(uint32_t accepted) const
-{
+uint32_t CAnswerHead::FirstScheme(uint32_t accepted) const {
     for (const std::string& line : m_lines) {
         if (HeaderIs(line, "www-authenticate")) {
             size_t size = 0;

@@ -4,13 +4,11 @@
 
 namespace Web {
 
-std::unique_ptr<CBaseHttpSender> CBaseHttpSender::Create(const kestrel::DEVICE_INFO& device)
-{
+std::unique_ptr<CBaseHttpSender> CBaseHttpSender::Create(const kestrel::DEVICE_INFO& device) {
     return std::make_unique<CHttpSender>(device);
 }
 
-const char* CBaseHttpSender::FailureText(uint32_t error)
-{
+const char* CBaseHttpSender::FailureText(uint32_t error) {
     switch (error) {
     case ErrorTimeout:
         return "no whole answer within the request time limit";

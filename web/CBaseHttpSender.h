@@ -33,14 +33,14 @@ public:
     static const char* FailureText(uint32_t error);
 
     explicit CBaseHttpSender(const kestrel::DEVICE_INFO& device) : m_device(device) {}
-    virtual ~CBaseHttpSender() = default;                                                // slot 0
+    virtual ~CBaseHttpSender() = default;  // slot 0
     CBaseHttpSender(const CBaseHttpSender&) = delete;
     CBaseHttpSender& operator=(const CBaseHttpSender&) = delete;
 
-    virtual bool Send(const HttpRequest& request) = 0;                                   // slot 1
-    virtual void Cancel() = 0;                                                           // slot 2
-    virtual uint32_t QueryDataAvailable() = 0;                                           // slot 3
-    virtual uint32_t ReadResponse(std::vector<uint8_t>& out) = 0;                        // slot 4
+    virtual bool Send(const HttpRequest& request) = 0;                                        // slot 1
+    virtual void Cancel() = 0;                                                                // slot 2
+    virtual uint32_t QueryDataAvailable() = 0;                                                // slot 3
+    virtual uint32_t ReadResponse(std::vector<uint8_t>& out) = 0;                             // slot 4
     virtual uint32_t ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, bool clear) = 0;  // slot 5
 
     // Results of the last Send, read by the caller afterwards.

@@ -16,8 +16,7 @@ constexpr uint32_t ErrorIncorrectHandleState = 12019;
 
 std::once_flag g_curlStarted;
 
-uint32_t MapCurlError(CURLcode code)
-{
+uint32_t MapCurlError(CURLcode code) {
     switch (code) {
     case CURLE_OK:
         return 0;
@@ -62,8 +61,7 @@ uint32_t MapCurlError(CURLcode code)
     }
 }
 
-long CurlAuthOfScheme(uint32_t scheme)
-{
+long CurlAuthOfScheme(uint32_t scheme) {
     switch (scheme) {
     case SchemeBasic:
         return static_cast<long>(CURLAUTH_BASIC);
@@ -81,8 +79,7 @@ long CurlAuthOfScheme(uint32_t scheme)
 }  // namespace
 
 CCurlTransfer::CCurlTransfer(uint32_t timeLimitMs, kestrel::ITickClock& clock, const kestrel::CStopToken& stop)
-    : m_timeLimitMs(timeLimitMs), m_clock(clock), m_stop(stop), m_body(kAnswerBodyLimit, CURL_MAX_WRITE_SIZE)
-{
+    : m_timeLimitMs(timeLimitMs), m_clock(clock), m_stop(stop), m_body(kAnswerBodyLimit, CURL_MAX_WRITE_SIZE) {
     std::call_once(g_curlStarted, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_multi = curl_multi_init();
     // Without it each request's handle starts every TLS session afresh.
@@ -103,8 +100,7 @@ CCurlTransfer::CCurlTransfer(uint32_t timeLimitMs, kestrel::ITickClock& clock, c
 
 CCurlTransfer::~CCurlTransfer() { Shutdown(); }
 
-void CCurlTransfer::Shutdown()
-{
+void CCurlTransfer::Shutdown() {
     // Only an open request is closed here: a closed one may be reset by an
     // Interrupt meanwhile.
     if (m_open) {
@@ -132,8 +128,7 @@ void CCurlTransfer::Shutdown()
     }
 }
 
-void CCurlTransfer::Interrupt(const std::function<void()>& whileAlive)
-{
+void CCurlTransfer::Interrupt(const std::function<void()>& whileAlive) {
     // Under m_multiLock Shutdown cannot free the handles meanwhile.
     std::lock_guard<std::mutex> guard(m_multiLock);
     if (m_multi == nullptr) {
@@ -145,8 +140,7 @@ void CCurlTransfer::Interrupt(const std::function<void()>& whileAlive)
 
 // A handle with the options of the client; a refused one only loses that
 // option.
-CURL* CCurlTransfer::NewEasy()
-{
+CURL* CCurlTransfer::NewEasy() {
     CURL* e = curl_easy_init();
     if (e == nullptr) {
         return nullptr;
@@ -183,8 +177,7 @@ CURL* CCurlTransfer::NewEasy()
 // A handle that has carried a request is therefore never used again; its
 // connection stays in the multi handle's cache. The price: libcurl's
 // Digest nonce goes with it, so Digest costs a 401 round trip per request.
-bool CCurlTransfer::FreshEasy()
-{
+bool CCurlTransfer::FreshEasy() {
     if (!m_easyUsed) {
         return m_easy != nullptr;
     }
@@ -198,8 +191,7 @@ bool CCurlTransfer::FreshEasy()
     return true;
 }
 
-bool CCurlTransfer::ParsesAsUrl(const std::string& url)
-{
+bool CCurlTransfer::ParsesAsUrl(const std::string& url) {
     CURLU* parsed = curl_url();
     if (parsed == nullptr) {
         throw std::bad_alloc();
@@ -210,23 +202,20 @@ bool CCurlTransfer::ParsesAsUrl(const std::string& url)
 }
 
 // What is left of the attempt's time; wraps of the tick count are harmless.
-uint32_t CCurlTransfer::TimeLeftMs() const
-{
+uint32_t CCurlTransfer::TimeLeftMs() const {
     const uint32_t spent = m_clock.NowMs() - m_attemptStartMs;
     return spent >= m_timeLimitMs ? 0 : m_timeLimitMs - spent;
 }
 
 template <typename Value>
-void CCurlTransfer::Set(CURLoption option, Value value)
-{
+void CCurlTransfer::Set(CURLoption option, Value value) {
     if (curl_easy_setopt(m_easy, option, value) != CURLE_OK) {
         m_optionsOk = false;
     }
 }
 
-bool CCurlTransfer::Start(const BuiltRequest& built, const std::vector<uint8_t>& body,
-                          const Credentials& credentials, bool secure, const std::string& pin)
-{
+bool CCurlTransfer::Start(const BuiltRequest& built, const std::vector<uint8_t>& body, const Credentials& credentials,
+                          bool secure, const std::string& pin) {
     if (!Usable() || !FreshEasy()) {
         return false;
     }
@@ -247,8 +236,7 @@ bool CCurlTransfer::Start(const BuiltRequest& built, const std::vector<uint8_t>&
 
 // The request line carries the target exactly as built. The URL holds it
 // too, because Digest signs the URL's path and query.
-void CCurlTransfer::SetTarget(const BuiltRequest& built, const std::vector<uint8_t>& body)
-{
+void CCurlTransfer::SetTarget(const BuiltRequest& built, const std::vector<uint8_t>& body) {
     m_follow = built.follow;
     Set(CURLOPT_URL, built.url.c_str());
     Set(CURLOPT_REQUEST_TARGET, m_follow ? static_cast<const char*>(nullptr) : built.target.c_str());
@@ -270,8 +258,7 @@ void CCurlTransfer::SetTarget(const BuiltRequest& built, const std::vector<uint8
     Set(CURLOPT_CUSTOMREQUEST, customVerb);
 }
 
-bool CCurlTransfer::SetCredentials(const Credentials& credentials)
-{
+bool CCurlTransfer::SetCredentials(const Credentials& credentials) {
     m_authMayRepeat = false;
     if (credentials.user == nullptr || credentials.scheme == 0) {
         Set(CURLOPT_USERNAME, static_cast<const char*>(nullptr));
@@ -290,8 +277,7 @@ bool CCurlTransfer::SetCredentials(const Credentials& credentials)
     return true;
 }
 
-void CCurlTransfer::SetPin(const BuiltRequest& built, bool secure, const std::string& pin)
-{
+void CCurlTransfer::SetPin(const BuiltRequest& built, bool secure, const std::string& pin) {
     Set(CURLOPT_SSL_VERIFYPEER, built.ignoreCertErrors ? 0L : 1L);
     Set(CURLOPT_SSL_VERIFYHOST, built.ignoreCertErrors ? 0L : 2L);
     m_pinAsked = false;
@@ -306,8 +292,7 @@ void CCurlTransfer::SetPin(const BuiltRequest& built, bool secure, const std::st
     }
 }
 
-void CCurlTransfer::SetHeaders(const std::vector<std::string>& lines)
-{
+void CCurlTransfer::SetHeaders(const std::vector<std::string>& lines) {
     if (m_headerList != nullptr) {
         curl_slist_free_all(m_headerList);
         m_headerList = nullptr;
@@ -324,16 +309,14 @@ void CCurlTransfer::SetHeaders(const std::vector<std::string>& lines)
 
 // Milliseconds of the wait for the network, at least 1 so a wait never
 // spins, at most 1000 so a clock stepped by a test is looked at again soon.
-void CCurlTransfer::Wait(uint32_t leftMs)
-{
+void CCurlTransfer::Wait(uint32_t leftMs) {
     const int ms = m_timeLimitMs != 0 ? static_cast<int>(std::clamp<uint32_t>(leftMs, 1, 1000)) : 1000;
     curl_multi_poll(m_multi, nullptr, 0, ms, nullptr);
 }
 
 // A new connection or a request libcurl repeats (authentication) is
 // written again: sending starts over. It ends when the body is out.
-bool CCurlTransfer::StillSending(unsigned& prereqSeen, bool sending)
-{
+bool CCurlTransfer::StillSending(unsigned& prereqSeen, bool sending) {
     if (m_prereqCount != prereqSeen) {
         prereqSeen = m_prereqCount;
         sending = true;
@@ -348,8 +331,7 @@ bool CCurlTransfer::StillSending(unsigned& prereqSeen, bool sending)
     return sending;
 }
 
-CCurlTransfer::HeadResult CCurlTransfer::WaitForHead(bool sendOnly)
-{
+CCurlTransfer::HeadResult CCurlTransfer::WaitForHead(bool sendOnly) {
     m_sendOnly = sendOnly;
     // One deadline for the whole attempt: a camera that trickles its answer
     // gets no more time than one that sends nothing.
@@ -389,8 +371,7 @@ CCurlTransfer::HeadResult CCurlTransfer::WaitForHead(bool sendOnly)
     }
 }
 
-bool CCurlTransfer::HeadIsFinal() const
-{
+bool CCurlTransfer::HeadIsFinal() const {
     if (!m_head.Done()) {
         return false;
     }
@@ -408,8 +389,7 @@ bool CCurlTransfer::HeadIsFinal() const
     return true;
 }
 
-void CCurlTransfer::CollectDone()
-{
+void CCurlTransfer::CollectDone() {
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy) {
@@ -419,8 +399,7 @@ void CCurlTransfer::CollectDone()
     }
 }
 
-void CCurlTransfer::Close()
-{
+void CCurlTransfer::Close() {
     if (m_open) {
         // Resume a paused transfer first so that no pause outlives it; what
         // it still delivers is dropped.
@@ -449,8 +428,7 @@ void CCurlTransfer::Close()
 // Runs the transfer until `ready` holds, it ends, or the attempt's
 // deadline passes.
 template <typename Ready>
-uint32_t CCurlTransfer::Pump(Ready ready)
-{
+uint32_t CCurlTransfer::Pump(Ready ready) {
     if (!m_head.Done()) {
         return ErrorIncorrectHandleState;  // the response was never awaited
     }
@@ -488,27 +466,23 @@ uint32_t CCurlTransfer::Pump(Ready ready)
     }
 }
 
-uint32_t CCurlTransfer::WaitForBody()
-{
+uint32_t CCurlTransfer::WaitForBody() {
     return Pump([this] { return m_body.Waiting() > 0; });
 }
 
-uint32_t CCurlTransfer::ReadWhole(std::vector<uint8_t>& out, size_t wanted)
-{
+uint32_t CCurlTransfer::ReadWhole(std::vector<uint8_t>& out, size_t wanted) {
     m_body.BeginWhole(out);
     const uint32_t error = Pump([&] { return out.size() >= wanted; });
     m_body.EndWhole();
     return error;
 }
 
-std::string CCurlTransfer::MetKeyPin() const
-{
+std::string CCurlTransfer::MetKeyPin() const {
     if (!m_pinAsked) {
         return {};
     }
     struct curl_certinfo* info = nullptr;
-    if (curl_easy_getinfo(m_easy, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr ||
-        info->num_of_certs < 1) {
+    if (curl_easy_getinfo(m_easy, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr || info->num_of_certs < 1) {
         return {};
     }
     for (const curl_slist* item = info->certinfo[0]; item != nullptr; item = item->next) {
@@ -519,8 +493,7 @@ std::string CCurlTransfer::MetKeyPin() const
     return {};
 }
 
-size_t CCurlTransfer::OnHeader(char* data, size_t size, size_t count, void* self)
-{
+size_t CCurlTransfer::OnHeader(char* data, size_t size, size_t count, void* self) {
     const size_t n = size * count;
     try {
         static_cast<CCurlTransfer*>(self)->m_head.OnLine(reinterpret_cast<const uint8_t*>(data), n);
@@ -530,8 +503,7 @@ size_t CCurlTransfer::OnHeader(char* data, size_t size, size_t count, void* self
     return n;
 }
 
-size_t CCurlTransfer::OnWrite(char* data, size_t size, size_t count, void* self)
-{
+size_t CCurlTransfer::OnWrite(char* data, size_t size, size_t count, void* self) {
     auto* transfer = static_cast<CCurlTransfer*>(self);
     const size_t n = size * count;
     if (transfer->m_discarding) {
@@ -554,8 +526,7 @@ size_t CCurlTransfer::OnWrite(char* data, size_t size, size_t count, void* self)
     return 0;
 }
 
-size_t CCurlTransfer::OnRead(char* data, size_t size, size_t count, void* self)
-{
+size_t CCurlTransfer::OnRead(char* data, size_t size, size_t count, void* self) {
     auto* transfer = static_cast<CCurlTransfer*>(self);
     const size_t room = size * count;
     const size_t left = transfer->m_upload.size() - transfer->m_uploadPos;
@@ -571,8 +542,7 @@ size_t CCurlTransfer::OnRead(char* data, size_t size, size_t count, void* self)
     return 0;
 }
 
-int CCurlTransfer::OnSeek(void* self, curl_off_t offset, int origin)
-{
+int CCurlTransfer::OnSeek(void* self, curl_off_t offset, int origin) {
     auto* transfer = static_cast<CCurlTransfer*>(self);
     if (origin != SEEK_SET || offset < 0 || static_cast<uint64_t>(offset) > transfer->m_upload.size()) {
         return CURL_SEEKFUNC_CANTSEEK;
@@ -581,8 +551,7 @@ int CCurlTransfer::OnSeek(void* self, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-int CCurlTransfer::OnPrereq(void* self, char*, char*, int, int)
-{
+int CCurlTransfer::OnPrereq(void* self, char*, char*, int, int) {
     ++static_cast<CCurlTransfer*>(self)->m_prereqCount;
     return CURL_PREREQFUNC_OK;
 }

@@ -62,8 +62,8 @@ public:
     // Hands the built request to a fresh handle and starts it. With `pin`
     // empty a secure request notes the key it meets; otherwise another key
     // fails it. false when libcurl refuses the request or the scheme.
-    bool Start(const BuiltRequest& built, const std::vector<uint8_t>& body, const Credentials& credentials,
-               bool secure, const std::string& pin);
+    bool Start(const BuiltRequest& built, const std::vector<uint8_t>& body, const Credentials& credentials, bool secure,
+               const std::string& pin);
     // Waits for the started request's head (or, send-only, for it to be
     // written).
     HeadResult WaitForHead(bool sendOnly);

@@ -13,8 +13,7 @@ constexpr uint32_t ErrorHeaderNotFound = 12150;
 
 CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHttpTrust> trust,
                          kestrel::ITickClock& clock)
-    : CBaseHttpSender(device), m_trust(std::move(trust)), m_transfer(m_device.requestTimeLimitMs, clock, m_stop)
-{
+    : CBaseHttpSender(device), m_trust(std::move(trust)), m_transfer(m_device.requestTimeLimitMs, clock, m_stop) {
     if (m_trust == nullptr) {
         m_trust = m_device.httpTrust;
     }
@@ -24,8 +23,7 @@ CHttpSender::CHttpSender(const kestrel::DEVICE_INFO& device, std::shared_ptr<CHt
     m_secure = m_device.port == 443 ? 1 : 0;
 }
 
-CHttpSender::~CHttpSender()
-{
+CHttpSender::~CHttpSender() {
     {
         std::lock_guard<std::mutex> work(m_workLock);
         m_transfer.Close();
@@ -42,8 +40,7 @@ uint32_t CHttpSender::ReadFailure() const { return m_readFailure; }
 void CHttpSender::ForgetScheme() { m_trust->ForgetScheme(); }
 void CHttpSender::ResetCancel() { m_stop.Reset(); }
 
-bool CHttpSender::Send(const HttpRequest& request)
-{
+bool CHttpSender::Send(const HttpRequest& request) {
     std::lock_guard<std::mutex> work(m_workLock);
     m_authRetried = false;
     if (m_stop.StopRequested()) {
@@ -59,8 +56,7 @@ bool CHttpSender::Send(const HttpRequest& request)
 
 // The body of Send; the 401 learning step re-enters here, so that a Cancel
 // arriving meanwhile is not cleared and still ends the request.
-bool CHttpSender::SendCopy(const HttpRequest& request)
-{
+bool CHttpSender::SendCopy(const HttpRequest& request) {
     HttpRequest copy(request);
     copy.secure = m_secure;
     Next next = Attempt(copy);
@@ -80,8 +76,7 @@ bool CHttpSender::SendCopy(const HttpRequest& request)
     return false;
 }
 
-void CHttpSender::Cancel()
-{
+void CHttpSender::Cancel() {
     m_stop.RequestStop();
     // When no operation runs, release the request here; otherwise the
     // working thread sees the stop as soon as its wait wakes up.
@@ -93,8 +88,7 @@ void CHttpSender::Cancel()
     });
 }
 
-CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
-{
+CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy) {
     m_transfer.Close();
     m_statusCode = 0;
     m_contentLength = 0;
@@ -114,8 +108,8 @@ CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
     }
     const bool sendOnly = copy.body.size() < copy.totalLength || (copy.flags & HttpRequest::FlagSendOnly) != 0;
     const CCurlTransfer::HeadResult result = m_transfer.WaitForHead(sendOnly);
-    const bool failed = result.how == CCurlTransfer::HeadWait::FailedSending ||
-                        result.how == CCurlTransfer::HeadWait::FailedAnswering;
+    const bool failed =
+        result.how == CCurlTransfer::HeadWait::FailedSending || result.how == CCurlTransfer::HeadWait::FailedAnswering;
     if (failed || sendOnly) {
         SettleProbe(CHttpTrust::Probe::Unknown);
     }
@@ -137,8 +131,7 @@ CHttpSender::Next CHttpSender::Attempt(HttpRequest& copy)
 }
 
 // Whether a failed attempt is worth the other protocol.
-CHttpSender::Next CHttpSender::AfterFailure(const CCurlTransfer::HeadResult& result)
-{
+CHttpSender::Next CHttpSender::AfterFailure(const CCurlTransfer::HeadResult& result) {
     // A camera whose key changed is not to be asked over plain HTTP.
     if (result.error == ErrorKeyChanged) {
         return Next::GiveUp;
@@ -152,8 +145,7 @@ CHttpSender::Next CHttpSender::AfterFailure(const CCurlTransfer::HeadResult& res
 // A 401 to a request sent before anything was learned teaches the scheme
 // the camera offers, and the request goes again with it when it went out
 // with another (or without credentials).
-CHttpSender::Next CHttpSender::AfterHead(HttpRequest& copy)
-{
+CHttpSender::Next CHttpSender::AfterHead(HttpRequest& copy) {
     ReadHeadResults();
     const uint32_t offered = m_statusCode == 401 ? FirstAnswerableScheme() : 0;
     if (m_probing) {
@@ -177,8 +169,7 @@ CHttpSender::Next CHttpSender::AfterHead(HttpRequest& copy)
     return Next::Answered;
 }
 
-void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
-{
+void CHttpSender::SettleProbe(CHttpTrust::Probe outcome) {
     if (m_probing) {
         m_probing = false;
         m_trust->SettleProbe(outcome);
@@ -187,14 +178,12 @@ void CHttpSender::SettleProbe(CHttpTrust::Probe outcome)
 
 // The first key seen over TLS is pinned; a connection that presents another
 // one is refused by libcurl, this catches a sender that raced another.
-bool CHttpSender::PinMetKey()
-{
+bool CHttpSender::PinMetKey() {
     const std::string pin = m_transfer.MetKeyPin();
     return pin.empty() || m_trust->PinOrMatch(pin);
 }
 
-bool CHttpSender::MakeConnection()
-{
+bool CHttpSender::MakeConnection() {
     if (!m_transfer.Usable()) {
         return false;
     }
@@ -210,8 +199,7 @@ bool CHttpSender::MakeConnection()
 
 // Builds the request and hands it to the transfer; the shared trust has its
 // say on Basic and on the certificate's key.
-bool CHttpSender::StartRequest(const HttpRequest& copy)
-{
+bool CHttpSender::StartRequest(const HttpRequest& copy) {
     m_learnedAtPrepare = m_trust->LearnedScheme();
     BuiltRequest& built = m_built;
     if (!CRequestBuilder::Build(copy, m_hostPort, !m_device.userName.empty(), m_learnedAtPrepare, built)) {
@@ -236,8 +224,7 @@ bool CHttpSender::StartRequest(const HttpRequest& copy)
 
 // Basic before the camera named its scheme goes only as the shared trust
 // allows: the first request probes, the others wait for its answer.
-uint32_t CHttpSender::SchemeToSend(BuiltRequest& built)
-{
+uint32_t CHttpSender::SchemeToSend(BuiltRequest& built) {
     if (built.basicInAdvance) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_transfer.TimeLeftMs());
         const auto basic = m_trust->MayAskWithBasic(deadline, [this] { return m_stop.StopRequested(); });
@@ -249,8 +236,7 @@ uint32_t CHttpSender::SchemeToSend(BuiltRequest& built)
     return built.scheme;
 }
 
-void CHttpSender::ReadHeadResults()
-{
+void CHttpSender::ReadHeadResults() {
     const CAnswerHead& head = m_transfer.Head();
     m_statusCode = head.Status();
     if (m_statusCode == 204) {
@@ -266,21 +252,18 @@ void CHttpSender::ReadHeadResults()
 
 // Only what the driver can answer is learned: a challenge naming Passport
 // or NTLM alone would otherwise stop every later request.
-uint32_t CHttpSender::FirstAnswerableScheme() const
-{
+uint32_t CHttpSender::FirstAnswerableScheme() const {
     return m_transfer.Head().FirstScheme(SchemeBasic | SchemeDigest);
 }
 
-bool CHttpSender::RequestUsable()
-{
+bool CHttpSender::RequestUsable() {
     if (m_stop.StopRequested()) {
         m_transfer.Close();
     }
     return m_transfer.IsOpen();
 }
 
-uint32_t CHttpSender::QueryDataAvailable()
-{
+uint32_t CHttpSender::QueryDataAvailable() {
     std::lock_guard<std::mutex> work(m_workLock);
     if (!RequestUsable() || m_transfer.WaitForBody() != 0) {
         return 0;
@@ -288,8 +271,7 @@ uint32_t CHttpSender::QueryDataAvailable()
     return static_cast<uint32_t>(m_transfer.Body().Waiting());
 }
 
-uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
-{
+uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out) {
     std::lock_guard<std::mutex> work(m_workLock);
     out.clear();
     m_readFailure = 0;
@@ -314,8 +296,7 @@ uint32_t CHttpSender::ReadResponse(std::vector<uint8_t>& out)
 // The body goes from libcurl's buffer straight into `out`, sized up front
 // when its length is known; only what arrived with the head passes through
 // the body's own buffer.
-uint32_t CHttpSender::ReadWhole(std::vector<uint8_t>& out)
-{
+uint32_t CHttpSender::ReadWhole(std::vector<uint8_t>& out) {
     const size_t wanted = m_contentLength != 0 ? m_contentLength : kAnswerBodyLimit;
     if (m_contentLength != 0) {
         out.reserve(wanted);
@@ -332,8 +313,7 @@ uint32_t CHttpSender::ReadWhole(std::vector<uint8_t>& out)
     return error;
 }
 
-uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, bool clear)
-{
+uint32_t CHttpSender::ReadData(std::vector<uint8_t>& out, uint32_t maxBytes, bool clear) {
     std::lock_guard<std::mutex> work(m_workLock);
     if (clear) {
         out.clear();

@@ -2,15 +2,13 @@
 
 namespace Web {
 
-void CHttpTrust::Learn(uint32_t scheme)
-{
+void CHttpTrust::Learn(uint32_t scheme) {
     uint32_t none = 0;
     m_scheme.compare_exchange_strong(none, scheme);
 }
 
 CHttpTrust::Basic CHttpTrust::MayAskWithBasic(std::chrono::steady_clock::time_point deadline,
-                                              const std::function<bool()>& stop)
-{
+                                              const std::function<bool()>& stop) {
     std::unique_lock<std::mutex> lock(m_basicLock);
     for (;;) {
         switch (m_basic) {
@@ -32,8 +30,7 @@ CHttpTrust::Basic CHttpTrust::MayAskWithBasic(std::chrono::steady_clock::time_po
     }
 }
 
-void CHttpTrust::SettleProbe(Probe outcome)
-{
+void CHttpTrust::SettleProbe(Probe outcome) {
     {
         std::lock_guard<std::mutex> lock(m_basicLock);
         m_basic = outcome == Probe::Taken     ? BasicState::Taken
@@ -43,14 +40,12 @@ void CHttpTrust::SettleProbe(Probe outcome)
     m_basicSettled.notify_all();
 }
 
-std::string CHttpTrust::PinnedKey() const
-{
+std::string CHttpTrust::PinnedKey() const {
     std::lock_guard<std::mutex> lock(m_pinLock);
     return m_pin;
 }
 
-bool CHttpTrust::PinOrMatch(const std::string& pin)
-{
+bool CHttpTrust::PinOrMatch(const std::string& pin) {
     std::lock_guard<std::mutex> lock(m_pinLock);
     if (m_pin.empty()) {
         m_pin = pin;

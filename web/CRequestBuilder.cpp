@@ -7,8 +7,7 @@
 
 namespace Web {
 
-bool CRequestBuilder::HostPort(const std::string& address, uint16_t port, std::string& out)
-{
+bool CRequestBuilder::HostPort(const std::string& address, uint16_t port, std::string& out) {
     if (address.empty()) {
         return false;
     }
@@ -27,8 +26,7 @@ bool CRequestBuilder::HostPort(const std::string& address, uint16_t port, std::s
 }
 
 bool CRequestBuilder::Build(const HttpRequest& request, const std::string& hostPort, bool hasUser,
-                            uint32_t learnedScheme, BuiltRequest& out)
-{
+                            uint32_t learnedScheme, BuiltRequest& out) {
     out = BuiltRequest{};
     if (!IsHttpToken(request.verb)) {
         return false;
@@ -61,8 +59,7 @@ bool CRequestBuilder::Build(const HttpRequest& request, const std::string& hostP
 // Caller's lines replace each other by name, then what libcurl would add on
 // its own is either replaced by them or switched off.
 bool CRequestBuilder::BuildHeaders(const std::vector<std::string>& given, bool hasBody,
-                                   std::vector<std::string>& lines)
-{
+                                   std::vector<std::string>& lines) {
     lines.reserve(given.size() + 5);
     for (const std::string& raw : given) {
         std::string line;
@@ -70,8 +67,8 @@ bool CRequestBuilder::BuildHeaders(const std::vector<std::string>& given, bool h
             return false;
         }
         const std::string name = HeaderName(line);
-        auto same = std::find_if(lines.begin(), lines.end(),
-                                 [&](const std::string& l) { return HeaderName(l) == name; });
+        auto same =
+            std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return HeaderName(l) == name; });
         if (same != lines.end()) {
             *same = std::move(line);
         } else {
@@ -95,8 +92,7 @@ bool CRequestBuilder::BuildHeaders(const std::vector<std::string>& given, bool h
     return true;
 }
 
-std::string CRequestBuilder::HostOnlyUrl(const BuiltRequest& built)
-{
+std::string CRequestBuilder::HostOnlyUrl(const BuiltRequest& built) {
     return built.url.substr(0, built.url.size() - built.target.size()) + "/";
 }
 

@@ -11,15 +11,15 @@ namespace Web {
 // What goes on the wire for one attempt of a request, worked out without a
 // connection: the transfer only hands it to libcurl.
 struct BuiltRequest {
-    std::string url;     // scheme://host:port + target
-    std::string target;  // the request line's target, exactly as built
-    bool follow = false;       // libcurl follows redirects itself
-    bool hasBody = false;      // a body is declared (POST-like transfer)
-    bool head = false;         // HEAD: no answer body is read
-    std::string customVerb;    // the verb when libcurl would not send it on its own; empty otherwise
-    size_t declaredLength = 0; // body bytes announced, may exceed the body given
-    bool credentials = false;  // a user is set and the request takes credentials
-    uint32_t scheme = 0;       // scheme bit of the request; with credentials, the one they go with (0: held back)
+    std::string url;              // scheme://host:port + target
+    std::string target;           // the request line's target, exactly as built
+    bool follow = false;          // libcurl follows redirects itself
+    bool hasBody = false;         // a body is declared (POST-like transfer)
+    bool head = false;            // HEAD: no answer body is read
+    std::string customVerb;       // the verb when libcurl would not send it on its own; empty otherwise
+    size_t declaredLength = 0;    // body bytes announced, may exceed the body given
+    bool credentials = false;     // a user is set and the request takes credentials
+    uint32_t scheme = 0;          // scheme bit of the request; with credentials, the one they go with (0: held back)
     bool basicInAdvance = false;  // credentials would go as Basic before the camera named its scheme
     bool ignoreCertErrors = false;
     std::vector<std::string> headers;  // lines for libcurl, defaults included

@@ -11,8 +11,7 @@
 
 namespace Web {
 
-std::string PinOfCertificatePem(const char* pem, size_t size)
-{
+std::string PinOfCertificatePem(const char* pem, size_t size) {
     if (pem == nullptr || size == 0 || size > INT_MAX) {
         return {};
     }

@@ -24,8 +24,7 @@ struct HttpRequest {
     static constexpr uint32_t AuthNone = 5;
 
     HttpRequest() = default;
-    HttpRequest(std::string verbText, std::string pathText)
-        : verb(std::move(verbText)), path(std::move(pathText)) {}
+    HttpRequest(std::string verbText, std::string pathText) : verb(std::move(verbText)), path(std::move(pathText)) {}
 
     std::string verb;
     std::string path;

@@ -8,8 +8,7 @@
 namespace Web {
 namespace {
 
-bool IsTchar(uint8_t c)
-{
+bool IsTchar(uint8_t c) {
     if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
         return true;
     }
@@ -18,13 +17,11 @@ bool IsTchar(uint8_t c)
 
 bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
 
-bool EqualNoCase(const uint8_t* a, size_t size, const char* b)
-{
+bool EqualNoCase(const uint8_t* a, size_t size, const char* b) {
     return kestrel::EqualsNoCase(std::string_view(reinterpret_cast<const char*>(a), size), b);
 }
 
-uint32_t SchemeOfName(const uint8_t* name, size_t size)
-{
+uint32_t SchemeOfName(const uint8_t* name, size_t size) {
     if (EqualNoCase(name, size, "Basic")) return SchemeBasic;
     if (EqualNoCase(name, size, "NTLM")) return SchemeNtlm;
     if (EqualNoCase(name, size, "Passport1.4")) return SchemePassport;
@@ -33,14 +30,12 @@ uint32_t SchemeOfName(const uint8_t* name, size_t size)
     return 0;
 }
 
-size_t SkipBlanks(const uint8_t* v, size_t n, size_t i)
-{
+size_t SkipBlanks(const uint8_t* v, size_t n, size_t i) {
     while (i < n && IsBlank(v[i])) ++i;
     return i;
 }
 
-size_t SkipQuoted(const uint8_t* v, size_t n, size_t i)
-{
+size_t SkipQuoted(const uint8_t* v, size_t n, size_t i) {
     // v[i] is the opening quote; an unterminated string runs to the end.
     for (++i; i < n; ++i) {
         if (v[i] == '\\') {
@@ -52,13 +47,9 @@ size_t SkipQuoted(const uint8_t* v, size_t n, size_t i)
     return n;
 }
 
-bool IsUnsafe(uint8_t c)
-{
-    return c >= 0x80 || (c != 0 && std::strchr("\"<>\\^`{|}", c) != nullptr);
-}
+bool IsUnsafe(uint8_t c) { return c >= 0x80 || (c != 0 && std::strchr("\"<>\\^`{|}", c) != nullptr); }
 
-void AppendEscaped(std::string& out, uint8_t c)
-{
+void AppendEscaped(std::string& out, uint8_t c) {
     static const char kHex[] = "0123456789ABCDEF";
     out += '%';
     out += kHex[c >> 4];
@@ -67,8 +58,7 @@ void AppendEscaped(std::string& out, uint8_t c)
 
 }  // namespace
 
-uint32_t SchemeOfAuthValue(uint32_t authScheme)
-{
+uint32_t SchemeOfAuthValue(uint32_t authScheme) {
     if (authScheme & 4) return SchemeNegotiate;
     if ((authScheme & 3) == 3) return SchemeDigest;
     if (authScheme & 2) return SchemePassport;
@@ -76,8 +66,7 @@ uint32_t SchemeOfAuthValue(uint32_t authScheme)
     return SchemeBasic;
 }
 
-uint32_t FirstAuthScheme(const uint8_t* v, size_t n, uint32_t accepted)
-{
+uint32_t FirstAuthScheme(const uint8_t* v, size_t n, uint32_t accepted) {
     // afterScheme: the last item was a scheme name with no comma since, so a
     // bare token now is that scheme's token68, not a scheme of its own.
     bool afterScheme = false;
@@ -126,8 +115,7 @@ uint32_t FirstAuthScheme(const uint8_t* v, size_t n, uint32_t accepted)
     return 0;
 }
 
-uint32_t ParseStatusLine(const uint8_t* line, size_t size)
-{
+uint32_t ParseStatusLine(const uint8_t* line, size_t size) {
     // "HTTP/" version SP 3DIGIT [ SP reason ] [CR] LF
     if (size < 5 || std::memcmp(line, "HTTP/", 5) != 0) {
         return 0;
@@ -152,8 +140,7 @@ uint32_t ParseStatusLine(const uint8_t* line, size_t size)
     return code;
 }
 
-bool ParseDecimalU32(const uint8_t* text, size_t size, uint32_t& value)
-{
+bool ParseDecimalU32(const uint8_t* text, size_t size, uint32_t& value) {
     size_t i = SkipBlanks(text, size, 0);
     size_t end = size;
     while (end > i && (IsBlank(text[end - 1]) || text[end - 1] == '\r' || text[end - 1] == '\n')) --end;
@@ -174,8 +161,7 @@ bool ParseDecimalU32(const uint8_t* text, size_t size, uint32_t& value)
     return true;
 }
 
-std::string BuildRequestTarget(const std::string& path, bool unescapedQuery)
-{
+std::string BuildRequestTarget(const std::string& path, bool unescapedQuery) {
     std::string out;
     out.reserve(path.size() + 1);
     if (path.empty() || path[0] != '/') {
@@ -196,8 +182,7 @@ std::string BuildRequestTarget(const std::string& path, bool unescapedQuery)
     return out;
 }
 
-bool NormalizeHeaderLine(const std::string& line, std::string& out)
-{
+bool NormalizeHeaderLine(const std::string& line, std::string& out) {
     size_t end = line.size();
     if (end >= 2 && line[end - 2] == '\r' && line[end - 1] == '\n') {
         end -= 2;
@@ -231,8 +216,7 @@ bool NormalizeHeaderLine(const std::string& line, std::string& out)
     return true;
 }
 
-std::string HeaderName(const std::string& normalized)
-{
+std::string HeaderName(const std::string& normalized) {
     const size_t end = normalized.find_first_of(":;");
     std::string name(normalized, 0, end);
     for (char& c : name) {
@@ -241,8 +225,7 @@ std::string HeaderName(const std::string& normalized)
     return name;
 }
 
-bool IsHttpToken(const std::string& text)
-{
+bool IsHttpToken(const std::string& text) {
     if (text.empty()) {
         return false;
     }

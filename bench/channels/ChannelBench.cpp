@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "capture/VideoChannelParams.h"
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "channels/JpegFrame.h"
-#include "capture/VideoChannelParams.h"
 #include "host/CCaptureAPIUser.h"
 #include "host/IFrameAllocator.h"
 #include "host/IFrameBuffer.h"
@@ -157,12 +157,22 @@ public:
         for (size_t off = 0; off < picture.size(); off += payload) {
             const size_t end = std::min(picture.size(), off + payload);
             // V=2, PT 26, marker on the last packet; SSRC 1.
-            const uint8_t header[12] = {0x80, static_cast<uint8_t>((end == picture.size() ? 0x80 : 0) | 26),
-                                        static_cast<uint8_t>(m_seq >> 8), static_cast<uint8_t>(m_seq), 0, 0, 0, 0,
-                                        0, 0, 0, 1};
+            const uint8_t header[12] = {0x80,
+                                        static_cast<uint8_t>((end == picture.size() ? 0x80 : 0) | 26),
+                                        static_cast<uint8_t>(m_seq >> 8),
+                                        static_cast<uint8_t>(m_seq),
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        1};
             ++m_seq;
             packet.assign(header, header + sizeof header);
-            packet.insert(packet.end(), picture.begin() + static_cast<long>(off), picture.begin() + static_cast<long>(end));
+            packet.insert(packet.end(), picture.begin() + static_cast<long>(off),
+                          picture.begin() + static_cast<long>(end));
             ::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         }
     }

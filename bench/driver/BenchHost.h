@@ -57,11 +57,11 @@ public:
 
     std::atomic<uint64_t> frames{0};
     std::atomic<uint64_t> bytes{0};
-    std::atomic<uint64_t> gaps{0};        // pictures missing between consecutive frame numbers
-    std::atomic<uint64_t> backwards{0};   // frame number not above the one before
-    std::atomic<uint64_t> badStamps{0};   // no stamp, or its size differs from the delivered size
-    std::atomic<uint64_t> refused{0};     // AllocateFrame while the buffer was out
-    std::atomic<uint64_t> errors{0};      // level-1 debug messages
+    std::atomic<uint64_t> gaps{0};          // pictures missing between consecutive frame numbers
+    std::atomic<uint64_t> backwards{0};     // frame number not above the one before
+    std::atomic<uint64_t> badStamps{0};     // no stamp, or its size differs from the delivered size
+    std::atomic<uint64_t> refused{0};       // AllocateFrame while the buffer was out
+    std::atomic<uint64_t> errors{0};        // level-1 debug messages
     std::atomic<int64_t> firstFrameNs{-1};  // CLOCK_MONOTONIC of the first frame since ResetSequence
     std::atomic<uint32_t> lastFrameNumber{0};
 

@@ -48,7 +48,7 @@ int g_windows = 6;
 
 constexpr uint32_t kFrameIntervalMs = 33;  // 30 pictures/s, NTSC
 constexpr int32_t k4Cif = 4;
-constexpr int32_t kHostQuality = 60;       // JpQuality 6 on the model's 1..10: ~40 KB at 704x480
+constexpr int32_t kHostQuality = 60;  // JpQuality 6 on the model's 1..10: ~40 KB at 704x480
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();

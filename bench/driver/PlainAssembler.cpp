@@ -29,8 +29,8 @@ PlainAssembler::Result PlainAssembler::Add(const uint8_t* data, size_t size) {
 
     // A whole JPEG from start of image to end of image, nothing lost on the way.
     const uint8_t* p = m_buffer.data();
-    const bool whole = !m_broken && m_size >= 4 && p[0] == 0xFF && p[1] == 0xD8 && p[m_size - 2] == 0xFF &&
-                       p[m_size - 1] == 0xD9;
+    const bool whole =
+        !m_broken && m_size >= 4 && p[0] == 0xFF && p[1] == 0xD8 && p[m_size - 2] == 0xFF && p[m_size - 1] == 0xD9;
     m_pictureSize = whole ? m_size : 0;
     m_size = 0;
     m_broken = false;  // the next datagram starts the next picture

@@ -295,7 +295,8 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             row->rssKiBPerCamera = static_cast<double>(StatusField("VmRSS") - rss0) / cameras;
             row->threadsPerCamera = static_cast<double>(StatusField("Threads") - threads0) / cameras;
             row->packets = s1 - s0;
-            row->usPerPacket = static_cast<double>(c1 - c0) / 1000.0 / static_cast<double>(std::max<uint64_t>(1, row->packets));
+            row->usPerPacket =
+                static_cast<double>(c1 - c0) / 1000.0 / static_cast<double>(std::max<uint64_t>(1, row->packets));
             std::vector<double> delays;
             for (unsigned i = 0; pictures && i < cameras; ++i) {
                 BenchHost& h = *r->Host(i);
@@ -359,9 +360,10 @@ int main(int argc, char** argv) {
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
-    std::printf("cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
-                "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
-                "cameras_with_receiver_reports\n");
+    std::printf(
+        "cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
+        "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
+        "cameras_with_receiver_reports\n");
     std::fflush(stdout);
     int failures = 0;
     for (unsigned cameras : counts) {
@@ -372,11 +374,11 @@ int main(int argc, char** argv) {
                 ++failures;
                 continue;
             }
-            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu\n", cameras, name, row.usPerPacket,
-                        static_cast<unsigned long long>(row.packets), static_cast<unsigned long long>(row.pictures),
-                        static_cast<unsigned long long>(row.lost), row.p50, row.p99, row.max, row.rssKiBPerCamera,
-                        row.threadsPerCamera, row.sentPerCameraPerSecond,
-                        static_cast<unsigned long long>(row.camerasWithReports));
+            std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu\n", cameras, name,
+                        row.usPerPacket, static_cast<unsigned long long>(row.packets),
+                        static_cast<unsigned long long>(row.pictures), static_cast<unsigned long long>(row.lost),
+                        row.p50, row.p99, row.max, row.rssKiBPerCamera, row.threadsPerCamera,
+                        row.sentPerCameraPerSecond, static_cast<unsigned long long>(row.camerasWithReports));
             std::fflush(stdout);
         }
     }

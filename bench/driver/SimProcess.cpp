@@ -173,9 +173,9 @@ void SimProcess::ChildMain(int in, int out, SendTimes* times) {
                     config.httpThreads = 2;
                     config.pictureSent = [times, i](uint32_t frame, std::chrono::steady_clock::time_point sent) {
                         Slot& slot = times->slots[i][frame % kSlots];
-                        slot.ns.store(std::chrono::duration_cast<std::chrono::nanoseconds>(sent.time_since_epoch())
-                                          .count(),
-                                      std::memory_order_relaxed);
+                        slot.ns.store(
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(sent.time_since_epoch()).count(),
+                            std::memory_order_relaxed);
                         slot.frame.store(frame, std::memory_order_release);
                     };
                     auto camera = std::make_unique<camsim::CCamera>(config, &scheduler);
@@ -195,14 +195,16 @@ void SimProcess::ChildMain(int in, int out, SendTimes* times) {
                 unsigned index = 0;
                 unsigned port = 0;
                 cmd >> index >> port;
-                const bool ok = index < cameras.size() && cameras[index]->StartStream("127.0.0.1", static_cast<uint16_t>(port));
+                const bool ok =
+                    index < cameras.size() && cameras[index]->StartStream("127.0.0.1", static_cast<uint16_t>(port));
                 answer << (ok ? "ok" : "error");
             } else if (verb == "wait") {
                 unsigned index = 0;
                 std::string pattern;
                 uint32_t timeoutMs = 0;
                 cmd >> index >> pattern >> timeoutMs;
-                const bool ok = index < cameras.size() && cameras[index]->WaitForRequest(pattern, timeoutMs).has_value();
+                const bool ok =
+                    index < cameras.size() && cameras[index]->WaitForRequest(pattern, timeoutMs).has_value();
                 answer << (ok ? "ok" : "error");
             } else if (verb == "release") {
                 for (auto& camera : cameras) camera->ClearHttpFaults();

@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -104,7 +104,8 @@ private:
         while (!m_stop.load(std::memory_order_relaxed)) {
             sockaddr_in from{};
             socklen_t size = sizeof from;
-            const ssize_t n = recvfrom(m_socket, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
+            const ssize_t n =
+                recvfrom(m_socket, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &size);
             if (n <= 0) continue;
             RtpPacket packet;
             if (ParseRtpPacket(buffer.data(), size_t(n), packet)) tally.Count(packet.payloadLength);
@@ -167,7 +168,8 @@ Blast BlastAt(Sender& sender, uint16_t port, Tally& tally, int count, int gapUs)
     auto lastChange = std::chrono::steady_clock::now();
     auto end = lastChange;
     uint64_t seen = tally.datagrams.load(std::memory_order_acquire);
-    while (seen - before < uint64_t(count) && std::chrono::steady_clock::now() - lastChange < std::chrono::milliseconds(20)) {
+    while (seen - before < uint64_t(count) &&
+           std::chrono::steady_clock::now() - lastChange < std::chrono::milliseconds(20)) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         const uint64_t now = tally.datagrams.load(std::memory_order_acquire);
         if (now != seen) {
@@ -231,11 +233,21 @@ void BM_LoopbackReceive(benchmark::State& state) {
     state.counters["plain_delivered_pct"] = 100.0 * double(plainTotal.delivered) / double(count * state.iterations());
 }
 // Back to back, as fast as one sender goes: the receiver rarely waits.
-BENCHMARK(BM_LoopbackReceive)->Name("BM_LoopbackReceive/blast")->Args({20000, 0})
-    ->Iterations(10)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopbackReceive)
+    ->Name("BM_LoopbackReceive/blast")
+    ->Args({20000, 0})
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 // A camera's pace (a few thousand per second): every datagram wakes the receiver.
-BENCHMARK(BM_LoopbackReceive)->Name("BM_LoopbackReceive/paced")->Args({2000, 200})
-    ->Iterations(3)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopbackReceive)
+    ->Name("BM_LoopbackReceive/paced")
+    ->Args({2000, 200})
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The camera's source check: two receivers on loopback, one reading every
 // sender and one only the camera's address, fed alternately by the same
@@ -288,8 +300,13 @@ void BM_SourceCheckLoopback(benchmark::State& state) {
     state.counters["checked_cpu_ns_per_dgram"] = checkedCpu;
     state.counters["check_cost_pct"] = 100.0 * (checkedCpu - anyCpu) / anyCpu;
 }
-BENCHMARK(BM_SourceCheckLoopback)->Name("BM_SourceCheck/loopback")->Args({20000, 0})
-    ->Iterations(10)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SourceCheckLoopback)
+    ->Name("BM_SourceCheck/loopback")
+    ->Args({20000, 0})
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The same without the kernel: the datagram handed to the receiver as its
 // port hands it over. 0: the bare parse and hand-over (the receiver before
@@ -309,7 +326,8 @@ void BM_SourceCheckInMemory(benchmark::State& state) {
     for (auto _ : state) {
         if (state.range(0) == 0) {
             RtpPacket packet;
-            if (ParseRtpPacket(datagram.data(), datagram.size(), packet)) user.PacketReceived(&receiver, camera, packet);
+            if (ParseRtpPacket(datagram.data(), datagram.size(), packet))
+                user.PacketReceived(&receiver, camera, packet);
         } else {
             receiver.DataReceived(port, camera, datagram.data(), datagram.size());
         }
@@ -318,7 +336,12 @@ void BM_SourceCheckInMemory(benchmark::State& state) {
     receiver.SetUser(nullptr);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_SourceCheckInMemory)->Name("BM_SourceCheck/in_memory")->Arg(0)->Arg(1)->Arg(2)->Repetitions(5)
+BENCHMARK(BM_SourceCheckInMemory)
+    ->Name("BM_SourceCheck/in_memory")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -14,8 +14,7 @@ using Web::HttpRequest;
 
 // One request and its body over the sender's kept connection, against a
 // raw loopback server that answers at once.
-void BM_RequestOnKeptConnection(benchmark::State& state)
-{
+void BM_RequestOnKeptConnection(benchmark::State& state) {
     const auto bodySize = static_cast<size_t>(state.range(0));
     RawServer server(Always(Response("200 OK", "", BigText(bodySize))));
     CHttpSender sender(Device(server.Port()));
@@ -34,8 +33,7 @@ BENCHMARK(BM_RequestOnKeptConnection)->Arg(64)->Arg(8192)->Arg(65536)->Arg(1 << 
 
 // The same against cpp-httplib, a real HTTP/1.1 server with keep-alive
 // (without TCP_NODELAY there, Nagle and delayed ACKs cost ~40 ms a request).
-void BM_RequestOnKeptConnectionHttplib(benchmark::State& state)
-{
+void BM_RequestOnKeptConnectionHttplib(benchmark::State& state) {
     auto http = std::make_unique<httplib::Server>();
     http->set_tcp_nodelay(true);
     http->set_keep_alive_max_count(1 << 30);
@@ -54,8 +52,7 @@ BENCHMARK(BM_RequestOnKeptConnectionHttplib)->Unit(benchmark::kMicrosecond);
 
 // From Cancel on another thread until the Send blocked on a hung camera
 // has returned.
-void BM_CancelToSendReturn(benchmark::State& state)
-{
+void BM_CancelToSendReturn(benchmark::State& state) {
     RawServer server([](RawConnection& c) { c.Hang(); });
     CHttpSender sender(Device(server.Port(), "", "", 30000));
     size_t heads = 0;

@@ -19,15 +19,31 @@ inline bool ReferenceJpegWalk(const uint8_t* d, size_t n) {
         }
         const uint8_t m = d[i + 1];
         switch (m) {
-        case 0xC0: case 0xC1: case 0xC2: case 0xC3:
-        case 0xC5: case 0xC6: case 0xC7:
-        case 0xC9: case 0xCA: case 0xCB:
-        case 0xCD: case 0xCE: case 0xCF:
+        case 0xC0:
+        case 0xC1:
+        case 0xC2:
+        case 0xC3:
+        case 0xC5:
+        case 0xC6:
+        case 0xC7:
+        case 0xC9:
+        case 0xCA:
+        case 0xCB:
+        case 0xCD:
+        case 0xCE:
+        case 0xCF:
             return i + 9 < n;
         case 0xDA:
             return false;
-        case 0xD0: case 0xD1: case 0xD2: case 0xD3: case 0xD4:
-        case 0xD5: case 0xD6: case 0xD7: case 0xD8:
+        case 0xD0:
+        case 0xD1:
+        case 0xD2:
+        case 0xD3:
+        case 0xD4:
+        case 0xD5:
+        case 0xD6:
+        case 0xD7:
+        case 0xD8:
             i += 2;
             continue;
         default:

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/VideoChannelParams.h"
 #include "channels/CSonyMJPEGChannelRTP.h"
 #include "channels/JpegFrame.h"
-#include "capture/VideoChannelParams.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/channels/JpegWalk.h"
 #include "tests/channels/ChannelTestSupport.h"
@@ -172,7 +172,8 @@ bool IsRunOfPayloads(const std::vector<uint8_t>& picture, const std::vector<Fed>
     for (size_t k = first; k < fed.size(); ++k) {
         if (k > first && fed[k].seq != static_cast<uint16_t>(fed[k - 1].seq + 1)) return false;
         const auto& p = fed[k].payload;
-        if (p.size() > picture.size() - at || !std::equal(p.begin(), p.end(), picture.begin() + static_cast<long>(at))) {
+        if (p.size() > picture.size() - at ||
+            !std::equal(p.begin(), p.end(), picture.begin() + static_cast<long>(at))) {
             return false;
         }
         at += p.size();
@@ -199,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool primed = false;
 
     Model model;
-    std::vector<Fed> fed;        // packets the running channel saw, in order
+    std::vector<Fed> fed;  // packets the running channel saw, in order
     uint16_t seq = 0;
     uint64_t foreignCount = 0;
     for (size_t count = 0; !in.Empty() && count < kMaxPackets; ++count) {
@@ -218,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (int r = 1; r < 64; ++r) p.payload.insert(p.payload.end(), bytes, bytes + got);
         }
         using Answer = testhost::TestCaptureUser::FrameAnswer;
-        const Answer answer = ((flags >> 3) & 3) == 1 ? Answer::Refuse
+        const Answer answer = ((flags >> 3) & 3) == 1   ? Answer::Refuse
                               : ((flags >> 3) & 3) == 2 ? Answer::Throw
                                                         : Answer::Accept;
         user.answer = answer;

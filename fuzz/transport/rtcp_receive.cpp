@@ -31,9 +31,9 @@
 
 namespace {
 
-constexpr uint32_t kCamera = 0x7F000001;   // 127.0.0.1
+constexpr uint32_t kCamera = 0x7F000001;  // 127.0.0.1
 constexpr uint32_t kStranger = 0x7F000002;
-constexpr uint16_t kOtherPort = 9;         // discard: nobody listens
+constexpr uint16_t kOtherPort = 9;  // discard: nobody listens
 constexpr size_t kMaxRecords = 64;
 
 uint32_t Get32(const uint8_t* p) {
@@ -143,9 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint16_t answerDelay = in.U16();
     // The own SSRC as construction takes it from the GUID (a bare object
     // costs no socket and no thread).
-    const uint32_t ownSsrc =
-        kestrel::CRTCPSendReceive(kestrel::ITickClock::System(), [guidFirst] { return std::array<uint32_t, 4>{guidFirst, 0, 0, 7}; })
-            .GetOwnSsrc();
+    const uint32_t ownSsrc = kestrel::CRTCPSendReceive(kestrel::ITickClock::System(), [guidFirst] {
+                                 return std::array<uint32_t, 4>{guidFirst, 0, 0, 7};
+                             }).GetOwnSsrc();
     FUZZ_CHECK(ownSsrc == guidFirst);
     rtcp.StartOver(ownSsrc);
     // Whatever the last input's thread sent went out before StartOver.
@@ -192,11 +192,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> got;
     {
         // The answer must echo it exactly.
-        const uint8_t sr[28] = {0x80, 200, 0, 6,                  // V=2, SR, 7 words
-                                0xCA, 0xFE, 0xBA, 0xBE,           // camera SSRC
-                                0x11, 0x22, 0x33, 0x44,           // NTP high
-                                0x55, 0x66, 0x77, 0x88,           // NTP low
-                                0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3};
+        const uint8_t sr[28] = {0x80, 200,  0,    6,     // V=2, SR, 7 words
+                                0xCA, 0xFE, 0xBA, 0xBE,  // camera SSRC
+                                0x11, 0x22, 0x33, 0x44,  // NTP high
+                                0x55, 0x66, 0x77, 0x88,  // NTP low
+                                0,    0,    0,    1,    0, 0, 0, 2, 0, 0, 0, 3};
         const kestrel::Ipv4Endpoint from{kCamera, camera.Port()};
         rtcp.DataReceived(&rtcp.GetPort(), from, sr, sizeof sr);
         Accept(peer, from, sr, sizeof sr, now.load());

@@ -99,8 +99,7 @@ void ScriptedPeer::EndPlay() {
         ::close(fd);
     }
     uint64_t drained = 0;
-    while (::read(m_wake, &drained, sizeof drained) > 0) {
-    }
+    while (::read(m_wake, &drained, sizeof drained) > 0) {}
 }
 
 // True when the play is being finished; otherwise waits up to timeoutUs.

@@ -13,12 +13,12 @@ namespace fuzzweb {
 // What the peer does with one request: the bytes it answers and how.
 struct Reply {
     std::string bytes;
-    size_t chunk = 0;          // write in pieces of this size; 0: all at once
-    unsigned delayUs = 0;      // pause before each piece (small)
-    size_t cutAt = SIZE_MAX;   // stop writing after this many bytes
-    bool reset = false;        // end with RST instead of FIN
-    bool keepOpen = false;     // wait for a further request on this connection
-    bool hang = false;         // after writing, neither read nor close
+    size_t chunk = 0;         // write in pieces of this size; 0: all at once
+    unsigned delayUs = 0;     // pause before each piece (small)
+    size_t cutAt = SIZE_MAX;  // stop writing after this many bytes
+    bool reset = false;       // end with RST instead of FIN
+    bool keepOpen = false;    // wait for a further request on this connection
+    bool hang = false;        // after writing, neither read nor close
 };
 
 // A web server on 127.0.0.1 that plays a script: the n-th request it reads,
@@ -54,7 +54,7 @@ private:
     bool Stopping(unsigned timeoutUs);
 
     int m_listen = -1;
-    int m_wake = -1;   // ends the play in progress
+    int m_wake = -1;  // ends the play in progress
     uint16_t m_port = 0;
     // Written by Play while the thread is idle, read by both during a play.
     std::vector<Reply> m_script;
@@ -62,8 +62,8 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    bool m_playing = false;  // under m_mutex: set by Play, cleared by the thread
-    bool m_quit = false;     // under m_mutex
+    bool m_playing = false;   // under m_mutex: set by Play, cleared by the thread
+    bool m_quit = false;      // under m_mutex
     std::vector<int> m_held;  // hung connections of the play; thread only
     std::thread m_thread;     // started by the constructor, joined by the destructor
 };

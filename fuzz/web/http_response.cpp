@@ -49,15 +49,20 @@ std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
         const auto cut = static_cast<uint8_t>(part.size() > 2 ? part[2] : 0);
         r.bytes = std::string(part.substr(std::min<size_t>(3, part.size())));
         switch (control & 3) {
-        case 1: r.chunk = chunk % 16 + 1u; break;
-        case 2: r.chunk = chunk + 1u; break;
+        case 1:
+            r.chunk = chunk % 16 + 1u;
+            break;
+        case 2:
+            r.chunk = chunk + 1u;
+            break;
         case 3:
             r.chunk = chunk + 1u;
             r.delayUs = kPauseUs;
             // At most 8 pauses a reply.
             r.chunk = std::max(r.chunk, r.bytes.size() / 8 + 1);
             break;
-        default: break;
+        default:
+            break;
         }
         r.keepOpen = (control & 4) != 0;
         if (control & 8) r.cutAt = size_t{cut} * 4;
@@ -70,8 +75,19 @@ std::vector<fuzzweb::Reply> ParseScript(std::string_view rest) {
 
 bool KnownError(uint32_t e) {
     switch (e) {
-    case 0: case 12002: case 12004: case 12007: case 12017: case 12019:
-    case 12029: case 12030: case 12150: case 12152: case 12175: case 12184: case 12190:
+    case 0:
+    case 12002:
+    case 12004:
+    case 12007:
+    case 12017:
+    case 12019:
+    case 12029:
+    case 12030:
+    case 12150:
+    case 12152:
+    case 12175:
+    case 12184:
+    case 12190:
         return true;
     default:
         return false;
@@ -96,9 +112,9 @@ bool PlainBody(const std::string& reply, std::string_view& body) {
     if (headEnd == std::string::npos) return false;
     if (std::string_view(reply).substr(0, headEnd).find('\0') != std::string_view::npos) return false;
     const std::string head = Lower(std::string_view(reply).substr(0, headEnd + 1));
-    if (head.find("\n\n") != std::string::npos || head.find("\n\r") != std::string::npos || head.find("chunked") != std::string::npos ||
-        head.find("transfer-encoding") != std::string::npos || head.find("encoding") != std::string::npos ||
-        reply.find("HTTP/", 1) != std::string::npos) {
+    if (head.find("\n\n") != std::string::npos || head.find("\n\r") != std::string::npos ||
+        head.find("chunked") != std::string::npos || head.find("transfer-encoding") != std::string::npos ||
+        head.find("encoding") != std::string::npos || reply.find("HTTP/", 1) != std::string::npos) {
         return false;
     }
     body = std::string_view(reply).substr(headEnd + 4);

@@ -7,8 +7,8 @@
 #include <memory>
 #include <thread>
 
-#include "channels/CSonyMJPEGChannelRTP.h"
 #include "capture/VideoChannelParams.h"
+#include "channels/CSonyMJPEGChannelRTP.h"
 #include "runtime/CSimulatedClock.h"
 #include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
@@ -124,12 +124,14 @@ TEST_F(CamsimChannel, StartSendsTheRequestsInOrderOnAPortPair) {
         EXPECT_GE(port, kFirstPort);
         EXPECT_LE(port, kLastPort);
         EXPECT_TRUE(ProcessHoldsUdpPort(port) && ProcessHoldsUdpPort(uint16_t(port + 1))) << "RTP and RTCP held";
+        // clang-format off
         std::vector<std::string> expected = {
             "/command/system.cgi?VideoOutMode=" + c.mode,
             "/command/camera.cgi?Color=color&Multicast=off&RtpExpire=" + std::to_string(c.keepAlive) + "&LightFunnel=off"};
         for (int zone = 1; zone <= 7; ++zone) {
             expected.push_back("/command/camera.cgi?PrivacyDispEach=" + std::to_string(zone) + ",off");
         }
+        // clang-format on
         expected.push_back("/command/camera.cgi?ImageCodec=jpeg&JpBandwidth=0.0&JpFrameRate=" + c.rate +
                            "&JpQuality=" + c.cameraQuality);
         // The sender puts the leading slash the stream path lacks.
@@ -172,7 +174,8 @@ TEST_F(CamsimChannel, PicturesArriveWholeAcrossTheWrapAndDamageCostsOnlyPictures
     numbers = CheckedFrameNumbers();
     EXPECT_LT(numbers.size(), numbers.back() + 1 - numbers.front()) << "some pictures were lost on purpose";
     EXPECT_EQ(driver.Count(kOnline, 3), 1u);
-    EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
+    EXPECT_EQ(driver.Count(
+                  "kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped", 3),
               1u);
     EXPECT_EQ(driver.Messages().size(), 2u) << driver.Dump();
     EXPECT_EQ(allocator.Outstanding(), 0u);
@@ -222,8 +225,8 @@ TEST_F(CamsimChannel, StrangersAreDroppedAndReportedOncePerStreamStart) {
     };
     // RTP with the marker set and a whole tiny JPEG; RTCP sender reports.
     const std::vector<uint8_t> rtp = {0x80, 0x80 | 26, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0xD8, 0xFF, 0xD9};
-    const std::vector<uint8_t> sr = {0x80, 200, 0, 6, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3,
-                                     0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6};
+    const std::vector<uint8_t> sr = {0x80, 200, 0, 6, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0,
+                                     0,    3,   0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6};
     for (int i = 0; i < 30; ++i) send(port, rtp);
     for (int i = 0; i < 4; ++i) send(static_cast<uint16_t>(port + 1), sr);
     ASSERT_TRUE(user.WaitForFrames(user.FrameCount() + 5));
@@ -231,9 +234,10 @@ TEST_F(CamsimChannel, StrangersAreDroppedAndReportedOncePerStreamStart) {
     ::close(fd);
     CheckedFrameNumbers();
     EXPECT_EQ(driver.Count("datagrams not sent by camera", 3), 1u) << driver.Dump();
-    EXPECT_EQ(driver.Count("dropped 30 RTP and 4 RTCP datagrams not sent by camera 127.0.0.1 (127.0.0.1), the last from "
-                           "127.0.0.2:"),
-              1u)
+    EXPECT_EQ(
+        driver.Count("dropped 30 RTP and 4 RTCP datagrams not sent by camera 127.0.0.1 (127.0.0.1), the last from "
+                     "127.0.0.2:"),
+        1u)
         << driver.Dump();
     EXPECT_EQ(driver.Messages().size(), 3u) << "online, offline, the drops and nothing else" << driver.Dump();
 }
@@ -263,10 +267,11 @@ TEST_F(CamsimChannel, CameraByName) {
     ASSERT_TRUE(WaitUntil([&] { return driver.Count("names no IPv4 address") >= 1; }));
     for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.Step(1000, 10000));
     channel->Stop();
-    EXPECT_EQ(driver.Count("kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"no-such-camera.invalid\" names no "
-                           "IPv4 address",
-                           1),
-              1u)
+    EXPECT_EQ(
+        driver.Count("kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"no-such-camera.invalid\" names no "
+                     "IPv4 address",
+                     1),
+        1u)
         << driver.Dump();
     EXPECT_TRUE(camera->RequestTargets().empty());
 }
@@ -404,7 +409,8 @@ TEST_F(CamsimChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
     const uint16_t freed = portAt(--index);
     held[index].reset();
     if (!PassUntil([&] { return channel->GetState() == StateRunning; }, 5)) {
-        if (!ProcessHoldsUdpPort(freed) && !HeldUdpPort::IsFree(freed)) GTEST_SKIP() << "another program took " << freed;
+        if (!ProcessHoldsUdpPort(freed) && !HeldUdpPort::IsFree(freed))
+            GTEST_SKIP() << "another program took " << freed;
         FAIL() << "the channel did not take the freed port " << freed;
     }
     EXPECT_TRUE(ProcessHoldsUdpPort(StreamPort()));  // normally the freed pair

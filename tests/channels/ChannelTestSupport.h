@@ -56,7 +56,8 @@ public:
     }
     size_t Count(const std::string& needle, int level = -1) {
         size_t n = 0;
-        for (const auto& m : Messages()) n += m.text.find(needle) != std::string::npos && (level < 0 || m.level == level);
+        for (const auto& m : Messages())
+            n += m.text.find(needle) != std::string::npos && (level < 0 || m.level == level);
         return n;
     }
     std::string Dump() {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "channels/CSonyMJPEGChannelRTP.h"
 #include "capture/VideoChannelParams.h"
+#include "channels/CSonyMJPEGChannelRTP.h"
 #include "tests/channels/ChannelTestSupport.h"
 #include "tests/host/TestCaptureUser.h"
 #include "tests/host/TestFrameAllocator.h"
@@ -103,11 +103,13 @@ TEST_F(FrameAssembly, DeliversInTheHostsCallOrder) {
     allocator.log.Clear();
     FeedPicture({100, 101, 102}, picture);
     const std::string size = std::to_string(picture.size());
+    // clang-format off
     const std::vector<std::string> expected = {
         "AllocateFrame " + std::to_string(kJpeg) + " " + size + " Halyard",
         "SetWidth 704", "SetHeight 240", "SetResolution 3", "SetDataSize " + size,
         "SetFrameFourCC " + std::to_string(kJpeg), "Op5", "GetData " + size, "ReleaseFrame",
     };
+    // clang-format on
     EXPECT_EQ(allocator.log.Entries(), expected);
     EXPECT_EQ(Delivered(), std::vector<Bytes>{picture});
     EXPECT_EQ(driver.Count("kestrel::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is online", 3), 1u);
@@ -197,7 +199,8 @@ TEST_F(FrameAssembly, PictureSizeLimit) {
         const auto big = MakePicture(held + 100, 8);
         Prime(1);
         uint16_t seq = 2;
-        for (size_t off = 0; off < held; off += 1400) Feed(seq++, false, big.data() + off, std::min<size_t>(1400, held - off));
+        for (size_t off = 0; off < held; off += 1400)
+            Feed(seq++, false, big.data() + off, std::min<size_t>(1400, held - off));
         Feed(seq++, true, big.data() + held, 100);
         if (held == kLimit) {
             EXPECT_EQ(Delivered(), std::vector<Bytes>{big});
@@ -223,7 +226,8 @@ TEST_F(FrameAssembly, RefusedFrameDropsTheNextPicture) {
     };
     user.answer = Answer::Refuse;
     next(11);
-    EXPECT_EQ(driver.Count("kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera 127.0.0.1:80", 1),
+    EXPECT_EQ(driver.Count(
+                  "kestrel::CSonyMJPEGChannelRTP::FrameReceived: SendFrameCallback failed for camera 127.0.0.1:80", 1),
               1u);
     EXPECT_EQ(driver.Count("is online"), 0u) << "a refused frame does not report the camera online";
     user.answer = Answer::Accept;

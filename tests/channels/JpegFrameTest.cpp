@@ -35,8 +35,12 @@ TEST(FindJpegFrameHeader, WalksMarkersUpToTheFrameHeader) {
         {"SOI only", {0xFF, 0xD8}, false},
         {"lone FF at the end", {0xFF, 0xD8, 0xFF}, false},
         // SOF0 at i = 2 is accepted only when i + 9 < size.
-        {"SOF0 cut after the width (size 11)", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80}, false},
-        {"SOF0 and one byte more (size 12)", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80, 0x03}, true},
+        {"SOF0 cut after the width (size 11)",
+         {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80},
+         false},
+        {"SOF0 and one byte more (size 12)",
+         {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80, 0x03},
+         true},
         // DHT (C4), JPG (C8) and DAC (CC) are segments, not frame headers.
         {"DHT then SOF2", Join({soi, {0xFF, 0xC4, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC2}, body}), true},
         {"JPG skipped, then SOS", Join({soi, {0xFF, 0xC8, 0x00, 0x02, 0xFF, 0xDA}, body}), false},
@@ -95,6 +99,7 @@ TEST(IsWholeJpeg, SoiFirstEoiLastPaddingAfter) {
 }
 
 TEST(ResolutionKind, SizeClasses) {
+    // clang-format off
     const int32_t cases[][3] = {
         {176, 144, 1}, {199, 1000, 1},                 // below 200: QCIF
         {200, 10, 2}, {399, 100, 2},                   // below 400: CIF
@@ -102,6 +107,7 @@ TEST(ResolutionKind, SizeClasses) {
         {704, 352, 4}, {1024, 240, 4},                 // half the width tall, or 1024 wide: 4CIF
         {640, 0x7FFFFFFF, 4},                          // a huge height does not overflow
     };
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(ResolutionKind(c[0], c[1]), c[2]) << c[0] << "x" << c[1];
 }
 
@@ -110,6 +116,7 @@ TEST(ComputeCameraQuality, MapsPercentOntoTheRange) {
         int32_t percent;
         uint32_t min, max, expected;
     };
+    // clang-format off
     const Case cases[] = {
         {60, 1, 10, 6},     // trunc(60 * 9 / 100 + 0.5) = 5, from 1
         {50, 1, 10, 6},     // 4.5 + 0.5: half rounds up
@@ -121,8 +128,10 @@ TEST(ComputeCameraQuality, MapsPercentOntoTheRange) {
         // Outside 0..100 the percent is held to the ends: a reversed range never wraps.
         {150, 1, 10, 10}, {150, 10, 1, 1}, {-20, 1, 10, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(ComputeCameraQuality(c.percent, c.min, c.max), c.expected) << c.percent << "% of " << c.min << ".." << c.max;
+        EXPECT_EQ(ComputeCameraQuality(c.percent, c.min, c.max), c.expected)
+            << c.percent << "% of " << c.min << ".." << c.max;
     }
 }
 

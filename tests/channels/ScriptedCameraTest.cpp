@@ -61,6 +61,7 @@ private:
 
 constexpr uint32_t kStep = 1000;  // one pass of the channel loop
 constexpr uint32_t kLimitMs = 10000;
+// clang-format off
 const std::vector<std::string> kStartRequests = {
     "system.cgi?VideoOutMode", "RtpExpire",        "PrivacyDispEach=1", "PrivacyDispEach=2", "PrivacyDispEach=3",
     "PrivacyDispEach=4",       "PrivacyDispEach=5", "PrivacyDispEach=6", "PrivacyDispEach=7", "ImageCodec",
@@ -96,6 +97,7 @@ protected:
     std::shared_ptr<ScriptedSender::Script> script = std::make_shared<ScriptedSender::Script>();
     std::unique_ptr<CSonyMJPEGChannelRTP> channel;
 };
+// clang-format on
 
 // A refused request ends the pass there; each later pass starts over from
 // the first request, and the failure is logged once however often it recurs.

@@ -74,6 +74,7 @@ TEST(DriverParameters, NamedQueriesRespectTheBufferSize) {
         int expected;
         int32_t value;
     };
+    // clang-format off
     const Case cases[] = {
         {"isIPCamera", 8, 1, 1},       {"isIPCamera", 4, 1, 1},        {"isIPCamera", 2, 0, 0},
         {"CCaptureApiEx", 4, 1, 1},    {"CCaptureApiEx", 8, 0, 0},     {"CanChangeFrInAlm", 4, 1, 0},
@@ -82,6 +83,7 @@ TEST(DriverParameters, NamedQueriesRespectTheBufferSize) {
         {"ICaptureIOApi", 8, 0, 0},    // no digital I/O object
         {"ipAddress", 16, 0, 0},       // empty address
     };
+    // clang-format on
     for (const Case& c : cases) {
         uint8_t buffer[16];
         std::memset(buffer, 0xAB, sizeof(buffer));
@@ -162,8 +164,9 @@ TEST_F(DriverOpen, FailuresLeaveTheDriverClosed) {
     EXPECT_EQ(user.MessageCount("kestrel::CIPCapture::Open: IP Server Type hasn't been set", 1), 1u);
     EXPECT_EQ(driver.log, (std::vector<std::string>{"DeleteDigitalIO"}));
     EXPECT_FALSE(OpenModel(driver, "NoSuchModel-1"));
-    EXPECT_EQ(user.MessageCount("kestrel::CIPCapture::Open: Unable to read configuration from NoSuchModel-1.xml file", 1),
-              1u);
+    EXPECT_EQ(
+        user.MessageCount("kestrel::CIPCapture::Open: Unable to read configuration from NoSuchModel-1.xml file", 1),
+        1u);
     {
         ModelFile model("HalyardTestZero", PalModel("", 0));
         EXPECT_FALSE(OpenModel(driver, "HalyardTestZero"));  // no frame interval: no message
@@ -179,8 +182,9 @@ TEST_F(DriverOpen, OpensReportsAndBuildsTheLists) {
     ModelFile model("HalyardTestPal", PalModel("<io><input value=\"2\"/><output value=\"1\"/></io>", 30));
     ASSERT_TRUE(OpenModel(driver, "HalyardTestPal"));
     // Host 5.12 receives level 100 as 3.
-    EXPECT_EQ(user.MessageCount(
-                  "DRIVER IS OPENED (name: Halyard, device model: HalyardTestPal, address: 127.0.0.1:80)", 3), 1u);
+    EXPECT_EQ(
+        user.MessageCount("DRIVER IS OPENED (name: Halyard, device model: HalyardTestPal, address: 127.0.0.1:80)", 3),
+        1u);
     EXPECT_EQ(ListResolutions(driver), (std::vector<int>{1, 2}));
     EXPECT_EQ(ListIntervals(driver).front(), 40u);  // PAL at most 25 per second
     EXPECT_EQ(driver.GetIOCounts(), (std::pair<int32_t, int32_t>{2, 1}));
@@ -200,8 +204,9 @@ TEST_F(DriverOpen, OpensReportsAndBuildsTheLists) {
     EXPECT_EQ(user.Messages().size(), messages);
     // After Close the intervals are rebuilt, the resolutions are not.
     EXPECT_EQ(driver.Close(), 1);
-    ModelFile four("HalyardTestFour", "<sony><resolutions><cif4 value=\"true\"/><cif4x value=\"704\"/>"
-                                      "<cif4y value=\"576\"/></resolutions><framerate><max value=\"30\"/></framerate></sony>");
+    ModelFile four("HalyardTestFour",
+                   "<sony><resolutions><cif4 value=\"true\"/><cif4x value=\"704\"/>"
+                   "<cif4y value=\"576\"/></resolutions><framerate><max value=\"30\"/></framerate></sony>");
     ASSERT_TRUE(OpenModel(driver, "HalyardTestFour"));
     EXPECT_EQ(ListIntervals(driver).front(), 33u);
     EXPECT_EQ(ListResolutions(driver), (std::vector<int>{1, 2}));
@@ -236,8 +241,9 @@ TEST_F(DriverOpen, ChannelControl) {
     ASSERT_TRUE(OpenModel(driver, "HalyardTestPal"));
     driver.log.clear();
     EXPECT_EQ(driver.StartChannel(0, 40, 4, 50), 0);
-    EXPECT_EQ(user.MessageCount("kestrel::CIPCapture::StartChannel: 4CIF resolution not supported. Channel not started.", 1),
-              1u);
+    EXPECT_EQ(
+        user.MessageCount("kestrel::CIPCapture::StartChannel: 4CIF resolution not supported. Channel not started.", 1),
+        1u);
     EXPECT_EQ(driver.StartChannel(0, 40, 0, 50), 0);
     EXPECT_EQ(driver.StartChannel(1, 40, 2, 50), 0);  // index equal to the camera count
     driver.startResult = false;
@@ -266,9 +272,10 @@ TEST_F(DriverOpen, ChannelControl) {
 }
 
 TEST_F(DriverOpen, ChannelParametersFromTheModelFile) {
-    const std::string bare = "<sony><quality><min value=\"0\"/><max value=\"0\"/></quality><rtp><keepalive value=\"0\"/>"
-                             "</rtp><resolutions><cif value=\"true\"/><cifx value=\"352\"/><cify value=\"288\"/>"
-                             "</resolutions><framerate><max value=\"25\"/></framerate></sony>";
+    const std::string bare =
+        "<sony><quality><min value=\"0\"/><max value=\"0\"/></quality><rtp><keepalive value=\"0\"/>"
+        "</rtp><resolutions><cif value=\"true\"/><cifx value=\"352\"/><cify value=\"288\"/>"
+        "</resolutions><framerate><max value=\"25\"/></framerate></sony>";
     struct Case {
         std::string model;
         int32_t driverStandard, keepAlive, standard, qmin, qmax;

@@ -93,8 +93,8 @@ inline std::string PalModel(const std::string& extra = "", int maxRate = 25) {
     return "<sony><quality><min value=\"20\"/><max value=\"80\"/></quality><rtp><keepalive value=\"30\"/></rtp>"
            "<resolutions><qcif value=\"true\"/><qcifx value=\"176\"/><qcify value=\"144\"/>"
            "<cif value=\"TRUE\"/><cifx value=\"352\"/><cify value=\"288\"/></resolutions>"
-           "<framerate><max value=\"" + std::to_string(maxRate) + "\"/><res1 value=\"25\"/></framerate>" + extra +
-           "</sony>";
+           "<framerate><max value=\"" +
+           std::to_string(maxRate) + "\"/><res1 value=\"25\"/></framerate>" + extra + "</sony>";
 }
 
 // libHalyard.so as a recorder sees it: loaded with dlopen, reached by name.

@@ -24,7 +24,7 @@ public:
     int SetParameter(const char* name, const void* value, int32_t length) noexcept override {
         std::string entry = std::string("Set ") + name + " ";
         entry += std::strcmp(name, "IPSERVERPORT") == 0 ? std::to_string(reinterpret_cast<uintptr_t>(value))
-                                                         : static_cast<const char*>(value);
+                                                        : static_cast<const char*>(value);
         calls.push_back(entry + " " + std::to_string(length));
         return FakeCapture::SetParameter(name, value, length);
     }

@@ -161,20 +161,20 @@ TEST_F(HostBoundary, CloseFromInsideTheFrameCallback) {
 }
 
 TEST_F(HostBoundary, CallsRepeatedAndOutOfOrder) {
-    EXPECT_EQ(driver->StopChannel(0), 0);              // never started
-    EXPECT_EQ(driver->StopChannel(7), 0);              // no such channel
+    EXPECT_EQ(driver->StopChannel(0), 0);  // never started
+    EXPECT_EQ(driver->StopChannel(7), 0);  // no such channel
     EXPECT_EQ(driver->StartChannel(7, kInterval, kCif, kQuality), 0);
     ASSERT_EQ(driver->StartChannel(0, kInterval, kCif, kQuality), 1);
     driver->StartChannel(0, kInterval, kCif, kQuality);  // again while running
     EXPECT_EQ(driver->StopChannel(0), 1);
     EXPECT_EQ(driver->StopChannel(0), 0);
     EXPECT_EQ(driver->Close(), 1);
-    driver->Close();                                   // closed twice
+    driver->Close();                                                   // closed twice
     EXPECT_EQ(driver->StartChannel(0, kInterval, kCif, kQuality), 0);  // not open
     ASSERT_EQ(driver->Open(""), 1);
-    driver->Open("");                                  // opened twice
+    driver->Open("");  // opened twice
     ASSERT_EQ(driver->StartChannel(0, kInterval, kCif, kQuality), 1);
-    EXPECT_EQ(driver->Close(), 1);                     // closes with a channel running
+    EXPECT_EQ(driver->Close(), 1);  // closes with a channel running
     ASSERT_EQ(driver->Open(""), 1);
     ExpectDelivers();
 }
@@ -192,12 +192,29 @@ void Hammer(CCaptureAPIEx* driver, bool openAndClose) {
                 char text[64] = {};
                 void* io = nullptr;
                 switch (random() % 8) {
-                case 0: case 1: driver->StartChannel(0, kInterval, kCif, kQuality); break;
-                case 2: case 3: driver->StopChannel(0); break;
-                case 4: driver->GetChannelStatus(0, &state, &second, text, sizeof text); break;
-                case 5: if (openAndClose) driver->GetParameter("ICaptureIOApi", &io, sizeof io); break;
-                case 6: if (openAndClose && random() % 8 == 0) { driver->Close(); driver->Open(""); } break;
-                default: std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20)); break;
+                case 0:
+                case 1:
+                    driver->StartChannel(0, kInterval, kCif, kQuality);
+                    break;
+                case 2:
+                case 3:
+                    driver->StopChannel(0);
+                    break;
+                case 4:
+                    driver->GetChannelStatus(0, &state, &second, text, sizeof text);
+                    break;
+                case 5:
+                    if (openAndClose) driver->GetParameter("ICaptureIOApi", &io, sizeof io);
+                    break;
+                case 6:
+                    if (openAndClose && random() % 8 == 0) {
+                        driver->Close();
+                        driver->Open("");
+                    }
+                    break;
+                default:
+                    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
+                    break;
                 }
             }
         });

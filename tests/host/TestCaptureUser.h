@@ -42,7 +42,7 @@ public:
     size_t MessageCount(const std::string& needle, int level = -1);
     bool WaitForFrames(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    CallLog calls;                      // "SendFrameCallback 0", "VideoStopped 0", "DebugInfo <level> <text>"
+    CallLog calls;  // "SendFrameCallback 0", "VideoStopped 0", "DebugInfo <level> <text>"
     std::atomic<FrameAnswer> answer{FrameAnswer::Accept};
     std::atomic<int> videoStopped{0};
 

@@ -21,7 +21,7 @@ public:
     void Reserved5() override {}
     void ReleaseFrame(IFrameBuffer* frame) override;
 
-    CallLog log;                       // every allocator and frame buffer call, in order
+    CallLog log;  // every allocator and frame buffer call, in order
     std::atomic<bool> returnNull{false};
     std::atomic<int> allocated{0};
     std::atomic<int> released{0};

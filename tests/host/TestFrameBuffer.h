@@ -33,7 +33,8 @@ public:
     int32_t GetResolution() override { return m_resolution; }
 
     std::vector<uint8_t> Bytes() const {
-        return std::vector<uint8_t>(m_data.begin(), m_data.begin() + static_cast<long>(std::min<size_t>(m_dataSize, m_data.size())));
+        return std::vector<uint8_t>(m_data.begin(),
+                                    m_data.begin() + static_cast<long>(std::min<size_t>(m_dataSize, m_data.size())));
     }
 
 private:

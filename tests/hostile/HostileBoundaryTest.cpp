@@ -132,7 +132,7 @@ constexpr uint32_t kInterval = 40;
 constexpr int32_t kCif = 2;
 constexpr int32_t kQuality = 50;
 constexpr uint32_t kJpeg = 0x4745504Au;  // "JPEG" in memory order
-const char kModel[] = "SNC-RZ50P";  // one sensor input, one alarm output
+const char kModel[] = "SNC-RZ50P";       // one sensor input, one alarm output
 // Longer than any short-string buffer: storing it needs the heap.
 const char kLongUser[] = "a-user-name-far-longer-than-a-short-string-buffer";
 
@@ -347,6 +347,7 @@ TEST_F(HostileBoundary, LegacyInterface) {
     auto closed = [&] { Closed(); };
     auto stopped = [&] { ChannelStopped(); };
     auto running = [&] { ChannelRunning(); };
+    // clang-format off
     const std::vector<Row> rows = {
         {"Init", opened, [&] { return long{d->Init()}; }, 1, 1},
         {"SetCaptureUser", opened, [&] { d->SetCaptureUser(&host); return 1L; }, 1, 1},
@@ -390,6 +391,7 @@ TEST_F(HostileBoundary, LegacyInterface) {
         // Last: the frame-interval list stays empty until the next Open.
         {"SetVideoStandard", opened, [&] { return long{d->SetVideoStandard(0)}; }, 1, 1},
     };
+    // clang-format on
     RunTable(rows);
     d->SetParameter("IPSERVERUSERNAME", "admin", 5);
     ASSERT_EQ(d->Close(), 1);
@@ -422,6 +424,7 @@ TEST_F(HostileBoundary, Exports) {
     CCaptureAPIEx* made = nullptr;
     IIPCaptureDriver* madeIP = nullptr;
     testhost::TestCapabilities capabilities;
+    // clang-format off
     const std::vector<Row> rows = {
         {"CreateCapture", nullptr,
          [&] {
@@ -449,6 +452,7 @@ TEST_F(HostileBoundary, Exports) {
         // The host's own list allocates too; its failure is caught as well.
         {"QueryModelCapabilities", nullptr, [&] { return long{query(1, 0, &capabilities)}; }, 0, 1},
     };
+    // clang-format on
     RunTable(rows);
     hardening::ProcFigures now;
     EXPECT_TRUE(hardening::BackToBaseline(base, now)) << "threads " << base.threads << " -> " << now.threads;
@@ -466,6 +470,7 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
     char text[32] = {};
     int32_t isIP = 0;
     testhost::TestResolution cif(352, 288);
+    // clang-format off
     const std::vector<Row> rows = {
         {"Initialize", [&] { if (ip == nullptr) ip = createIP(); ASSERT_NE(ip, nullptr); ip->Shutdown(); },
          [&] { return long{ip->Initialize(&sink, &pool, &device)}; }, 0, 1},
@@ -483,6 +488,7 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
          [&] { return long{video->SetParameter("IPSERVERUSERNAME", kLongUser, sizeof kLongUser - 1)}; }, 0, 1},
         {"GetParameter", initialized, [&] { return long{video->GetParameter("isIPCamera", &isIP, 4)}; }, 1, 1},
     };
+    // clang-format on
     RunTable(rows);
     // Still streams to the host's sink.
     IpVideoRunning();
@@ -493,6 +499,7 @@ TEST_F(HostileBoundary, IPCaptureInterface) {
 // in turn: a start that fails half-way leaves nothing running behind it.
 TEST_F(HostileBoundary, EachAllocationOfEveryStartMayFail) {
     CCaptureAPIEx*& d = driver;
+    // clang-format off
     const std::vector<Row> rows = {
         {"Open", [&] { Closed(); }, [&] { return long{d->Open("")}; }, 0, 1},
         {"StartChannel", [&] { ChannelStopped(); },
@@ -515,6 +522,7 @@ TEST_F(HostileBoundary, EachAllocationOfEveryStartMayFail) {
         {"StartVideo", [&] { IpInitialized(); video->StopVideo(0); },
          [&] { return long{video->StartVideo(0, &videoSink, &format)}; }, 0, 1},
     };
+    // clang-format on
     for (const Row& row : rows) Sweep(row);
     if (ip != nullptr) ip->Shutdown();
     ExpectDelivers();

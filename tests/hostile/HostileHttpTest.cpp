@@ -168,8 +168,8 @@ class TlsCamera {
 public:
     TlsCamera(const std::string& address, uint16_t port, std::shared_ptr<webtest::TempDir> keys = nullptr)
         : m_keys(keys != nullptr ? keys : std::make_shared<webtest::TempDir>()) {
-        m_ready = keys != nullptr ||
-                  webtest::MakeSelfSignedCertificate(m_keys->File("cert.pem"), m_keys->File("key.pem"));
+        m_ready =
+            keys != nullptr || webtest::MakeSelfSignedCertificate(m_keys->File("cert.pem"), m_keys->File("key.pem"));
         auto https =
             std::make_unique<httplib::SSLServer>(m_keys->File("cert.pem").c_str(), m_keys->File("key.pem").c_str());
         https->Get(".*", [this](const httplib::Request&, httplib::Response& res) {

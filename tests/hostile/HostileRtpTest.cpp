@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -56,11 +56,11 @@ using Stranger = transporttest::ForeignSender;
 // One RTP datagram carrying a whole picture of the stranger's: marker set,
 // SOI, a CIF frame header, EOI.
 Bytes ForeignPicture(uint16_t seq) {
-    const uint8_t header[] = {0x80, 0x80 | 26, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0, 0, 0, 0,
-                              0xBA, 0xD0, 0xBA, 0xD0};
-    const uint8_t picture[] = {0xFF, 0xD8,                                                        // SOI
-                               0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0x20, 0x01, 0x60, 0x03,        // SOF0 352x288
-                               0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xD9}; // EOI
+    const uint8_t header[] = {
+        0x80, 0x80 | 26, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0, 0, 0, 0, 0xBA, 0xD0, 0xBA, 0xD0};
+    const uint8_t picture[] = {0xFF, 0xD8,                                                         // SOI
+                               0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0x20, 0x01, 0x60, 0x03,         // SOF0 352x288
+                               0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xD9};  // EOI
     Bytes d(sizeof header + sizeof picture);
     std::memcpy(d.data(), header, sizeof header);
     std::memcpy(d.data() + sizeof header, picture, sizeof picture);

@@ -116,9 +116,10 @@ TEST(CIOBase, StartingTwiceReportsBothThreads) {
     FakeCamera io(&driver);
     ASSERT_TRUE(io.StartIO());
     EXPECT_FALSE(io.StartIO());
-    EXPECT_EQ(driver.messages.Entries(),
-              Entries({"1 kestrel::CIOBase::StartIO: Starting of Digital Output thread (Halyard: 127.0.0.1:80) failed!",
-                       "1 kestrel::CIOBase::StartIO: Starting of Digital Input thread (Halyard: 127.0.0.1:80) failed!"}));
+    EXPECT_EQ(
+        driver.messages.Entries(),
+        Entries({"1 kestrel::CIOBase::StartIO: Starting of Digital Output thread (Halyard: 127.0.0.1:80) failed!",
+                 "1 kestrel::CIOBase::StartIO: Starting of Digital Input thread (Halyard: 127.0.0.1:80) failed!"}));
 }
 
 // Simulated time: each step is exactly one tick of the input poll.

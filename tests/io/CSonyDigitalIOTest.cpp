@@ -26,18 +26,21 @@ struct SonyIO : kestrel::CSonyDigitalIO {
 
 // A camera that wants the driver's credentials (those of TestDriver).
 struct Camera {
-    explicit Camera(unsigned sensors = 2, unsigned outputs = 2) : cam([&] {
-        camsim::CameraConfig config;
-        config.auth = camsim::AuthMode::Basic;
-        config.user = "admin";
-        config.password = "secret";
-        config.sensorCount = sensors;
-        config.alarmOutputCount = outputs;
-        return config;
-    }()) {
+    explicit Camera(unsigned sensors = 2, unsigned outputs = 2)
+        : cam([&] {
+              camsim::CameraConfig config;
+              config.auth = camsim::AuthMode::Basic;
+              config.user = "admin";
+              config.password = "secret";
+              config.sensorCount = sensors;
+              config.alarmOutputCount = outputs;
+              return config;
+          }()) {
         EXPECT_TRUE(cam.Start());
     }
-    bool WaitFor(const std::string& pattern, uint64_t from = 0) { return cam.WaitForRequest(pattern, 10000, from).has_value(); }
+    bool WaitFor(const std::string& pattern, uint64_t from = 0) {
+        return cam.WaitForRequest(pattern, 10000, from).has_value();
+    }
     // A request is recorded when it arrives; its trigger only once it has been handled.
     bool WaitForTriggers(size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -138,8 +141,8 @@ TEST(CSonyDigitalIO, OutputTriggersInOrder) {
     EXPECT_TRUE(io.RequestOutputState(1, 2));
     EXPECT_TRUE(io.RequestOutputState(0, 2));
     EXPECT_TRUE(io.RequestOutputState(1, 1));
-    EXPECT_TRUE(io.RequestOutputState(1, 1));  // no change: nothing sent
-    EXPECT_TRUE(io.RequestOutputState(0, 0));  // stored, but there is no word for it
+    EXPECT_TRUE(io.RequestOutputState(1, 1));        // no change: nothing sent
+    EXPECT_TRUE(io.RequestOutputState(0, 0));        // stored, but there is no word for it
     ASSERT_TRUE(camera.WaitFor("alarmout2off", 4));  // past the start-up off
     const uint64_t before = camera.cam.RequestTargets().size();
     EXPECT_TRUE(io.RequestOutputState(0, 2));  // so "on" goes out again
@@ -149,7 +152,8 @@ TEST(CSonyDigitalIO, OutputTriggersInOrder) {
     EXPECT_EQ(camera.Targets({"trigger"}), Entries({Trigger(1, "off"), Trigger(2, "off"), Trigger(2, "on"),
                                                     Trigger(1, "on"), Trigger(2, "off"), Trigger(1, "on")}));
     std::string triggers;
-    for (const camsim::AlarmTrigger& t : camera.cam.AlarmTriggers()) triggers += std::to_string(t.output) + (t.on ? "on " : "off ");
+    for (const camsim::AlarmTrigger& t : camera.cam.AlarmTriggers())
+        triggers += std::to_string(t.output) + (t.on ? "on " : "off ");
     EXPECT_EQ(triggers, "1off 2off 2on 1on 2off 1on ");
 }
 
@@ -196,7 +200,8 @@ TEST(CSonyDigitalIO, UnreachableCameraIsReportedOnce) {
     ASSERT_TRUE(user.calls.WaitFor("Reset", 3));
     ASSERT_TRUE(io.StopIO());
     EXPECT_EQ(driver.messages.Entries(), Entries({"1 kestrel::CIOBase::GetInputStatesWrapper: GetInputStates() method "
-                                                  "failed! Device 127.0.0.1:" + std::to_string(port)}));
+                                                  "failed! Device 127.0.0.1:" +
+                                                  std::to_string(port)}));
 }
 
 TEST(CSonyDigitalIO, StopEndsAHangingRequest) {
@@ -221,8 +226,10 @@ TEST(CSonyDigitalIO, StopEndsAHangingRequest) {
         std::this_thread::sleep_for(50ms);  // well inside the hang
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(io.StopIO());
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        std::printf("StopIO with a request hanging at \"%s\": %lld ms\n", row.hang, static_cast<long long>(took.count()));
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        std::printf("StopIO with a request hanging at \"%s\": %lld ms\n", row.hang,
+                    static_cast<long long>(took.count()));
         EXPECT_LT(took, 3s);
         EXPECT_EQ(driver.messages.Entries(), Entries()) << "no late thread, no camera failure";
         if (row.neverSent != nullptr) {

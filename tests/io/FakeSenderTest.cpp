@@ -66,8 +66,13 @@ struct Probe : kestrel::CSonyDigitalIO {
 };
 
 TEST(FakeSender, InquiryOutcomes) {
-    const Answer states{.sent = true, .lastError = 0, .status = 200, .body = "sensor1=1\r\nsensor2=0\r\n", .readFailure = 0};
-    const Answer tooLarge{.sent = true, .lastError = 0, .status = 200, .body = "sensor1=0\r\nsensor2=0\r\n", .readFailure = Web::ErrorAnswerTooLarge};
+    const Answer states{
+        .sent = true, .lastError = 0, .status = 200, .body = "sensor1=1\r\nsensor2=0\r\n", .readFailure = 0};
+    const Answer tooLarge{.sent = true,
+                          .lastError = 0,
+                          .status = 200,
+                          .body = "sensor1=0\r\nsensor2=0\r\n",
+                          .readFailure = Web::ErrorAnswerTooLarge};
     const Answer timedOut{.sent = false, .lastError = Web::ErrorTimeout, .status = 0, .body = "", .readFailure = 0};
     const Answer refused{.sent = true, .lastError = 0, .status = 401, .body = "", .readFailure = 0};
     const std::string tooLargeMessage =
@@ -82,6 +87,7 @@ TEST(FakeSender, InquiryOutcomes) {
         std::vector<bool> results;  // of each tick
         Entries inputs;
         Entries messages;
+        // clang-format off
     } rows[] = {
         {"states reported", {states}, {true, true}, {"Input 0 2", "Input 1 1"}, {}},
         // A body cut short keeps the states and is reported once per run of failures.
@@ -92,6 +98,7 @@ TEST(FakeSender, InquiryOutcomes) {
         // Not a failure of the camera link: states undetermined, nothing logged.
         {"refused", {states, refused}, {true, true}, {"Input 0 2", "Input 1 1", "Input 0 0", "Input 1 0"}, {}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         iotest::TestDriver driver(2, 0);

@@ -20,6 +20,7 @@ TEST(SensorAnswer, LookUpValue) {
         const char* expected;
         const char* separator = "=";
         const char* lineEnds = "\r\n";
+        // clang-format off
     } rows[] = {
         {"sensor1=0\r\nsensor2=1", "sensor2", "1"},   // CR LF lines
         {"sensor1=0\nsensor2=1\n", "sensor2", "1"},   // LF lines
@@ -48,6 +49,7 @@ TEST(SensorAnswer, LookUpValue) {
         {"a=b=c", "=", ""},                           // a key starting with the separator ends
         {"\n\n\n", "\n", "", "\n", "\n"},             // key, separator and line end alike end
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(CSonyDigitalIO::LookUpValue(row.text, row.key, row.separator, row.lineEnds), row.expected)
             << "text \"" << row.text << "\" key \"" << row.key << "\" separator \"" << row.separator << "\"";
@@ -55,18 +57,20 @@ TEST(SensorAnswer, LookUpValue) {
 }
 
 TEST(SensorAnswer, ParseInteger) {
+    // clang-format off
     const std::pair<const char*, int32_t> good[] = {
         {"0", 0}, {"1", 1}, {"2", 2}, {"007", 7}, {"+1", 1}, {"-1", -1},
         {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
     };
+    // clang-format on
     for (const auto& [text, expected] : good) {
         int32_t number = 12345;
         EXPECT_TRUE(CSonyDigitalIO::ParseInteger(text, number)) << '"' << text << '"';
         EXPECT_EQ(number, expected) << '"' << text << '"';
     }
     for (const char* text : {"2147483648", "-2147483649", "99999999999999999999",  // outside int
-                             "", "+", "-", "--1", "1-",                             // a sign alone or misplaced
-                             " 1", "1 ", "1\r", "1a", "0x1", "on"}) {               // anything around the digits
+                             "", "+", "-", "--1", "1-",                            // a sign alone or misplaced
+                             " 1", "1 ", "1\r", "1a", "0x1", "on"}) {              // anything around the digits
         int32_t number = 0;
         EXPECT_FALSE(CSonyDigitalIO::ParseInteger(text, number)) << '"' << text << '"';
     }
@@ -76,6 +80,7 @@ TEST(SensorAnswer, SensorState) {
     struct Row {
         const char* lowered;
         int32_t input0, input1;
+        // clang-format off
     } rows[] = {
         {"sensor1=0\r\nsensor2=1\r\n", 1, 2},
         {"sensor1=1", 2, 0},                  // input 1 missing
@@ -85,6 +90,7 @@ TEST(SensorAnswer, SensorState) {
         {"sensor1=-1\nsensor2=+1", 0, 2},
         {"", 0, 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(CSonyDigitalIO::SensorState(row.lowered, 0), row.input0) << row.lowered;
         EXPECT_EQ(CSonyDigitalIO::SensorState(row.lowered, 1), row.input1) << row.lowered;

@@ -21,11 +21,13 @@ TEST(HostVersion, LevelForHost) {
     struct Row {
         uint16_t major, minor;
         int level, delivered;
+        // clang-format off
     } rows[] = {
         {5, 11, 1, 1}, {5, 11, 2, 2}, {5, 11, 3, 2}, {5, 11, 100, 2}, {4, 99, 3, 2},  // below 5.12: warnings
         {5, 12, 2, 2}, {5, 12, 3, 3}, {5, 12, 100, 3}, {6, 2, 100, 3}, {5, 65535, 100, 3},  // to 6.3: information
         {6, 3, 1, 1}, {6, 3, 100, 100}, {7, 0, 100, 100}, {65535, 65535, 100, 100},       // from 6.3: unchanged
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(kestrel::AdaptDebugLevel(row.level, {row.major, row.minor, 9, 9}), row.delivered)
             << row.major << "." << row.minor << " level " << row.level;
@@ -39,6 +41,7 @@ std::string Text(const kestrel::HostVersion& v) {
 }
 
 TEST(HostVersion, ParsedFromTheFileName) {
+    // clang-format off
     const std::pair<const char*, const char*> rows[] = {
         {"/lib/libosprey.so.6.3", "6.3.0.0"},             // missing parts are 0
         {"/lib/libosprey.so.6.3.1.2.9", "6.3.1.2"},       // extra parts ignored
@@ -48,6 +51,7 @@ TEST(HostVersion, ParsedFromTheFileName) {
         {"/lib/libosprey.so.", nullptr}, {"/lib/libosprey.so.65536", nullptr}, {"/lib/libosprey.so.-1", nullptr},
         {"/lib/libospreyx.so.6.3", nullptr}, {"/lib/libosprey.sox.6.3", nullptr}, {"/libosprey.so.6.3/libx.so", nullptr},
     };
+    // clang-format on
     for (const auto& [path, expected] : rows) {
         kestrel::HostVersion version{1, 2, 3, 4};
         EXPECT_EQ(kestrel::ParseHostCoreVersion(path, version), expected != nullptr) << path;
@@ -73,7 +77,8 @@ std::string ReadVersionInChild(const fs::path& library) {
     ::close(fds[1]);
     std::string result = child < 0 ? "fork failed" : "";
     char buffer[64];
-    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<size_t>(got));
+    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, static_cast<size_t>(got));
     ::close(fds[0]);
     int status = 0;
     if (child > 0) ::waitpid(child, &status, 0);
@@ -87,6 +92,7 @@ TEST(HostVersion, ReadFromTheLoadedModule) {
     struct Row {
         std::vector<std::string> files;
         std::string expected;
+        // clang-format off
     } rows[] = {
         {{}, "5.12.0.0"},  // nothing loaded
         {{"libosprey.so.6.3.1.2"}, "6.3.1.2"},
@@ -96,14 +102,17 @@ TEST(HostVersion, ReadFromTheLoadedModule) {
         {{"libosprey.so.7.1 -> libosprey.so", "libosprey.so"}, "5.12.0.0"},  // real file unnumbered
         {{"libfalcon.so.6.3.1.2"}, "5.12.0.0"},                              // some other library
     };
+    // clang-format on
     for (const Row& row : rows) {
         const fs::path dir = fs::temp_directory_path() / ("halyard-osprey-" + std::to_string(::getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
         for (const std::string& file : row.files) {
             const size_t arrow = file.find(" -> ");
-            if (arrow == std::string::npos) fs::copy_file(HALYARD_FAKE_OSPREY, dir / file);
-            else fs::create_symlink(file.substr(arrow + 4), dir / file.substr(0, arrow));
+            if (arrow == std::string::npos)
+                fs::copy_file(HALYARD_FAKE_OSPREY, dir / file);
+            else
+                fs::create_symlink(file.substr(arrow + 4), dir / file.substr(0, arrow));
         }
         const std::string load = row.files.empty() ? "" : row.files[0].substr(0, row.files[0].find(" -> "));
         EXPECT_EQ(ReadVersionInChild(load.empty() ? fs::path() : dir / load), row.expected) << load;

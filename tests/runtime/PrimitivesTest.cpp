@@ -27,6 +27,7 @@ TEST(WaitForEither, SignalledIndexAndWhatIsLeft) {
         bool manualFirst, setFirst, setSecond;
         int result;
         bool firstLeft, secondLeft;
+        // clang-format off
     } rows[] = {
         {false, false, true, 1, false, false},
         {false, true, false, 0, false, false},
@@ -34,6 +35,7 @@ TEST(WaitForEither, SignalledIndexAndWhatIsLeft) {
         {true, true, false, 0, true, false},      // a manual event stays signalled
         {false, false, false, -1, false, false},  // neither: gives up after about a second
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(&row - rows);
         std::unique_ptr<CEvent> first(row.manualFirst ? new kestrel::CManualEvent : new CEvent);
@@ -170,12 +172,14 @@ TEST(CTime, ElapsedMilliseconds) {
     struct Row {
         int64_t agoUnits;
         uint32_t atLeast, below;
+        // clang-format off
     } rows[] = {
         {2500 * kMs, 2500, 3500},
         {-10000 * kMs, 0, 1},                       // the clock went backwards
         {-1, 0, 1},                                 // one unit ahead
         {((1LL << 32) + 2500) * kMs, 2500, 3500},   // cut to 32 bits
     };
+    // clang-format on
     for (const Row& row : rows) {
         time.Set(kestrel::CTime::Now() - static_cast<uint64_t>(row.agoUnits));
         const uint32_t elapsed = time.GetElapsedMs();

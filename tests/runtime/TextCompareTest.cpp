@@ -13,6 +13,7 @@ TEST(TextCompare, AsciiLettersOnlyFoldAndLengthsCount) {
         std::string_view left, right;
         bool equals, startsWith;
     };
+    // clang-format off
     const Row rows[] = {
         {"Content-Length", "content-length", true, true},
         {"DIGEST", "digest", true, true},
@@ -26,6 +27,7 @@ TEST(TextCompare, AsciiLettersOnlyFoldAndLengthsCount) {
         {"a\0b"sv, "A\0B"sv, true, true},  // embedded NUL is compared, not an end
         {"a\0b"sv, "A\0C"sv, false, false},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.left) + " / " + std::string(row.right));
         EXPECT_EQ(kestrel::EqualsNoCase(row.left, row.right), row.equals);

@@ -48,7 +48,9 @@ private:
     std::function<void(Worker&)> m_body;
 };
 
-bool End(kestrel::CBaseThread& thread, bool join, uint32_t ms) { return join ? thread.JoinThread(ms) : thread.StopThread(ms); }
+bool End(kestrel::CBaseThread& thread, bool join, uint32_t ms) {
+    return join ? thread.JoinThread(ms) : thread.StopThread(ms);
+}
 
 TEST(CBaseThread, EndingNeverStartedOrOneselfDoesNotWait) {
     for (const bool join : {true, false}) {
@@ -98,8 +100,8 @@ TEST(CBaseThread, LateWorkerIsReportedThenWaitedFor) {
         const std::string head = std::string("kestrel::CBaseThread::") + (join ? "JoinThread" : "StopThread") +
                                  ": Thread (id=" + std::to_string(id) + ", name=\"slow worker\")";
         const std::string late = "2 " + head + " for device 10.0.0.5:80 was not stopped during 2000 milliseconds";
-        const Entries expected = join ? Entries{late, "3 " + head + " was stopped correctly"}
-                                      : Entries{late + " and will be terminated!"};
+        const Entries expected =
+            join ? Entries{late, "3 " + head + " was stopped correctly"} : Entries{late + " and will be terminated!"};
         EXPECT_EQ(owner.log.Entries(), expected);
     }
 }

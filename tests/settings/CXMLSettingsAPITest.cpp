@@ -38,7 +38,8 @@ TEST_F(XmlSettings, OpenRefusesWhatCannotBeParsedAndStaysUsable) {
     dir.Write("noroot.xml", "<!-- nothing -->");
     ASSERT_EQ(0, ::mkdir((dir.Path() + "folder.xml").c_str(), 0700));
     ASSERT_EQ(0, ::mkfifo((dir.Path() + "fifo.xml").c_str(), 0600));  // must not wait for a writer
-    for (const char* name : {"empty.xml", "missing.xml", "broken.xml", "tworoots.xml", "noroot.xml", "folder.xml", "fifo.xml"}) {
+    for (const char* name :
+         {"empty.xml", "missing.xml", "broken.xml", "tworoots.xml", "noroot.xml", "folder.xml", "fifo.xml"}) {
         SCOPED_TRACE(name);
         CXMLSettingsAPI file;
         file.SetBaseDirectory(dir.Path());
@@ -68,6 +69,7 @@ TEST_F(XmlSettings, QueriesAnswerTheValueOrEmpty) {
         const char* path;
         const char* text;   // GetNodeText(path)
         const char* value;  // GetNodeText(path + "/@value") and GetValueAttribute(path) alike
+        // clang-format off
     } rows[] = {
         {"sony/quality/min", "", "3"},
         {"sony/quality/max", "", ""},                 // an empty value reads as missing
@@ -81,6 +83,7 @@ TEST_F(XmlSettings, QueriesAnswerTheValueOrEmpty) {
         {"sony/[", "", ""},                           // refused by the query language
         {"", "", ""},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
         EXPECT_EQ(row.text, settings.GetNodeText(row.path));

@@ -36,7 +36,8 @@ protected:
     Modes ListModes() {
         Modes modes;
         int32_t mode = 0;
-        for (bool more = capabilities.GetFirstMode(mode); more; more = capabilities.GetNextMode(mode)) modes.push_back(mode);
+        for (bool more = capabilities.GetFirstMode(mode); more; more = capabilities.GetNextMode(mode))
+            modes.push_back(mode);
         EXPECT_FALSE(capabilities.GetNextMode(mode)) << "an ended cursor stays ended";
         return modes;
     }
@@ -47,12 +48,14 @@ protected:
 };
 
 TEST_F(ModelReaders, DriverReaderReadsIntegersTheAtoiWay) {
+    // clang-format off
     const std::pair<const char*, int32_t> rows[] = {
         {"25", 25}, {" 25fps", 25}, {"-3", -3},
         {"abc", 0},                   // no digits: 0 replaces the old value
         {"", 11},                     // empty: the old value stays
         {"99999999999", 2147483647},  // saturates instead of overflowing
     };
+    // clang-format on
     for (const auto& [text, expected] : rows) {
         dir.Write("rate.xml", Model(kCif + "<framerate><max value='" + text + "'/></framerate>"));
         config.maxFrameRate = 11;
@@ -63,9 +66,15 @@ TEST_F(ModelReaders, DriverReaderReadsIntegersTheAtoiWay) {
 
 // The driver reads its keep-alive and quality bounds the same way.
 TEST(AtoiValue, SignsBlanksAndSaturationBothWays) {
-    const std::pair<const char*, int32_t> rows[] = {{"", 0},    {"abc", 0}, {"42", 42}, {" \t7x", 7},
-                                                    {"-3", -3}, {"+5", 5},  {"99999999999999999999", INT32_MAX},
-                                                    {"-2147483648", INT32_MIN}, {"-99999999999999999999", INT32_MIN}};
+    const std::pair<const char*, int32_t> rows[] = {{"", 0},
+                                                    {"abc", 0},
+                                                    {"42", 42},
+                                                    {" \t7x", 7},
+                                                    {"-3", -3},
+                                                    {"+5", 5},
+                                                    {"99999999999999999999", INT32_MAX},
+                                                    {"-2147483648", INT32_MIN},
+                                                    {"-99999999999999999999", INT32_MIN}};
     for (const auto& [text, expected] : rows) EXPECT_EQ(kestrel::AtoiValue(text), expected) << text;
 }
 
@@ -92,7 +101,8 @@ TEST_F(ModelReaders, DriverReaderKeepsWhatALaterFileLacksAndNeedsAResolution) {
 
 TEST_F(ModelReaders, WhereTheReadersPartWays) {
     // Capitals enable CIF for the driver reader only.
-    dir.Write("caps.xml", Model("<resolutions><cif value='TRUE'/><cifx value='352'/><cify value='288'/></resolutions>"));
+    dir.Write("caps.xml",
+              Model("<resolutions><cif value='TRUE'/><cifx value='352'/><cify value='288'/></resolutions>"));
     ASSERT_TRUE(ReadDriver("caps"));
     EXPECT_TRUE(config.supported[1]);
     EXPECT_EQ(288, config.height[1]);
@@ -128,6 +138,7 @@ TEST_F(ModelReaders, ResolutionEntriesAndIntervals) {
     struct Row {
         std::string sizes, rates;
         std::vector<std::string> entries;
+        // clang-format off
     } rows[] = {
         {cif, "<res1 value='25'/>", {"2 352x288 40: " + all}},
         {cif, "", {"2 352x288 1000: 1000"}},                            // nothing to inherit: 1 per second
@@ -142,6 +153,7 @@ TEST_F(ModelReaders, ResolutionEntriesAndIntervals) {
         {"<cif value='true'/><cifx value='352'/>", "", {}},              // height absent
         {Size("cif4", "65888", "576"), "", {"4 352x576 1000: 1000"}},    // sizes cut to 16 bits
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.sizes + row.rates);
         ASSERT_TRUE(Read("<resolutions>" + row.sizes + "</resolutions><framerate>" + row.rates + "</framerate>"));
@@ -157,11 +169,13 @@ TEST_F(ModelReaders, ResolutionEntriesAndIntervals) {
 }
 
 TEST_F(ModelReaders, CameraCountSpellingsModesAndFlags) {
+    // clang-format off
     const std::pair<const char*, int32_t> counts[] = {
         {"<cameraCount value='0'/><CameraCount value='4'/>", 4}, {"", 1},
         {"<cameracount value='2'/><CameraCount value='4'/>", 2},
         {"<cameraCount value='x'/><cameracount value='3'/>", 3}, {"<cameraCount value='0'/>", 1},
     };
+    // clang-format on
     for (const auto& [inner, count] : counts) {
         ASSERT_TRUE(Read(inner));
         EXPECT_EQ(count, capabilities.cameraCount) << inner;
@@ -170,6 +184,7 @@ TEST_F(ModelReaders, CameraCountSpellingsModesAndFlags) {
         const char* model;
         const char* inner;
         Modes modes;
+        // clang-format off
     } rows[] = {
         {"model", "<mode value='jpeg'/>", {2}},
         {"model", "<mode value='MJPEG'/>", {}},                    // case-sensitive: neither
@@ -180,6 +195,7 @@ TEST_F(ModelReaders, CameraCountSpellingsModesAndFlags) {
         {"Cam-MPEG4", "", {4}},                                    // the name, in any case
         {"model", "", {2}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.model) + row.inner);
         ASSERT_TRUE(Read(row.inner, row.model));
@@ -188,8 +204,9 @@ TEST_F(ModelReaders, CameraCountSpellingsModesAndFlags) {
         EXPECT_EQ(row.modes, ListModes()) << "the cursor starts again";
     }
     // Flags are exact "true"; a second read starts afresh.
-    ASSERT_TRUE(Read("<mode value='jpeg'/><resolutions><ccria value='true'/></resolutions><framerate>"
-                     "<ccfia value='True'/><cswnn value='true'/></framerate><io><input value='4'/></io>"));
+    ASSERT_TRUE(
+        Read("<mode value='jpeg'/><resolutions><ccria value='true'/></resolutions><framerate>"
+             "<ccfia value='True'/><cswnn value='true'/></framerate><io><input value='4'/></io>"));
     EXPECT_TRUE(capabilities.ccria);
     EXPECT_FALSE(capabilities.ccfia);
     EXPECT_TRUE(capabilities.cswnn);

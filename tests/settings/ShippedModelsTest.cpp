@@ -15,10 +15,12 @@ namespace {
 
 TEST(ShippedModels, EveryFileReadsWithBothReaders) {
     // Suffix; sizes QCIF to 4CIF with their rates; what the second reader lists (all but QCIF).
+    // clang-format off
     const std::string standards[][3] = {
         {"P", "PAL 25 fps: 176x144/25 352x288/25 704x288/25 704x576/25", "2=352x288/40ms 3=704x288/40ms 4=704x576/40ms"},
         {"N", "NTSC 30 fps: 176x120/30 352x240/30 704x240/30 704x480/30", "2=352x240/33ms 3=704x240/33ms 4=704x480/33ms"},
     };
+    // clang-format on
     std::set<std::string> expected;
     for (const char* base : {"SNC-RZ50", "SNC-CS50", "SNC-RX530", "SNC-RX550", "SNC-RX570", "SNC-DF50", "SNC-DF80"}) {
         for (const auto& [suffix, sizes, entries] : standards) {

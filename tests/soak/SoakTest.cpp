@@ -131,17 +131,32 @@ TEST_F(Soak, PicturesStayWholeThroughFaults) {
         cam.ResetFaults();
         ++faultCount;
         switch (kind(random)) {
-        case 0: cam.SetRtpFaults({.dropFraction = 0.05}); r.lastFault = "drop"; break;
-        case 1: cam.SetRtpFaults({.duplicateFraction = 0.1}); r.lastFault = "duplicate"; break;
-        case 2: cam.SetRtpFaults({.reorderFraction = 0.05}); r.lastFault = "reorder"; break;
+        case 0:
+            cam.SetRtpFaults({.dropFraction = 0.05});
+            r.lastFault = "drop";
+            break;
+        case 1:
+            cam.SetRtpFaults({.duplicateFraction = 0.1});
+            r.lastFault = "duplicate";
+            break;
+        case 2:
+            cam.SetRtpFaults({.reorderFraction = 0.05});
+            r.lastFault = "reorder";
+            break;
         case 3:
             cam.SetRtpFaults({.dropFraction = 1.0});
             std::this_thread::sleep_for(300ms);
             cam.ResetFaults();
             r.lastFault = "burst loss";
             break;
-        case 4: cam.ChangeSsrc(); r.lastFault = "ssrc"; break;
-        case 5: cam.JumpSequence(static_cast<uint32_t>(random() % 40000)); r.lastFault = "seqjump"; break;
+        case 4:
+            cam.ChangeSsrc();
+            r.lastFault = "ssrc";
+            break;
+        case 5:
+            cam.JumpSequence(static_cast<uint32_t>(random() % 40000));
+            r.lastFault = "seqjump";
+            break;
         case 6:
             cam.SetPaused(true);
             std::this_thread::sleep_for(2s);
@@ -157,7 +172,10 @@ TEST_F(Soak, PicturesStayWholeThroughFaults) {
             ASSERT_TRUE(r.camera->Start());
             r.lastFault = "restart";
             break;
-        case 8: cam.StopStream("soak"); r.lastFault = "stream stop"; break;
+        case 8:
+            cam.StopStream("soak");
+            r.lastFault = "stream stop";
+            break;
         case 9:
             cam.AddHttpFault({"", camsim::HttpFaultAction::Hang, 0, 2});
             cam.StopStream("soak");
@@ -226,8 +244,9 @@ TEST_F(Soak, PicturesStayWholeThroughFaults) {
     for (auto& r : rigs) {
         const auto t0 = Clock::now();
         r->driver->StopChannel(0);
-        maxStopMs = std::max<long>(maxStopMs, static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                     Clock::now() - t0).count()));
+        maxStopMs = std::max<long>(
+            maxStopMs,
+            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count()));
         r->driver->Close();
         lib.destroy(&r->driver);
         delivered += r->host.Accepted();
@@ -239,15 +258,15 @@ TEST_F(Soak, PicturesStayWholeThroughFaults) {
     hardening::ProcFigures after;
     const bool clean = hardening::BackToBaseline(base, after);
 
-    std::printf("soak: %d cameras + judge, %d s, seed %llu, %d faults; %llu pictures delivered, %llu corrupt, "
-                "%llu withheld; judge wrapped %llu times, RR ext %u vs camera %llu; max stop %ld ms; "
-                "VmRSS warm %ld peak %ld end %ld KiB, heap warm %ld end %ld KiB; fds %d->%d threads %d->%d\n",
-                cameras, seconds, static_cast<unsigned long long>(seed), faultCount,
-                static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(bad),
-                static_cast<unsigned long long>(withheld), static_cast<unsigned long long>(wraps), reported,
-                static_cast<unsigned long long>(cameraExtended), maxStopMs, warmFigures.rssKiB, rssPeak, endFigures.rssKiB,
-                warmFigures.heapKiB, endFigures.heapKiB, base.fds,
-                after.fds, base.threads, after.threads);
+    std::printf(
+        "soak: %d cameras + judge, %d s, seed %llu, %d faults; %llu pictures delivered, %llu corrupt, "
+        "%llu withheld; judge wrapped %llu times, RR ext %u vs camera %llu; max stop %ld ms; "
+        "VmRSS warm %ld peak %ld end %ld KiB, heap warm %ld end %ld KiB; fds %d->%d threads %d->%d\n",
+        cameras, seconds, static_cast<unsigned long long>(seed), faultCount, static_cast<unsigned long long>(delivered),
+        static_cast<unsigned long long>(bad), static_cast<unsigned long long>(withheld),
+        static_cast<unsigned long long>(wraps), reported, static_cast<unsigned long long>(cameraExtended), maxStopMs,
+        warmFigures.rssKiB, rssPeak, endFigures.rssKiB, warmFigures.heapKiB, endFigures.heapKiB, base.fds, after.fds,
+        base.threads, after.threads);
     EXPECT_EQ(bad, 0u);
     EXPECT_LE(maxStopMs, 1000);
     EXPECT_TRUE(clean);

@@ -92,11 +92,11 @@ TEST(CRTCPSendReceive, EachCameraPacketIsAnsweredAtOnceAndCloseSaysBye) {
         EXPECT_EQ(GetBigEndian32(rr, 0), 0x81C90007u);  // V=2 RC=1, RR (201), 7 words
         EXPECT_EQ(GetBigEndian32(rr, 4), kOwnSsrc);
         EXPECT_EQ(GetBigEndian32(rr, 8), kCameraSsrc);
-        EXPECT_EQ(GetBigEndian32(rr, 12), 0u);       // fraction and cumulative lost
-        EXPECT_EQ(GetBigEndian32(rr, 16), 65536u);   // one cycle + 0
-        EXPECT_EQ(GetBigEndian32(rr, 20), 0u);       // jitter
+        EXPECT_EQ(GetBigEndian32(rr, 12), 0u);                               // fraction and cumulative lost
+        EXPECT_EQ(GetBigEndian32(rr, 16), 65536u);                           // one cycle + 0
+        EXPECT_EQ(GetBigEndian32(rr, 20), 0u);                               // jitter
         EXPECT_EQ(GetBigEndian32(rr, 24), ((0x7E80u + i) << 16) | 0x1234u);  // middle of the NTP time
-        EXPECT_EQ(GetBigEndian32(rr, 28), 0u);       // the clock stood still
+        EXPECT_EQ(GetBigEndian32(rr, 28), 0u);                               // the clock stood still
     }
     // 1 to 13 bytes: none reaches both the SSRC and the time stamp, yet each wakes a report.
     for (size_t length = 1; length <= 13; ++length) {
@@ -151,8 +151,9 @@ TEST(CRTCPSendReceive, ReportsFollowTheCamerasLatestSenderReportAndCloseForgetsI
 
     session.rtcp.StopReports();
     session.rtcp.Close();
-    ASSERT_TRUE(session.camera.received.Wait([&] { return session.camera.received.datagrams.back().bytes.size() == 8; }))
-        << "BYE to the latest sender";
+    ASSERT_TRUE(session.camera.received.Wait([&] {
+        return session.camera.received.datagrams.back().bytes.size() == 8;
+    })) << "BYE to the latest sender";
     EXPECT_FALSE(session.rtcp.IsPeerKnown());
     // Opened again, nobody is reported to before a sender report.
     ASSERT_TRUE(session.rtcp.Open(0));
@@ -162,10 +163,12 @@ TEST(CRTCPSendReceive, ReportsFollowTheCamerasLatestSenderReportAndCloseForgetsI
 // The report thread's use of it, 1500 ms on the injected clock, is decoded
 // by tshark in RtcpWiresharkTest.
 TEST(CRTCPSendReceive, DelayInSixtyFourThousandthsAndTheIntervalAboveOneSecond) {
+    // clang-format off
     const std::pair<uint32_t, uint32_t> rows[] = {
         {0, 0}, {1, 65}, {15, 983}, {1000, 65536}, {1500, 98304}, {65535999, 0xFFFFFFBE},
         {65536000, 0},  // 65536 s fills the 32-bit field and wraps
     };
+    // clang-format on
     for (const auto& [ms, units] : rows) EXPECT_EQ(CRTCPSendReceive::DelayUnits(ms), units) << ms;
     // The report interval is kept only above one second.
     for (const auto& [asked, kept] : {std::pair{1000, 10000}, {1001, 1001}, {-5000, 10000}, {30000, 30000}}) {

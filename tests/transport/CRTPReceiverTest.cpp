@@ -65,7 +65,8 @@ TEST(CRTPReceiver, OnlyTheSourceAddressIsReadAndStrangersAreCounted) {
     // Told: the stranger's datagrams, good or malformed, go nowhere; the
     // camera's last one is the fence that they were all read.
     receiver.SetSourceAddress(kLoopback);
-    for (const Bytes& datagram : {Rtp(4), Bytes{0x00}, Bytes{0x80, 26}, Rtp(4)}) ASSERT_TRUE(stranger.Send(port, datagram));
+    for (const Bytes& datagram : {Rtp(4), Bytes{0x00}, Bytes{0x80, 26}, Rtp(4)})
+        ASSERT_TRUE(stranger.Send(port, datagram));
     ASSERT_EQ(camera.Send(port, Rtp(5)), UdpSuccess);
     EXPECT_EQ(user.WaitFor(5), (std::vector<uint16_t>{1, 2, 3, 5}));
     EXPECT_EQ(receiver.TakeDropped(last), 4u);
@@ -97,6 +98,7 @@ TEST(CUDPSocket, ResolvesDottedTextAndNamesToIpv4) {
         bool resolved;
         uint32_t address;
     };
+    // clang-format off
     const Case cases[] = {
         {"127.0.0.1", true, 0x7F000001},
         {"10.1.2.3", true, 0x0A010203},
@@ -106,6 +108,7 @@ TEST(CUDPSocket, ResolvesDottedTextAndNamesToIpv4) {
         {"::1", false, 0},  // IPv6 only
         {"127.0.0.1:80", false, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         uint32_t address = 0;
         EXPECT_EQ(CUDPSocket::ResolveIpv4(c.host, address), c.resolved) << c.host;

@@ -56,19 +56,21 @@ TEST(CUDPPort, OpenCloseAndSendToResults) {
         EXPECT_EQ(port.GetPort(), 0);
         EXPECT_EQ(sendTo(port, 10), UdpNotOpen);
         EXPECT_EQ(user.Read([&] { return user.closedOn; }), std::this_thread::get_id());
-        EXPECT_EQ(rival.Open(chosen), UdpSuccess);  // freed by Close
-    }  // the destructor finds it closed
+        EXPECT_EQ(rival.Open(chosen), UdpSuccess);         // freed by Close
+    }                                                      // the destructor finds it closed
     EXPECT_EQ(user.Read([&] { return user.closed; }), 1);  // exactly once
 }
 
 TEST(CUDPPort, KernelBufferIsThirtyTwoDatagramBuffersCappedAt131070) {
     long rmemMax = 0;
     std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+    // clang-format off
     const std::pair<uint32_t, uint32_t> rows[] = {
         {1024, 32768}, {4095, 131040},
         {4096, 131070},        // 131072 is over the cap
         {0x10000000, 131070},  // x32 would overflow 32 bits
     };
+    // clang-format on
     for (const auto& [datagramBuffer, request] : rows) {
         SCOPED_TRACE(datagramBuffer);
         CUDPPort port;
@@ -85,7 +87,7 @@ TEST(CUDPPort, KernelBufferIsThirtyTwoDatagramBuffersCappedAt131070) {
 TEST(CUDPPort, OversizedDatagramIsLostAndTheNextReadHas1024MoreBytes) {
     OpenPort p(4096);
     ASSERT_EQ(p.peer.Send(p.port.GetPort(), Bytes(5000, 1)), UdpSuccess);  // lost
-    p.Deliver(Bytes(5000, 2), 1);                                            // fits 5120
+    p.Deliver(Bytes(5000, 2), 1);                                          // fits 5120
     const auto got = p.user.Datagrams();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].bytes, Bytes(5000, 2));
@@ -93,10 +95,12 @@ TEST(CUDPPort, OversizedDatagramIsLostAndTheNextReadHas1024MoreBytes) {
 }
 
 TEST(CUDPPort, ASmallerWantedBufferIsTakenOnlyWhenMoreThan2048Smaller) {
+    // clang-format off
     const std::pair<uint32_t, uint32_t> rows[] = {
         {4096 - 2048, 4096}, {4096 - 2049, 4096 - 2049},
         {4097, 4097},  // growing always reallocates
     };
+    // clang-format on
     for (const auto& [wanted, used] : rows) {
         SCOPED_TRACE(wanted);
         OpenPort p(4096);

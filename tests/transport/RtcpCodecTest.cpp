@@ -89,6 +89,7 @@ void ExpectNoTruncationOrDamageParses(const std::vector<uint8_t>& whole, std::in
 }
 
 TEST(RtcpReceiverReport, NoTruncationOrDamageIsAReport) {
+    // clang-format off
     ExpectNoTruncationOrDamageParses<RtcpReceiverReport>(kReceiverReport, {
         {0, 0x41, "version 1"},
         {0, 0xC1, "version 3"},
@@ -96,6 +97,7 @@ TEST(RtcpReceiverReport, NoTruncationOrDamageIsAReport) {
         {1, 0xCB, "a BYE's type"},
         {0, 0x82, "two blocks announced, one present"},
     });
+    // clang-format on
     RtcpReceiverReport report;
     // No block: the 8-byte header alone is a whole report.
     const uint8_t empty[] = {0x80, 0xC9, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44};
@@ -174,6 +176,7 @@ TEST(RtcpSenderReport, ParsesTheAnnotatedBytesAndBuildsItsHead) {
 }
 
 TEST(RtcpSenderReport, NoTruncationOrDamageIsAReport) {
+    // clang-format off
     ExpectNoTruncationOrDamageParses<RtcpSenderReport>(kSenderReport, {
         {0, 0x41, "version 1"},
         {0, 0xC1, "version 3"},
@@ -181,4 +184,5 @@ TEST(RtcpSenderReport, NoTruncationOrDamageIsAReport) {
         {1, 0xCB, "a BYE's type"},
         {0, 0x82, "two blocks announced, one present"},
     });
+    // clang-format on
 }

@@ -58,7 +58,8 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
         std::ofstream dump(base + ".txt");
         for (const Bytes* datagram : {&sent[1].bytes, &sent.back().bytes}) {
             dump << "0000";
-            for (uint8_t byte : *datagram) dump << ' ' << "0123456789abcdef"[byte >> 4] << "0123456789abcdef"[byte & 15];
+            for (uint8_t byte : *datagram)
+                dump << ' ' << "0123456789abcdef"[byte >> 4] << "0123456789abcdef"[byte & 15];
             dump << '\n';
         }
     }
@@ -66,7 +67,8 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     const std::string tshark = "tshark -n -r " + base + ".pcap -d udp.port==" + std::to_string(rtcpPort) + ",rtcp";
     std::string decoded, expert;
     const bool ok = RunCommand("text2pcap -q -u " + ports + " " + base + ".txt " + base + ".pcap 2>&1", text) &&
-                    RunCommand(tshark + " -V 2>/dev/null", decoded) && RunCommand(tshark + " -q -z expert 2>/dev/null", expert);
+                    RunCommand(tshark + " -V 2>/dev/null", decoded) &&
+                    RunCommand(tshark + " -q -z expert 2>/dev/null", expert);
     std::remove((base + ".txt").c_str());
     std::remove((base + ".pcap").c_str());
     ASSERT_TRUE(ok) << text;
@@ -76,14 +78,13 @@ TEST(RtcpOnTheWire, WiresharkDecodesTheReceiverReportAndBye) {
     ASSERT_NE(byeAt, std::string::npos);
     const std::string report = decoded.substr(0, byeAt);
     const std::string goodbye = decoded.substr(byeAt);
-    for (const char* line : {"Real-time Transport Control Protocol (Receiver Report)", "Version: RFC 1889 Version (2)",
-                             "Reception report count: 1", "Packet type: Receiver Report (201)",
-                             "Length: 7 (32 bytes)", "Sender SSRC: 0x51c0ffee", "Identifier: 0xca3e4a01",
-                             "Fraction lost: 0 / 256", "Cumulative number of packets lost: 0",
-                             "Extended highest sequence number received: 65536", "Sequence number cycles count: 1",
-                             "Interarrival jitter: 0", "Last SR timestamp: 2122322484 (0x7e801234)",
-                             "Delay since last SR timestamp: 98304 (1500 milliseconds)",
-                             "RTCP frame length check: OK - 32 bytes"}) {
+    for (const char* line :
+         {"Real-time Transport Control Protocol (Receiver Report)", "Version: RFC 1889 Version (2)",
+          "Reception report count: 1", "Packet type: Receiver Report (201)", "Length: 7 (32 bytes)",
+          "Sender SSRC: 0x51c0ffee", "Identifier: 0xca3e4a01", "Fraction lost: 0 / 256",
+          "Cumulative number of packets lost: 0", "Extended highest sequence number received: 65536",
+          "Sequence number cycles count: 1", "Interarrival jitter: 0", "Last SR timestamp: 2122322484 (0x7e801234)",
+          "Delay since last SR timestamp: 98304 (1500 milliseconds)", "RTCP frame length check: OK - 32 bytes"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line;
     }
     for (const char* line : {"Source count: 1", "Packet type: Goodbye (203)", "Length: 1 (8 bytes)",

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "transport/CRTPReceiver.h"
 #include "tests/transport/TransportTestSupport.h"
+#include "transport/CRTPReceiver.h"
 
 using namespace kestrel;
 using namespace transporttest;
@@ -37,6 +37,7 @@ struct ParseRow {
 };
 
 TEST(ParseRtpPacket, HeaderFormsAndTruncations) {
+    // clang-format off
     const ParseRow rows[] = {
         {"empty", {}, false, 0, 0},
         {"fixed header only, 12 bytes", kFixed, false, 0, 0},
@@ -92,6 +93,7 @@ TEST(ParseRtpPacket, HeaderFormsAndTruncations) {
           0x11, 0x00, 0x00, 0x03},  // 1 byte data, 3 bytes padding (count 3)
          true, 12, 4},
     };
+    // clang-format on
     for (const ParseRow& row : rows) {
         SCOPED_TRACE(row.what);
         RtpPacket packet;
@@ -107,10 +109,10 @@ TEST(ParseRtpPacket, HeaderFormsAndTruncations) {
 TEST(ParseRtpPacket, EveryTruncationOfAFullHeader) {
     // CC=2, X=1 with 2 words, 5 payload bytes: the header is 12+8+4+8 = 32.
     const Bytes full = Concat({{0x92, 0x60, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
-                               Bytes(8, 0xC0),           // two CSRCs
+                               Bytes(8, 0xC0),            // two CSRCs
                                {0x00, 0x00, 0x00, 0x02},  // extension: 2 words
-                               Bytes(8, 0xE0),           // extension data
-                               Bytes(5, 0x99)});         // payload
+                               Bytes(8, 0xE0),            // extension data
+                               Bytes(5, 0x99)});          // payload
     for (size_t length = 0; length <= full.size(); ++length) {
         SCOPED_TRACE(length);
         // A copy of exactly `length` bytes, so ASan sees any overread.
@@ -200,7 +202,7 @@ TEST(CRTPReceiver, PassesValidPacketsOfItsOwnPortAndForwardsTimeoutAndClosure) {
     ASSERT_EQ(receiver.GetPort().Open(0), UdpSuccess);
     Peer sender;
     const uint16_t port = receiver.GetPort().GetPort();
-    ASSERT_EQ(sender.Send(port, kFixed), UdpSuccess);                                        // too short
+    ASSERT_EQ(sender.Send(port, kFixed), UdpSuccess);                                         // too short
     ASSERT_EQ(sender.Send(port, {0x40, 0x60, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 1}), UdpSuccess);  // version 1
     ASSERT_EQ(sender.Send(port, Concat({kFixed, {0xAA, 0xBB}})), UdpSuccess);
     const auto delivered = [&] {

@@ -38,8 +38,12 @@ public:
         Change([&] { datagrams.push_back({from, Bytes(data, data + length)}); });
         if (onData) onData(port);
     }
-    void ReceiveTimeout() override { Change([&] { ++timeouts; }); }
-    void PortClosed(kestrel::CUDPPort*) override { Change([&] { closed++, closedOn = std::this_thread::get_id(); }); }
+    void ReceiveTimeout() override {
+        Change([&] { ++timeouts; });
+    }
+    void PortClosed(kestrel::CUDPPort*) override {
+        Change([&] { closed++, closedOn = std::this_thread::get_id(); });
+    }
     bool Wait(const std::function<bool()>& done, std::chrono::milliseconds limit = kGenerous) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, limit, done);
@@ -52,7 +56,9 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return f();
     }
-    std::vector<Datagram> Datagrams() { return Read([&] { return datagrams; }); }
+    std::vector<Datagram> Datagrams() {
+        return Read([&] { return datagrams; });
+    }
 
     std::vector<Datagram> datagrams;
     int timeouts = 0;

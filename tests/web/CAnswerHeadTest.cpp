@@ -28,6 +28,7 @@ TEST(CAnswerHead, StatusEndAndWhatTheSenderReads) {
         uint32_t length;
         bool location;
     };
+    // clang-format off
     const Row rows[] = {
         {"plain", {"HTTP/1.1 200 OK\r\n", "Content-Length: 12\r\n", "\r\n"}, 200, true, true, 12, false},
         {"name in any case, blanks around", {"HTTP/1.1 200 OK\r\n", "cOnTeNt-LeNgTh:  7 \r\n", "\r\n"}, 200, true, true, 7, false},
@@ -44,6 +45,7 @@ TEST(CAnswerHead, StatusEndAndWhatTheSenderReads) {
         {"empty call ends", {"HTTP/1.1 200 OK\r\n", ""}, 200, true, false, 0, false},
         {"no status line", {"Content-Length: 1\r\n", "\r\n"}, 0, false, true, 1, false},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const CAnswerHead head = Feed(row.lines);
@@ -64,7 +66,7 @@ TEST(CAnswerHead, ChallengesAnsweredInOrderOfLines) {
                                             "WWW-Authenticate: Basic realm=\"c\"\r\n", "\r\n"};
     const CAnswerHead head = Feed(lines);
     const uint32_t answerable = Web::SchemeBasic | Web::SchemeDigest;
-    EXPECT_EQ(head.FirstScheme(answerable), Web::SchemeDigest);          // NTLM is passed over
+    EXPECT_EQ(head.FirstScheme(answerable), Web::SchemeDigest);  // NTLM is passed over
     EXPECT_EQ(head.FirstScheme(0x1F), Web::SchemeNtlm);
     EXPECT_EQ(head.FirstScheme(Web::SchemeBasic), Web::SchemeBasic);
     EXPECT_EQ(Feed({"HTTP/1.1 401 x\r\n", "WWW-Authenticate: NTLM\r\n", "\r\n"}).FirstScheme(answerable), 0u);

@@ -53,6 +53,7 @@ TEST(CCurlTransfer, WaitForTheHeadNamesHowItEnded) {
         HeadWait how;
         uint32_t error;
     };
+    // clang-format off
     const Row rows[] = {
         {"answered", Always(Response("200 OK", "", "ok")), HttpRequest("GET", "/"), false, false, false,
          HeadWait::HeadReady, 0},
@@ -68,6 +69,7 @@ TEST(CCurlTransfer, WaitForTheHeadNamesHowItEnded) {
         {"stopped before", Always(Response("200 OK", "", "ok")), HttpRequest("GET", "/"), true, false, false,
          HeadWait::FailedSending, Web::ErrorCancelled},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         RawServer server(row.script);

@@ -1,9 +1,9 @@
 // Digest learning against a real Apache httpd with mod_auth_digest.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <openssl/evp.h>
 #include <sys/wait.h>
 
 #include "web/CHttpSender.h"
@@ -40,7 +40,8 @@ public:
         const std::string ha1 = user + ":camera:" + password;
         EVP_Digest(ha1.data(), ha1.size(), md5, &size, EVP_md5(), nullptr);
         std::string hex;
-        for (unsigned int i = 0; i < size; ++i) hex += {"0123456789abcdef"[md5[i] >> 4], "0123456789abcdef"[md5[i] & 15]};
+        for (unsigned int i = 0; i < size; ++i)
+            hex += {"0123456789abcdef"[md5[i] >> 4], "0123456789abcdef"[md5[i] & 15]};
         WriteFile(d + "digest.pw", user + ":camera:" + hex + "\n");
         std::ostringstream conf;
         conf << "ServerRoot \"" << d << "\"\nServerName 127.0.0.1\nListen 127.0.0.1:" << m_port << "\n"
@@ -128,11 +129,13 @@ TEST(CHttpSenderApache, DigestIsLearnedFromA401AndUsedFromThenOn) {
     EXPECT_EQ(sender.StatusCode(), 200u);
     ASSERT_TRUE(sender.Send(HttpRequest("GET", "/other.txt")));
     EXPECT_EQ(sender.StatusCode(), 401u);
-    const std::vector<std::string> expected = {
-        "GET /index.txt?cam=1&x=[2] 401 Basic", "GET /index.txt?cam=1&x=[2] 401 -",
-        "GET /index.txt?cam=1&x=[2] 200 Digest", "GET /index.txt 401 -",
-        "GET /index.txt 200 Digest",           "GET /other.txt 401 -",
-        "GET /other.txt 401 Digest"};
+    const std::vector<std::string> expected = {"GET /index.txt?cam=1&x=[2] 401 Basic",
+                                               "GET /index.txt?cam=1&x=[2] 401 -",
+                                               "GET /index.txt?cam=1&x=[2] 200 Digest",
+                                               "GET /index.txt 401 -",
+                                               "GET /index.txt 200 Digest",
+                                               "GET /other.txt 401 -",
+                                               "GET /other.txt 401 Digest"};
     auto log = apache.Log(expected.size());
     ASSERT_EQ(log.size(), expected.size()) << apache.ErrorLog();
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(log[i], expected[i]);

@@ -32,11 +32,13 @@ TEST(CHttpSender, StatusCodesAndBodiesFromHttplib) {
     http->Get("/big", [](const httplib::Request&, httplib::Response& res) { res.set_content(BigText(100000), "x/y"); });
     HttplibServer server(std::move(http));
     CHttpSender sender(Device(server.port));
+    // clang-format off
     const std::tuple<const char*, uint32_t, std::string> rows[] = {
         {"/ok", 200, "hello"}, {"/missing", 404, "not here"}, {"/nocontent", 204, ""},
         {"/moved", 302, ""},              // redirects are not followed (flag 4 by default)
         {"/big", 200, BigText(100000)},  // many chunks of at most 8192 bytes
     };
+    // clang-format on
     for (const auto& [path, status, text] : rows) {
         SCOPED_TRACE(path);
         ASSERT_TRUE(sender.Send(Get(path)));
@@ -65,8 +67,9 @@ TEST(CHttpSender, BodiesWithoutOrBeyondTheirContentLengthAndOverTheLimit) {
         {"no length, 1 MiB", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + mib, 0, 12150, 0, mib},
         {"no length, past 1 MiB", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + big, 0, 12150,
          Web::ErrorAnswerTooLarge, ""},
-        {"chunked past 1 MiB", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n180000\r\n" + big + "\r\n0\r\n\r\n",
-         0, 12150, Web::ErrorAnswerTooLarge, ""},
+        {"chunked past 1 MiB",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n180000\r\n" + big + "\r\n0\r\n\r\n", 0, 12150,
+         Web::ErrorAnswerTooLarge, ""},
         // Refused by its length alone: nothing of it is read.
         {"4 GB claimed", "HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\nabc", 4000000000u, 0,
          Web::ErrorAnswerTooLarge, ""},
@@ -155,7 +158,8 @@ TEST(CHttpSender, ContinuationLineOpeningALaterResponseIsRefused) {
         while (!c.ReadRequest().empty()) {
             const int n = ++served;
             const std::string folded = n == 2 ? " X-Folded: a\r\n" : n == 3 ? "\tX-Folded: b\r\n" : "";
-            if (!c.Write("HTTP/1.1 200 OK\r\n" + folded + "X-Long: 0123456789abcdef\r\nContent-Length: 2\r\n\r\nok")) return;
+            if (!c.Write("HTTP/1.1 200 OK\r\n" + folded + "X-Long: 0123456789abcdef\r\nContent-Length: 2\r\n\r\nok"))
+                return;
         }
     });
     CHttpSender sender(Device(server.Port(), "", "", 300));  // the refused ones end in a TLS attempt
@@ -436,7 +440,8 @@ class TlsCamera {
 public:
     explicit TlsCamera(const std::string& address = "127.0.0.1", uint16_t port = 0) {
         EXPECT_TRUE(MakeSelfSignedCertificate(m_dir.File("cert.pem"), m_dir.File("key.pem")));
-        auto https = std::make_unique<httplib::SSLServer>(m_dir.File("cert.pem").c_str(), m_dir.File("key.pem").c_str());
+        auto https =
+            std::make_unique<httplib::SSLServer>(m_dir.File("cert.pem").c_str(), m_dir.File("key.pem").c_str());
         https->Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("secure", "t/p"); });
         server = std::make_unique<HttplibServer>(std::move(https), address, port);
     }
@@ -497,8 +502,9 @@ TEST(CHttpSenderTls, PlainCameraOnPort443IsRememberedAfterTheFallBack) {
 void ChallengeServer(RawConnection& c) {
     for (std::string head; !(head = c.ReadRequest()).empty();) {
         const std::string line = RequestLine(head);
-        std::string offer = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=\"auth\"\r\n"
-                            "WWW-Authenticate: Basic realm=\"cam\"\r\n";
+        std::string offer =
+            "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\", qop=\"auth\"\r\n"
+            "WWW-Authenticate: Basic realm=\"cam\"\r\n";
         if (line.find(" /basic") != std::string::npos) offer = offer.substr(offer.find("WWW", 10));
         if (line.find(" /none") != std::string::npos) offer.clear();
         const bool ok = line.find(" /ok") != std::string::npos;
@@ -562,8 +568,8 @@ TEST(CHttpSenderSecrets, PasswordNeverAppearsInOutputOrOnTheWire) {
         HttpRequest bad = Get("/ok");
         bad.headers = {"broken\r\nline"};
         sender.Send(bad);
-        CHttpSender(Device(FreePort(), "admin", password, 300)).Send(Get("/ok"));       // refused
-        CHttpSender(Device(hung.Port(), "admin", password, 200)).Send(Get("/ok"));      // timed out
+        CHttpSender(Device(FreePort(), "admin", password, 300)).Send(Get("/ok"));   // refused
+        CHttpSender(Device(hung.Port(), "admin", password, 200)).Send(Get("/ok"));  // timed out
     }
     std::fflush(nullptr);
     ::dup2(saved[0], 1);

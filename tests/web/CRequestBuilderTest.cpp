@@ -18,6 +18,7 @@ TEST(CRequestBuilder, HostPortRefusesAddressesThatReachElsewhere) {
         const char* address;
         const char* hostPort;  // nullptr: refused
     };
+    // clang-format off
     const Row rows[] = {
         {"10.0.0.5", "10.0.0.5:8080"},
         {"cam.local", "cam.local:8080"},
@@ -33,6 +34,7 @@ TEST(CRequestBuilder, HostPortRefusesAddressesThatReachElsewhere) {
         {"cam\x7f", nullptr},
         {"cam\r\nHost: other", nullptr},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
         std::string out = "unchanged";
@@ -105,6 +107,7 @@ TEST(CRequestBuilder, AuthenticationDecision) {
         uint32_t scheme;
         bool basicInAdvance;
     };
+    // clang-format off
     const Row rows[] = {
         {true, HttpRequest::AuthBasic, 0, true, Web::SchemeBasic, true},
         {true, HttpRequest::AuthBasic, Web::SchemeDigest, true, Web::SchemeDigest, false},
@@ -115,6 +118,7 @@ TEST(CRequestBuilder, AuthenticationDecision) {
         {false, HttpRequest::AuthBasic, 0, false, Web::SchemeBasic, false},
         {false, HttpRequest::AuthDigest, Web::SchemeBasic, false, Web::SchemeDigest, false},  // learned only counts with a user
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.hasUser << " " << row.authScheme << " " << row.learned);
         HttpRequest request("GET", "/");

@@ -19,6 +19,7 @@ TEST(HttpText, FirstAuthSchemeOfAChallengeList) {
         const char* value;
         uint32_t scheme;
     };
+    // clang-format off
     const Row rows[] = {
         {"Basic realm=\"cam\"", SchemeBasic},
         {"digest realm=\"cam\", nonce=\"abc\", qop=\"auth\"", SchemeDigest},  // case-insensitive
@@ -37,6 +38,7 @@ TEST(HttpText, FirstAuthSchemeOfAChallengeList) {
         {"realm=x", 0},
         {"\x01\x02 Basic", SchemeBasic},                  // stray bytes are stepped over
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(Scheme(row.value), row.scheme) << row.value;
     }
@@ -61,7 +63,7 @@ TEST(HttpText, FirstAnswerableAuthScheme) {
 }
 
 TEST(HttpText, AuthSchemeValuesMapToBits) {
-    const uint32_t expected[] = {SchemeBasic, SchemeNtlm, SchemePassport, SchemeDigest, SchemeNegotiate,
+    const uint32_t expected[] = {SchemeBasic,     SchemeNtlm,      SchemePassport, SchemeDigest, SchemeNegotiate,
                                  SchemeNegotiate, SchemeNegotiate, SchemeNegotiate};  // bit 4 is tested first
     for (uint32_t value = 0; value < 8; ++value) EXPECT_EQ(SchemeOfAuthValue(value), expected[value]) << value;
 }
@@ -71,6 +73,7 @@ TEST(HttpText, StatusLines) {
         std::string line;
         uint32_t code;
     };
+    // clang-format off
     const Row rows[] = {
         {"HTTP/1.1 200 OK\r\n", 200},
         {"HTTP/1.0 401 Unauthorized\r\n", 401},
@@ -83,6 +86,7 @@ TEST(HttpText, StatusLines) {
         {"HTTP", 0},                      // shorter than the protocol name
         {"Content-Length: 200\r\n", 0},   // a header, not a status line
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(ParseStatusLine(reinterpret_cast<const uint8_t*>(row.line.data()), row.line.size()), row.code)
             << row.line;
@@ -95,6 +99,7 @@ TEST(HttpText, DecimalValuesThatFit32Bits) {
         bool ok;
         uint32_t value;
     };
+    // clang-format off
     const Row rows[] = {
         {" 1234", true, 1234},
         {"0", true, 0},
@@ -106,6 +111,7 @@ TEST(HttpText, DecimalValuesThatFit32Bits) {
         {"12, 12", false, 0},            // a list is not one number
         {"0x10", false, 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         uint32_t value = 0;
         EXPECT_EQ(ParseDecimalU32(reinterpret_cast<const uint8_t*>(row.text.data()), row.text.size(), value), row.ok)
@@ -122,6 +128,7 @@ TEST(HttpText, RequestTargets) {
         bool unescapedQuery;
         const char* target;
     };
+    // clang-format off
     const Row rows[] = {
         {"/command/camera.cgi?JpFrameRate=8", true, "/command/camera.cgi?JpFrameRate=8"},
         {"mjpeg?UdpMode=unicast&UdpPort=3556", true, "/mjpeg?UdpMode=unicast&UdpPort=3556"},
@@ -135,6 +142,7 @@ TEST(HttpText, RequestTargets) {
         {"/p?\xC3\xA9", false, "/p?%C3%A9"},
         {"/p#frag", true, "/p#frag"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         EXPECT_EQ(BuildRequestTarget(row.path, row.unescapedQuery), row.target) << row.path;
     }
@@ -146,6 +154,7 @@ TEST(HttpText, HeaderLines) {
         bool ok;
         const char* normalized;
     };
+    // clang-format off
     const Row rows[] = {
         {"X-Camera: 1", true, "X-Camera: 1"},
         {"X-Camera:1\r\n", true, "X-Camera: 1"},     // one trailing line end is allowed
@@ -156,6 +165,7 @@ TEST(HttpText, HeaderLines) {
         {": value", false, ""},
         {"Bad Name: v", false, ""},
     };
+    // clang-format on
     for (const Row& row : rows) {
         std::string out;
         EXPECT_EQ(NormalizeHeaderLine(row.line, out), row.ok) << row.line;

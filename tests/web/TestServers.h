@@ -65,8 +65,7 @@ public:
         return WaitReadable() && ::recv(m_fd, &byte, 1, MSG_PEEK) == 1 ? byte : -1;
     }
     void Hang() {  // reads on until the peer closes or the server stops
-        while (ReadSome()) {
-        }
+        while (ReadSome()) {}
     }
     void Stall() {  // reads nothing more until the server stops
         while (!m_stopping.load()) std::this_thread::sleep_for(10ms);
@@ -101,8 +100,7 @@ private:
 class RawServer {
 public:
     using Script = std::function<void(RawConnection&)>;
-    explicit RawServer(Script script, const std::string& address = "127.0.0.1", uint16_t port = 0,
-                       bool accept = true)
+    explicit RawServer(Script script, const std::string& address = "127.0.0.1", uint16_t port = 0, bool accept = true)
         : m_script(std::move(script)) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
@@ -227,8 +225,10 @@ private:
 
 // A self-signed certificate and its key as PEM files.
 inline bool MakeSelfSignedCertificate(const std::string& certPath, const std::string& keyPath) {
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
-                                "-subj /CN=camera.invalid -keyout " + keyPath + " -out " + certPath + " 2>/dev/null";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
+        "-subj /CN=camera.invalid -keyout " +
+        keyPath + " -out " + certPath + " 2>/dev/null";
     return std::system(command.c_str()) == 0;
 }
 
@@ -251,7 +251,8 @@ inline std::string RequestLine(const std::string& head) { return head.substr(0, 
 inline std::string AuthorizationScheme(const std::string& head) {
     const std::string key = "\r\nAuthorization: ";
     const size_t at = head.find(key);
-    return at == std::string::npos ? "" : head.substr(at + key.size(), head.find(' ', at + key.size()) - at - key.size());
+    return at == std::string::npos ? ""
+                                   : head.substr(at + key.size(), head.find(' ', at + key.size()) - at - key.size());
 }
 
 inline kestrel::DEVICE_INFO Device(uint16_t port, const std::string& user = "", const std::string& password = "",
@@ -273,8 +274,7 @@ inline std::string Response(const std::string& status, const std::string& header
 // Answers every request of a connection with the same bytes.
 inline RawServer::Script Always(const std::string& response) {
     return [response](RawConnection& c) {
-        while (!c.ReadRequest().empty() && c.Write(response)) {
-        }
+        while (!c.ReadRequest().empty() && c.Write(response)) {}
     };
 }
 

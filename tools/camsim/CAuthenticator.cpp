@@ -54,11 +54,16 @@ bool CAuthenticator::DecodeBase64(std::string_view text, std::string* out) {
     size_t pad = 0;
     for (char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
         else if (c == '=') {
             ++pad;
             continue;
@@ -173,7 +178,8 @@ bool CAuthenticator::CheckDigest(std::string_view method, std::string_view targe
 bool CAuthenticator::Check(std::string_view method, std::string_view target, std::string_view authorization,
                            std::string* challenge) {
     switch (m_mode) {
-    case AuthMode::None: return true;
+    case AuthMode::None:
+        return true;
     case AuthMode::Basic:
         if (CheckBasic(authorization)) return true;
         if (challenge) *challenge = "Basic realm=\"" + m_realm + "\"";

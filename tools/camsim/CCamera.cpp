@@ -95,8 +95,9 @@ bool CCamera::Start(std::string* error) {
     m_http = std::move(http);
     m_port = m_http->Port();
     const char* auth = m_config.auth == AuthMode::None ? "none" : m_config.auth == AuthMode::Basic ? "basic" : "digest";
-    Log(m_config.name + ": listening on " + BaseUrl() + "/ (auth " + auth + ", " + std::to_string(m_config.sensorCount) +
-        " sensors, " + std::to_string(m_config.alarmOutputCount) + " alarm outputs)");
+    Log(m_config.name + ": listening on " + BaseUrl() + "/ (auth " + auth + ", " +
+        std::to_string(m_config.sensorCount) + " sensors, " + std::to_string(m_config.alarmOutputCount) +
+        " alarm outputs)");
     return true;
 }
 
@@ -242,15 +243,16 @@ bool CCamera::StartStream(const std::string& destination, uint16_t rtpPort, cons
         s = m_settings;
         starts = m_streamStarts;
     }
-    const auto ring = m_scheduler->Pictures().Get(s.width, s.height, JpegQuality(s.jpQuality), m_config.ringSize, error);
+    const auto ring =
+        m_scheduler->Pictures().Get(s.width, s.height, JpegQuality(s.jpQuality), m_config.ringSize, error);
     if (!ring) return false;
     std::random_device rd;
     CRtpStream::Params p;
     p.name = m_config.name;
     p.destination = destination;
     p.rtpPort = rtpPort;
-    p.localAddress = localAddress.empty() ? (m_config.bindAddress == "0.0.0.0" ? "" : m_config.bindAddress)
-                                          : localAddress;
+    p.localAddress =
+        localAddress.empty() ? (m_config.bindAddress == "0.0.0.0" ? "" : m_config.bindAddress) : localAddress;
     p.frameRate = s.jpFrameRate.value_or(0) == 0 ? m_config.defaultFrameRate : *s.jpFrameRate;
     p.expireMs = s.rtpExpireMs.value_or(m_config.defaultRtpExpireMs);
     p.srIntervalMs = m_config.srIntervalMs;
@@ -470,7 +472,8 @@ void CCamera::OnRequest(RequestContext& ctx, Reply& reply) {
         HandleCgi(path, query, ctx, reply);
     }
     Finish(ctx.index, reply.status, true, "");
-    Log(m_config.name + ": " + ctx.remote + " " + req.method + " " + req.target + " -> " + std::to_string(reply.status));
+    Log(m_config.name + ": " + ctx.remote + " " + req.method + " " + req.target + " -> " +
+        std::to_string(reply.status));
 }
 
 void CCamera::HandleCgi(const std::string& path, const std::string& query, RequestContext& ctx, Reply& reply) {

@@ -62,7 +62,8 @@ struct RawOptions {
 void AddOptions(CLI::App& app, RawOptions& o, CCamsimOptions& r) {
     app.get_formatter()->column_width(34);
     app.add_option("-b,--bind", o.bind, "IPv4 address to listen on and send from")->capture_default_str();
-    app.add_option("-p,--port,--base-port", r.port, "HTTP port of the first camera, the next ones follow; 0: free ports")
+    app.add_option("-p,--port,--base-port", r.port,
+                   "HTTP port of the first camera, the next ones follow; 0: free ports")
         ->capture_default_str();
     app.add_option("-n,--cameras", r.cameras, "number of cameras")->capture_default_str()->check(CLI::Range(1, 4096));
     app.add_flag("--https", o.https, "serve HTTPS (self-signed certificate unless --cert/--key)");
@@ -88,13 +89,21 @@ void AddOptions(CLI::App& app, RawOptions& o, CCamsimOptions& r) {
     app.add_option("--quality", o.quality, "JPEG quality 1..10 until JpQuality says otherwise")
         ->capture_default_str()
         ->check(CLI::Range(1, 10));
-    app.add_option("--fps", o.fps, "frame rate for JpFrameRate=0 or absent")->capture_default_str()->check(CLI::Range(1, 1000));
-    app.add_option("--ring", o.ring, "distinct pre-encoded pictures")->capture_default_str()->check(CLI::Range(1, 1000));
-    app.add_option("--payload", o.payload, "RTP payload bytes per packet")->capture_default_str()->check(CLI::Range(1, 65000));
+    app.add_option("--fps", o.fps, "frame rate for JpFrameRate=0 or absent")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
+    app.add_option("--ring", o.ring, "distinct pre-encoded pictures")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
+    app.add_option("--payload", o.payload, "RTP payload bytes per packet")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65000));
     app.add_option("--sr-interval", o.srInterval, "RTCP sender report interval, ms")->capture_default_str();
-    app.add_option("--rtp-expire", o.rtpExpire, "ms without receiver reports before a stream stops until RtpExpire is set; 0: never")
+    app.add_option("--rtp-expire", o.rtpExpire,
+                   "ms without receiver reports before a stream stops until RtpExpire is set; 0: never")
         ->capture_default_str();
-    app.add_option("--first-seq", o.firstSeq, "first RTP sequence number (default random)")->check(CLI::Range(0, 65535));
+    app.add_option("--first-seq", o.firstSeq, "first RTP sequence number (default random)")
+        ->check(CLI::Range(0, 65535));
     app.add_option("--ssrc", o.ssrc, "RTP SSRC (default random)")->check(CLI::Range(int64_t{0}, int64_t{0xFFFFFFFF}));
     app.add_option("--seed", o.seed, "seed of the packet fault choices")->capture_default_str();
     app.add_flag("--no-control", o.noControl, "do not serve /simctl");

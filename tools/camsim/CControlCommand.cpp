@@ -27,9 +27,9 @@ std::string StatsText(const CCamera& camera) {
     std::string t = camera.Summary() + "\n";
     t += "stream " + std::string(s.active ? "active" : "inactive") + " to " + s.destination + " ssrc " +
          std::to_string(s.ssrc) + " next sequence " + std::to_string(s.nextSequence) + " pictures " +
-         std::to_string(s.pictures) + " packets " + std::to_string(s.packets) + " dropped " + std::to_string(s.dropped) +
-         " duplicated " + std::to_string(s.duplicated) + " reordered " + std::to_string(s.reordered) +
-         " sender reports " + std::to_string(s.senderReports) + " receiver reports " +
+         std::to_string(s.pictures) + " packets " + std::to_string(s.packets) + " dropped " +
+         std::to_string(s.dropped) + " duplicated " + std::to_string(s.duplicated) + " reordered " +
+         std::to_string(s.reordered) + " sender reports " + std::to_string(s.senderReports) + " receiver reports " +
          std::to_string(s.receiverReports) + " bye " + std::to_string(s.byes);
     if (!s.stopReason.empty()) t += " stop reason " + s.stopReason;
     if (s.lastReport) {
@@ -43,7 +43,8 @@ std::string StatsText(const CCamera& camera) {
 }  // namespace
 
 const char* CControlCommand::Help() {
-    return "drop=F dup=F reorder=F cut=N pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N (N<=16777216)\n"
+    return "drop=F dup=F reorder=F cut=N pause=1|0 stop=1 seqjump=N newssrc=random|N longdgram=N oversize=1|N "
+           "(N<=16777216)\n"
            "status=CODE[:PATTERN] hang=PATTERN close=PATTERN times=N release=1 clearhttp=1 reset=1\n"
            "sensor=N:0|1 stats=1 help=1   (join parts with '&'; percent-encode '&', '=' in patterns)";
 }
@@ -85,7 +86,7 @@ bool CControlCommand::Apply(CCamera& camera, std::string_view command, std::stri
         if (p.name != "status" && p.name != "hang" && p.name != "close") continue;
         ++newRules;
         const size_t colon = p.value.find(':');
-        const size_t pattern = p.name != "status" ? p.value.size()
+        const size_t pattern = p.name != "status"           ? p.value.size()
                                : colon == std::string::npos ? 0
                                                             : p.value.size() - colon - 1;
         if (pattern > kMaxPattern) return fail("a PATTERN has at most " + std::to_string(kMaxPattern) + " bytes");

@@ -40,11 +40,11 @@ class CCamera;
 // take the simulator's memory.
 class CControlCommand {
 public:
-    static constexpr size_t kMaxCommand = 4096;           // bytes of one command
-    static constexpr size_t kMaxOversize = 16u << 20;     // padded picture
+    static constexpr size_t kMaxCommand = 4096;        // bytes of one command
+    static constexpr size_t kMaxOversize = 16u << 20;  // padded picture
     static constexpr uint32_t kMaxTimes = 1000000;
-    static constexpr size_t kMaxPattern = 256;            // bytes of a PATTERN
-    static constexpr size_t kMaxHttpRules = 64;           // rules in force at once
+    static constexpr size_t kMaxPattern = 256;   // bytes of a PATTERN
+    static constexpr size_t kMaxHttpRules = 64;  // rules in force at once
 
     // Applies the command to the camera; *answer gets one line per part.
     // False when a part was not understood (the parts before it stay done).

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/camsim/CamsimTypes.h"
 #include "tools/camsim/CPictureRing.h"
+#include "tools/camsim/CamsimTypes.h"
 
 namespace camsim {
 
@@ -23,7 +23,7 @@ public:
         uint32_t sequenceJump = 0;
         bool newSsrc = false;
         std::optional<uint32_t> ssrc;
-        size_t longDatagram = 0;  // >0: first datagram of the picture this long
+        size_t longDatagram = 0;                            // >0: first datagram of the picture this long
         std::shared_ptr<const EncodedPicture> replacement;  // oversized picture
     };
 

@@ -30,8 +30,7 @@ void DiscardSigpipe() {
     sigemptyset(&set);
     sigaddset(&set, SIGPIPE);
     timespec zero{0, 0};
-    while (sigtimedwait(&set, nullptr, &zero) > 0) {
-    }
+    while (sigtimedwait(&set, nullptr, &zero) > 0) {}
 }
 
 }  // namespace
@@ -69,7 +68,8 @@ bool CHttpFrontend::Open(const std::string& address, uint16_t port, std::string*
         listen_after_bind();
     });
     // httplib's stop() only works once the loop runs.
-    while (started && !is_running() && m_listener.IsRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (started && !is_running() && m_listener.IsRunning())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!is_running()) {
         m_listener.Stop(kNoLimitMs);
         if (error) *error = "listener ended at once";

@@ -62,8 +62,8 @@ std::shared_ptr<const CPictureRing> CPictureRing::Encode(unsigned width, unsigne
         CTestPattern::Render(rgb, width, height, i, count);
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        if (tjCompress2(tj, rgb.data(), static_cast<int>(width), 0, static_cast<int>(height), TJPF_RGB, &jpeg,
-                        &size, TJSAMP_420, static_cast<int>(quality), 0) != 0) {
+        if (tjCompress2(tj, rgb.data(), static_cast<int>(width), 0, static_cast<int>(height), TJPF_RGB, &jpeg, &size,
+                        TJSAMP_420, static_cast<int>(quality), 0) != 0) {
             if (error) *error = std::string("TurboJPEG: ") + tjGetErrorStr2(tj);
             tjFree(jpeg);
             tjDestroy(tj);

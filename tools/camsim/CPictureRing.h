@@ -11,7 +11,7 @@ namespace camsim {
 struct EncodedPicture {
     std::vector<uint8_t> bytes;  // stamp's frame number and checksum not yet filled in
     size_t stampOffset = 0;
-    uint64_t hashState = 0;      // checksum state over the bytes outside the stamp
+    uint64_t hashState = 0;  // checksum state over the bytes outside the stamp
     uint16_t ringIndex = 0;
     unsigned width = 0;
     unsigned height = 0;
@@ -23,8 +23,8 @@ struct EncodedPicture {
 class CPictureRing {
 public:
     // quality is libjpeg's 1..100.
-    static std::shared_ptr<const CPictureRing> Encode(unsigned width, unsigned height, unsigned quality,
-                                                      unsigned count, std::string* error);
+    static std::shared_ptr<const CPictureRing> Encode(unsigned width, unsigned height, unsigned quality, unsigned count,
+                                                      std::string* error);
     // A copy of base grown past minSize with padding comment segments; still
     // a valid JPEG file.
     static std::shared_ptr<const EncodedPicture> MakeOversized(const EncodedPicture& base, size_t minSize);

@@ -15,9 +15,7 @@ void Put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
-bool IsFrameHeader(uint8_t m) {
-    return (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC);
-}
+bool IsFrameHeader(uint8_t m) { return (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC); }
 
 }  // namespace
 
@@ -64,8 +62,8 @@ bool CPictureStamp::Find(const uint8_t* data, size_t size, PictureStampInfo* inf
         if (m == 0xDA || m == 0xD9 || IsFrameHeader(m)) return false;
         const size_t len = Get16(data + i + 2);
         if (len < 2 || i + 2 + len > size) return false;
-        if (m == 0xFE && len == kSegmentSize - 2 && data[i + 4] == 'C' && data[i + 5] == 'S' &&
-            data[i + 6] == 'I' && data[i + 7] == 'M' && data[i + 8] == 1) {
+        if (m == 0xFE && len == kSegmentSize - 2 && data[i + 4] == 'C' && data[i + 5] == 'S' && data[i + 6] == 'I' &&
+            data[i + 7] == 'M' && data[i + 8] == 1) {
             if (info != nullptr) {
                 const uint8_t* s = data + i;
                 info->padded = (s[9] & 1) != 0;
@@ -100,11 +98,16 @@ StampResult CPictureStamp::Verify(const uint8_t* data, size_t size, PictureStamp
 
 const char* CPictureStamp::ResultText(StampResult result) {
     switch (result) {
-    case StampResult::Ok: return "ok";
-    case StampResult::NotJpeg: return "not a JPEG file";
-    case StampResult::NoStamp: return "no simulator stamp";
-    case StampResult::SizeMismatch: return "size differs from the stamp";
-    case StampResult::ChecksumMismatch: return "checksum differs";
+    case StampResult::Ok:
+        return "ok";
+    case StampResult::NotJpeg:
+        return "not a JPEG file";
+    case StampResult::NoStamp:
+        return "no simulator stamp";
+    case StampResult::SizeMismatch:
+        return "size differs from the stamp";
+    case StampResult::ChecksumMismatch:
+        return "checksum differs";
     }
     return "?";
 }

@@ -39,15 +39,15 @@ struct PictureStampInfo {
 
 enum class StampResult {
     Ok,
-    NotJpeg,           // no SOI, or a segment runs past the end
-    NoStamp,           // no CSIM comment before the first frame header / scan
-    SizeMismatch,      // stamp's file size differs from the buffer's
+    NotJpeg,       // no SOI, or a segment runs past the end
+    NoStamp,       // no CSIM comment before the first frame header / scan
+    SizeMismatch,  // stamp's file size differs from the buffer's
     ChecksumMismatch,
 };
 
 class CPictureStamp {
 public:
-    static constexpr size_t kSegmentSize = 32;    // marker included
+    static constexpr size_t kSegmentSize = 32;  // marker included
     static constexpr size_t kChecksumOffset = 24;
     static constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ull;
     static constexpr uint64_t kFnvPrime = 0x100000001b3ull;

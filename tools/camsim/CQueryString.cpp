@@ -72,7 +72,7 @@ bool CQueryString::ParseSize(std::string_view text, unsigned* width, unsigned* h
         const char* name;
         unsigned w, h;
     };
-    static constexpr Named kNames[] = {{"QCIF", 176, 144}, {"CIF", 352, 288}, {"2CIF", 704, 288},
+    static constexpr Named kNames[] = {{"QCIF", 176, 144}, {"CIF", 352, 288},  {"2CIF", 704, 288},
                                        {"4CIF", 704, 576}, {"QVGA", 320, 240}, {"VGA", 640, 480}};
     std::string upper(text);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

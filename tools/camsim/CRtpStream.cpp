@@ -112,8 +112,8 @@ bool CRtpStream::Open(std::string* error) {
         m_params.log(m_params.name + ": stream started to " + m_stats.destination + " (" +
                      std::to_string(m_stats.width) + "x" + std::to_string(m_stats.height) + " at " +
                      std::to_string(m_params.frameRate) + " fps, SSRC " + std::to_string(m_ssrc) + ", RTP from port " +
-                     std::to_string(m_stats.rtpSourcePort) + ", RTCP from port " + std::to_string(m_stats.rtcpSourcePort) +
-                     ")");
+                     std::to_string(m_stats.rtpSourcePort) + ", RTCP from port " +
+                     std::to_string(m_stats.rtcpSourcePort) + ")");
     return true;
 }
 
@@ -215,8 +215,8 @@ bool CRtpStream::Service(Clock::time_point now, Clock::time_point* next) {
         CFaultState::PictureFaults faults = m_params.faults->Take();
         if (!faults.rtp.paused) SendPicture(faults, due);
         ++m_frameIndex;
-        m_nextFrame = m_frameBase + std::chrono::nanoseconds(static_cast<int64_t>(m_frameIndex) * 1000000000ll /
-                                                             m_params.frameRate);
+        m_nextFrame = m_frameBase +
+                      std::chrono::nanoseconds(static_cast<int64_t>(m_frameIndex) * 1000000000ll / m_params.frameRate);
     }
     if (now >= m_nextReport) {
         SendSenderReport(now);
@@ -260,7 +260,8 @@ void CRtpStream::SendPicture(const CFaultState::PictureFaults& faults, Clock::ti
         uint32_t ssrc = faults.ssrc.value_or(static_cast<uint32_t>(m_rng()));
         if (!faults.ssrc && ssrc == m_ssrc) ++ssrc;
         if (m_params.log)
-            m_params.log(m_params.name + ": SSRC changed from " + std::to_string(m_ssrc) + " to " + std::to_string(ssrc));
+            m_params.log(m_params.name + ": SSRC changed from " + std::to_string(m_ssrc) + " to " +
+                         std::to_string(ssrc));
         m_ssrc = ssrc;
     }
     if (faults.sequenceJump != 0) {
@@ -382,8 +383,8 @@ void CRtpStream::SendSenderReport(Clock::time_point now) {
                                                      static_cast<uint32_t>(m_stats.packets),
                                                      static_cast<uint32_t>(m_stats.octets), m_cname);
     if (len == 0) return;
-    const ssize_t r = ::sendto(m_rtcpFd, buf, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&m_rtcpDest),
-                               sizeof m_rtcpDest);
+    const ssize_t r =
+        ::sendto(m_rtcpFd, buf, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&m_rtcpDest), sizeof m_rtcpDest);
     if (r == static_cast<ssize_t>(len))
         ++m_stats.senderReports;
     else

@@ -26,12 +26,12 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Params {
-        std::string name;            // for log lines
-        std::string destination;     // IPv4 address of the requester
-        uint16_t rtpPort = 0;        // RTCP goes to rtpPort + 1
-        std::string localAddress;    // address the camera's sockets bind to; "" any
+        std::string name;          // for log lines
+        std::string destination;   // IPv4 address of the requester
+        uint16_t rtpPort = 0;      // RTCP goes to rtpPort + 1
+        std::string localAddress;  // address the camera's sockets bind to; "" any
         unsigned frameRate = 25;
-        uint32_t expireMs = 0;       // 0: never
+        uint32_t expireMs = 0;  // 0: never
         uint32_t srIntervalMs = 5000;
         size_t maxPayload = 1400;
         uint16_t firstSequence = 0;

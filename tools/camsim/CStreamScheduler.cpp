@@ -12,8 +12,7 @@ CStreamScheduler::CStreamScheduler(CPictureCache* cache) {
 
 CStreamScheduler::~CStreamScheduler() {
     // Streams are closed only once the thread no longer services them.
-    while (!m_worker.Stop(1000)) {
-    }
+    while (!m_worker.Stop(1000)) {}
     for (auto& e : m_entries) e.stream->Close("shutdown");
 }
 

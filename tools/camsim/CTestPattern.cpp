@@ -28,12 +28,11 @@ void CTestPattern::NumberBox(unsigned width, unsigned height, unsigned number, u
     box[3] = std::min(height, box[1] + 9 * s);
 }
 
-void CTestPattern::Render(std::vector<uint8_t>& rgb, unsigned width, unsigned height, unsigned index,
-                          unsigned count) {
+void CTestPattern::Render(std::vector<uint8_t>& rgb, unsigned width, unsigned height, unsigned index, unsigned count) {
     rgb.resize(static_cast<size_t>(width) * height * 3);
     if (count == 0) count = 1;
-    const unsigned phase = index * 64 / count;           // stripes move one period per ring
-    const unsigned bar = width * (index % count) / count; // bar sweeps once per ring
+    const unsigned phase = index * 64 / count;             // stripes move one period per ring
+    const unsigned bar = width * (index % count) / count;  // bar sweeps once per ring
     const unsigned barWidth = std::max(2u, width / 32);
     for (unsigned y = 0; y < height; ++y) {
         uint8_t* row = rgb.data() + static_cast<size_t>(y) * width * 3;

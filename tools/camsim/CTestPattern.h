@@ -10,8 +10,7 @@ namespace camsim {
 class CTestPattern {
 public:
     // rgb receives width * height * 3 bytes.
-    static void Render(std::vector<uint8_t>& rgb, unsigned width, unsigned height, unsigned index,
-                       unsigned count);
+    static void Render(std::vector<uint8_t>& rgb, unsigned width, unsigned height, unsigned index, unsigned count);
     // Pixel scale of the digits for a picture height.
     static unsigned DigitScale(unsigned height);
     // The box holding the number: x0, y0, x1, y1 (exclusive) for a number.

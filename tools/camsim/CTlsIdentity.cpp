@@ -86,8 +86,7 @@ bool CTlsIdentity::Generate(const std::string& bindAddress, std::string* error) 
     X509V3_CTX v3;
     X509V3_set_ctx_nodb(&v3);
     X509V3_set_ctx(&v3, cert.get(), cert.get(), nullptr, nullptr, 0);
-    std::unique_ptr<X509_EXTENSION, Deleter> ext(
-        X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, san.c_str()));
+    std::unique_ptr<X509_EXTENSION, Deleter> ext(X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, san.c_str()));
     if (ext) X509_add_ext(cert.get(), ext.get(), -1);
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
         if (error) *error = SslError("X509_sign");

@@ -201,8 +201,7 @@ int main(int argc, char** argv) {
     const rusage end = Usage();
     const double wall = SecondsSince(started);
     farm.Stop();
-    PrintSummary(farm, wall, CpuSeconds(end) - CpuSeconds(atStart), CpuSeconds(atStart) - CpuSeconds(before),
-                 outMutex);
+    PrintSummary(farm, wall, CpuSeconds(end) - CpuSeconds(atStart), CpuSeconds(atStart) - CpuSeconds(before), outMutex);
     if (sigFd >= 0) ::close(sigFd);
     return 0;
 }

@@ -89,22 +89,30 @@ void CCameraLifecycle::ScheduleRetry(Clock::time_point now) {
 
 const char* CCameraLifecycle::Name(State state) {
     switch (state) {
-        case State::Connecting: return "connecting";
-        case State::Streaming: return "streaming";
-        case State::NoPictures: return "no pictures";
-        case State::SignalLost: return "signal lost";
-        case State::Retrying: return "retrying";
-        case State::Stopped: return "stopped";
+    case State::Connecting:
+        return "connecting";
+    case State::Streaming:
+        return "streaming";
+    case State::NoPictures:
+        return "no pictures";
+    case State::SignalLost:
+        return "signal lost";
+    case State::Retrying:
+        return "retrying";
+    case State::Stopped:
+        return "stopped";
     }
     return "?";
 }
 
 std::string CCameraLifecycle::Describe(Clock::time_point now) const {
     switch (m_state) {
-        case State::Retrying: return "retrying in " + std::to_string(CeilSeconds(m_retryAt - now)) + " s";
-        case State::NoPictures:
-            return "no pictures for " + std::to_string(FloorSeconds(now - m_lastPictureAt)) + " s";
-        default: return Name(m_state);
+    case State::Retrying:
+        return "retrying in " + std::to_string(CeilSeconds(m_retryAt - now)) + " s";
+    case State::NoPictures:
+        return "no pictures for " + std::to_string(FloorSeconds(now - m_lastPictureAt)) + " s";
+    default:
+        return Name(m_state);
     }
 }
 

@@ -23,9 +23,9 @@ public:
     enum class Action { None, Open, Close };
 
     struct Settings {
-        Clock::duration stall = std::chrono::seconds(10);      // silence that closes the session
-        Clock::duration retryMax = std::chrono::seconds(60);   // longest wait between attempts
-        Clock::duration quiet = std::chrono::seconds(2);       // silence no longer called streaming
+        Clock::duration stall = std::chrono::seconds(10);     // silence that closes the session
+        Clock::duration retryMax = std::chrono::seconds(60);  // longest wait between attempts
+        Clock::duration quiet = std::chrono::seconds(2);      // silence no longer called streaming
     };
 
     explicit CCameraLifecycle(Settings settings);
@@ -54,12 +54,12 @@ private:
     Settings m_settings;
     State m_state = State::Connecting;
     bool m_open = false;
-    Clock::time_point m_retryAt{};        // when not open: next attempt
+    Clock::time_point m_retryAt{};  // when not open: next attempt
     Clock::time_point m_openedAt{};
     Clock::time_point m_lastPictureAt{};
     bool m_pictureThisSession = false;
     uint64_t m_pictures = 0;
-    uint32_t m_failures = 0;               // attempts in a row without a picture
+    uint32_t m_failures = 0;  // attempts in a row without a picture
     uint32_t m_attempts = 0;
     bool m_answered = false;
 };

@@ -22,20 +22,29 @@ int64_t NowUs(std::chrono::system_clock::time_point t) {
 
 const char* LevelName(int level) {
     switch (level) {
-        case 1: return "error";
-        case 2: return "warning";
-        case 3: return "info";
-        case 100: return "debug";
-        default: return "message";
+    case 1:
+        return "error";
+    case 2:
+        return "warning";
+    case 3:
+        return "info";
+    case 100:
+        return "debug";
+    default:
+        return "message";
     }
 }
 
 }  // namespace
 
-CCameraRecording::CCameraRecording(std::string name, CameraTarget target, const RecordOptions& options,
-                                   CLogQueue& log, std::vector<std::unique_ptr<IPictureSink>> sinks)
-    : m_label(std::move(name)), m_target(std::move(target)),
-      m_options(options), m_log(log), m_writer(std::move(sinks)), m_loss(options.intervalMs) {
+CCameraRecording::CCameraRecording(std::string name, CameraTarget target, const RecordOptions& options, CLogQueue& log,
+                                   std::vector<std::unique_ptr<IPictureSink>> sinks)
+    : m_label(std::move(name)),
+      m_target(std::move(target)),
+      m_options(options),
+      m_log(log),
+      m_writer(std::move(sinks)),
+      m_loss(options.intervalMs) {
     for (auto& input : m_inputs) input.store(0, std::memory_order_relaxed);
 }
 

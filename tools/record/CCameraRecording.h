@@ -9,9 +9,9 @@
 
 #include "tools/record/CLossCounter.h"
 #include "tools/record/CMessageClassifier.h"
-#include "tools/record/Gap.h"
 #include "tools/record/CPictureWriter.h"
 #include "tools/record/CRecordFrameAllocator.h"
+#include "tools/record/Gap.h"
 #include "tools/record/RecordOptions.h"
 
 class CDebugInfoIf;
@@ -34,9 +34,9 @@ public:
         uint64_t pictures = 0;  // taken from the driver
         uint64_t bytes = 0;
         uint64_t lost = 0;
-        uint64_t refused = 0;   // writer behind, or no frame buffer for the driver
+        uint64_t refused = 0;  // writer behind, or no frame buffer for the driver
         uint64_t written = 0;
-        uint64_t skipped = 0;   // written, but not stored (disk full)
+        uint64_t skipped = 0;  // written, but not stored (disk full)
         uint64_t videoStopped = 0;
         bool lossExact = false;
     };

@@ -28,10 +28,9 @@ CCameraLifecycle::Settings LifecycleSettings(const RecordOptions& options) {
 
 CCameraRunner::CCameraRunner(CameraSetup setup, CRecordingSinks::CameraSinks sinks, CDriverLibrary& library,
                              const CModelDirectory& models, CLogQueue& log)
-    : m_setup(std::move(setup)), m_library(library), m_models(models),
-      m_lifecycle(LifecycleSettings(m_setup.options)) {
-    m_recording = std::make_unique<CCameraRecording>(m_setup.name, m_setup.target, m_setup.options, log,
-                                                     std::move(sinks.sinks));
+    : m_setup(std::move(setup)), m_library(library), m_models(models), m_lifecycle(LifecycleSettings(m_setup.options)) {
+    m_recording =
+        std::make_unique<CCameraRecording>(m_setup.name, m_setup.target, m_setup.options, log, std::move(sinks.sinks));
     m_recording->WatchGaps(sinks.gaps);
     m_status.text = "connecting";
 }
@@ -55,8 +54,7 @@ void CCameraRunner::Stop() {
         m_stop = true;
     }
     // A tick may wait on the driver; it ends within its own time-outs.
-    while (!m_worker.Stop(1000)) {
-    }
+    while (!m_worker.Stop(1000)) {}
     if (m_writerStarted) m_recording->MarkEnd();
     CloseSession();
     if (m_writerStarted) {
@@ -91,9 +89,14 @@ void CCameraRunner::Loop(CStopToken& stop) {
         const auto now = Clock::now();
         const int32_t channel = m_session ? m_session->ChannelState() : -1;
         switch (m_lifecycle.Tick(now, m_recording->Snapshot().pictures, channel, m_recording->AttemptFailed())) {
-            case CCameraLifecycle::Action::Open: Open(now); break;
-            case CCameraLifecycle::Action::Close: CloseSession(); break;
-            case CCameraLifecycle::Action::None: break;
+        case CCameraLifecycle::Action::Open:
+            Open(now);
+            break;
+        case CCameraLifecycle::Action::Close:
+            CloseSession();
+            break;
+        case CCameraLifecycle::Action::None:
+            break;
         }
         SwitchRequestedOutputs();
         Publish(Clock::now());
@@ -145,9 +148,9 @@ bool CCameraRunner::StartIO() {
     for (const auto& request : options.outputs) {
         if (request.index >= outputs) {
             m_io = nullptr;
-            return fail(ExitUsage, recording.Label() + ": --output " + std::to_string(request.index + 1) +
-                                       ": model " + options.model + " has " + std::to_string(outputs) +
-                                       " alarm output" + (outputs == 1 ? "" : "s"));
+            return fail(ExitUsage, recording.Label() + ": --output " + std::to_string(request.index + 1) + ": model " +
+                                       options.model + " has " + std::to_string(outputs) + " alarm output" +
+                                       (outputs == 1 ? "" : "s"));
         }
     }
     {
@@ -160,8 +163,8 @@ bool CCameraRunner::StartIO() {
     if (!m_io->StartIO()) recording.Note("warning", "digital I/O did not start completely");
     for (const auto& request : options.outputs) {
         if (m_io->RequestOutputState(request.index, request.on ? 2 : 1)) {
-            recording.Note("output", "output " + std::to_string(request.index + 1) + " switched " +
-                                         (request.on ? "on" : "off"));
+            recording.Note("output",
+                           "output " + std::to_string(request.index + 1) + " switched " + (request.on ? "on" : "off"));
         } else {
             recording.Note("warning", "output " + std::to_string(request.index + 1) + " could not be switched");
         }

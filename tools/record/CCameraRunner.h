@@ -37,8 +37,8 @@ public:
 
     struct Status {
         CCameraLifecycle::State state = CCameraLifecycle::State::Connecting;
-        std::string text;      // "streaming", "retrying in 4 s", ...
-        bool answered = false; // the camera's web server took the configuration
+        std::string text;       // "streaming", "retrying in 4 s", ...
+        bool answered = false;  // the camera's web server took the configuration
         uint32_t attempts = 0;
         // A setting this camera can never record with (an output it lacks):
         // the run stops with this status and line.

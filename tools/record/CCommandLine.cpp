@@ -101,6 +101,7 @@ Examples:
 }  // namespace
 
 bool CCommandLine::ParseResolution(const std::string& text, int32_t& kind, std::string& error) {
+    // clang-format off
     static const std::map<std::string, int32_t> kKinds = {
         {"qcif", 1}, {"cif", 2}, {"2cif", 3}, {"4cif", 4}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}};
     std::string lower;
@@ -110,6 +111,7 @@ bool CCommandLine::ParseResolution(const std::string& text, int32_t& kind, std::
         error = "\"" + text + "\": expected qcif, cif, 2cif or 4cif";
         return false;
     }
+    // clang-format on
     kind = found->second;
     return true;
 }
@@ -153,11 +155,20 @@ bool CCommandLine::ParseSize(const std::string& text, uint64_t& bytes) {
     size_t end = text.size();
     double unit = 1;
     switch (std::toupper(static_cast<unsigned char>(text.back()))) {
-        case 'K': unit = 1024.0; break;
-        case 'M': unit = 1024.0 * 1024; break;
-        case 'G': unit = 1024.0 * 1024 * 1024; break;
-        case 'T': unit = 1024.0 * 1024 * 1024 * 1024; break;
-        default: break;
+    case 'K':
+        unit = 1024.0;
+        break;
+    case 'M':
+        unit = 1024.0 * 1024;
+        break;
+    case 'G':
+        unit = 1024.0 * 1024 * 1024;
+        break;
+    case 'T':
+        unit = 1024.0 * 1024 * 1024 * 1024;
+        break;
+    default:
+        break;
     }
     if (unit > 1) --end;
     double value = 0;
@@ -253,7 +264,8 @@ bool CCommandLine::ParseListen(const std::string& text, std::string& address, ui
 }
 
 CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, RecordOptions& options) {
-    CLI::App app{"halyard-record " HALYARD_RECORD_VERSION ": records Sony G4 IP cameras through the Halyard capture "
+    CLI::App app{"halyard-record " HALYARD_RECORD_VERSION
+                 ": records Sony G4 IP cameras through the Halyard capture "
                  "driver (libHalyard.so), loaded exactly as a network video recorder loads it."};
     app.name("halyard-record");
     app.footer(kFooter);
@@ -304,27 +316,28 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
         app.add_option("-u,--user", options.user, "User name for the camera's web server; needs a password source")
             ->type_name("NAME")
             ->group(kCameras);
-    auto* pwFile = app.add_option("--password-file", options.passwordFile,
-                                  "Password: first line of FILE (- reads standard input)")
-                       ->type_name("FILE")
-                       ->group(kCameras);
+    auto* pwFile =
+        app.add_option("--password-file", options.passwordFile, "Password: first line of FILE (- reads standard input)")
+            ->type_name("FILE")
+            ->group(kCameras);
     auto* pwAsk = app.add_flag("--ask-password", options.askPassword, "Password: asked on the terminal, not echoed")
                       ->group(kCameras);
     app.add_flag("--https", options.https, "Talk HTTPS to the cameras (see HTTPS below)")->group(kCameras);
     app.add_flag("--insecure", options.insecure, "Accept that certificates are not checked (see HTTPS below)")
         ->group(kCameras);
-    app.add_option("--interface", api, "Driver interface: legacy (CreateCapture) or ip (CreateIPCapture); default legacy")
+    app.add_option("--interface", api,
+                   "Driver interface: legacy (CreateCapture) or ip (CreateIPCapture); default legacy")
         ->type_name("API")
         ->group(kCameras);
     app.add_option("--resolution", resolution,
                    "Picture size qcif, cif, 2cif or 4cif, as the model file defines them (default cif)")
         ->type_name("KIND")
         ->group(kVideo);
-    auto* intervalOption = app.add_option("--interval", interval,
-                                          "Time between pictures in milliseconds, 1 to 60000 (default 200)")
-                               ->type_name("MS")
-                               ->check(Quiet(CLI::Range(1, 60000)))
-                               ->group(kVideo);
+    auto* intervalOption =
+        app.add_option("--interval", interval, "Time between pictures in milliseconds, 1 to 60000 (default 200)")
+            ->type_name("MS")
+            ->check(Quiet(CLI::Range(1, 60000)))
+            ->group(kVideo);
     auto* fpsOption = app.add_option("--fps", fps, "Pictures per second (instead of --interval)")
                           ->type_name("RATE")
                           ->check(Quiet(CLI::Range(0.017, 1000.0)))
@@ -336,7 +349,8 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
     app.add_option("--standard", standard, "Video standard pal or ntsc (default pal; the model file may override it)")
         ->type_name("STD")
         ->group(kVideo);
-    app.add_flag("--input", options.showInputs, "Show the camera's sensor inputs and print every change")->group(kVideo);
+    app.add_flag("--input", options.showInputs, "Show the camera's sensor inputs and print every change")
+        ->group(kVideo);
     app.add_option("--output", outputs, "Switch alarm output N (counting from 1) on or off at start; repeatable")
         ->type_name("N=on|off")
         ->group(kVideo);
@@ -391,7 +405,8 @@ CCommandLine::Result CCommandLine::Parse(int argc, const char* const* argv, Reco
                    "log-in required, output switches allowed")
         ->type_name("FILE")
         ->group(kLive);
-    app.add_flag("-q,--quiet", options.quiet, "No status line; only warnings, errors and the summary")->group(kMessages);
+    app.add_flag("-q,--quiet", options.quiet, "No status line; only warnings, errors and the summary")
+        ->group(kMessages);
     app.add_option("--log-level", logLevel, "Driver messages shown: error, warning, info (default) or debug")
         ->type_name("LEVEL")
         ->group(kMessages);

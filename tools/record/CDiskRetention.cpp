@@ -80,8 +80,8 @@ void CDiskRetention::Scan() {
     ::closedir(root);
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto& s : found) {
-        const bool known = std::any_of(m_segments.begin(), m_segments.end(),
-                                       [&](const Segment& k) { return k.path == s.path; });
+        const bool known =
+            std::any_of(m_segments.begin(), m_segments.end(), [&](const Segment& k) { return k.path == s.path; });
         if (known) continue;
         m_bytes += s.bytes;
         m_segments.push_back(std::move(s));

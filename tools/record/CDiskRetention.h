@@ -15,8 +15,8 @@ namespace kestrel::record {
 class CDiskRetention {
 public:
     struct Limits {
-        uint64_t maxBytes = 0;   // 0: no limit
-        int64_t keepUs = 0;      // 0: kept however old
+        uint64_t maxBytes = 0;  // 0: no limit
+        int64_t keepUs = 0;     // 0: kept however old
         // Free space to keep: this share of the file system, at most kMaxReserve.
         double reserveShare = 0.01;
     };

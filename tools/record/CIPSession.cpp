@@ -9,7 +9,11 @@ namespace kestrel::record {
 
 CIPSession::CIPSession(CDriverLibrary& library, const CModelDirectory& models, CCameraRecording& recording,
                        const RecordOptions& options)
-    : m_library(library), m_models(models), m_recording(recording), m_options(options), m_hostSink(recording),
+    : m_library(library),
+      m_models(models),
+      m_recording(recording),
+      m_options(options),
+      m_hostSink(recording),
       m_videoSink(recording),
       m_device(options.model, recording.Target().address, recording.Target().port, options.user, options.password) {}
 

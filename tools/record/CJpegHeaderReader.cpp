@@ -6,9 +6,7 @@ namespace kestrel::record {
 
 namespace {
 
-bool IsFrameHeader(uint8_t m) {
-    return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
-}
+bool IsFrameHeader(uint8_t m) { return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC; }
 
 }  // namespace
 

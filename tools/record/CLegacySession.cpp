@@ -20,7 +20,11 @@ std::string KindName(int32_t kind) { return kind >= 1 && kind <= 4 ? kKindNames[
 
 CLegacySession::CLegacySession(CDriverLibrary& library, const CModelDirectory& models, CCameraRecording& recording,
                                const RecordOptions& options)
-    : m_library(library), m_models(models), m_recording(recording), m_options(options), m_user(recording),
+    : m_library(library),
+      m_models(models),
+      m_recording(recording),
+      m_options(options),
+      m_user(recording),
       m_intervalMs(options.intervalMs) {}
 
 CLegacySession::~CLegacySession() { Close(); }
@@ -40,8 +44,8 @@ bool CLegacySession::Open() {
         if (!m_models.Has(m_options.model)) {
             m_recording.SetProblem(CameraProblem::ModelFile, "");
         } else {
-            m_recording.SetProblem(CameraProblem::ModelFile, "the driver could not open with model file " +
-                                                                 m_options.model + ".xml");
+            m_recording.SetProblem(CameraProblem::ModelFile,
+                                   "the driver could not open with model file " + m_options.model + ".xml");
         }
         return false;
     }
@@ -57,16 +61,15 @@ bool CLegacySession::Open() {
 bool CLegacySession::Configure() {
     const CameraTarget& target = m_recording.Target();
     const auto port = reinterpret_cast<const void*>(static_cast<uintptr_t>(target.port));
-    const bool ok =
-        m_driver->SetParameter("IPSERVERADDRESS", target.address.c_str(),
-                               static_cast<int32_t>(target.address.size())) != 0 &&
-        m_driver->SetParameter("IPSERVERTYPE", m_options.model.c_str(), static_cast<int32_t>(m_options.model.size())) !=
-            0 &&
-        m_driver->SetParameter("IPSERVERPORT", port, static_cast<int32_t>(sizeof(void*))) != 0 &&
-        m_driver->SetParameter("IPSERVERUSERNAME", m_options.user.c_str(), static_cast<int32_t>(m_options.user.size())) !=
-            0 &&
-        m_driver->SetParameter("IPSERVERPASSWORD", m_options.password.c_str(),
-                               static_cast<int32_t>(m_options.password.size())) != 0;
+    const bool ok = m_driver->SetParameter("IPSERVERADDRESS", target.address.c_str(),
+                                           static_cast<int32_t>(target.address.size())) != 0 &&
+                    m_driver->SetParameter("IPSERVERTYPE", m_options.model.c_str(),
+                                           static_cast<int32_t>(m_options.model.size())) != 0 &&
+                    m_driver->SetParameter("IPSERVERPORT", port, static_cast<int32_t>(sizeof(void*))) != 0 &&
+                    m_driver->SetParameter("IPSERVERUSERNAME", m_options.user.c_str(),
+                                           static_cast<int32_t>(m_options.user.size())) != 0 &&
+                    m_driver->SetParameter("IPSERVERPASSWORD", m_options.password.c_str(),
+                                           static_cast<int32_t>(m_options.password.size())) != 0;
     if (!ok) m_recording.SetProblem(CameraProblem::OpenFailed, "the driver refused a device setting");
     return ok;
 }

@@ -9,8 +9,8 @@ void CLiveBoard::Update(std::vector<Camera> cameras, double elapsedS) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto& old : m_cameras) {
-            const bool kept = std::any_of(cameras.begin(), cameras.end(),
-                                          [&](const Camera& c) { return c.latest == old.latest; });
+            const bool kept =
+                std::any_of(cameras.begin(), cameras.end(), [&](const Camera& c) { return c.latest == old.latest; });
             if (!kept && old.latest) gone.push_back(old.latest);
         }
         m_cameras = std::move(cameras);

@@ -41,12 +41,23 @@ std::string HtmlEscape(const std::string& text) {
     std::string out;
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -161,10 +172,9 @@ bool CLiveServer::Start(std::string& error) {
                                    {"Referrer-Policy", "no-referrer"}});
     Route();
 
-    const int bound = m_options.port == 0 ? m_server->bind_to_any_port(m_options.address)
-                                          : (m_server->bind_to_port(m_options.address, m_options.port)
-                                                 ? m_options.port
-                                                 : -1);
+    const int bound = m_options.port == 0
+                          ? m_server->bind_to_any_port(m_options.address)
+                          : (m_server->bind_to_port(m_options.address, m_options.port) ? m_options.port : -1);
     if (bound <= 0) {
         error = "cannot listen on " + m_options.address + ":" + std::to_string(m_options.port) +
                 " (address in use or not of this computer)";
@@ -207,9 +217,9 @@ bool CLiveServer::Authorized(const httplib::Request& request) const {
     const std::string encoded = header.substr(kScheme.size());
     if (encoded.size() % 4 != 0) return false;
     std::string decoded(encoded.size() / 4 * 3 + 1, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
-                                  reinterpret_cast<const unsigned char*>(encoded.data()),
-                                  static_cast<int>(encoded.size()));
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                        reinterpret_cast<const unsigned char*>(encoded.data()), static_cast<int>(encoded.size()));
     bool ok = false;
     if (n > 0) {
         size_t length = static_cast<size_t>(n);
@@ -272,11 +282,10 @@ void CLiveServer::Route() {
         if (!slot) return Refuse(response, 404, "no such camera");
         auto picture = std::make_shared<CLatestPicture::Ref>(slot->Newest());
         if (!*picture) return Refuse(response, 503, "no picture yet");
-        response.set_content_provider(picture->Size(), "image/jpeg",
-                                      [picture](size_t offset, size_t length, httplib::DataSink& sink) {
-                                          return sink.write(reinterpret_cast<const char*>(picture->Data()) + offset,
-                                                            length);
-                                      });
+        response.set_content_provider(
+            picture->Size(), "image/jpeg", [picture](size_t offset, size_t length, httplib::DataSink& sink) {
+                return sink.write(reinterpret_cast<const char*>(picture->Data()) + offset, length);
+            });
     });
     s.Get(R"(/camera/(\d+)/recordings)", [this](const httplib::Request& request, httplib::Response& response) {
         const long index = CameraIndex(request, response);
@@ -320,16 +329,15 @@ void CLiveServer::ServeStatus(httplib::Response& response) {
                            {"latest", base + "/latest.jpg"},
                            {"recordings", base + "/recordings"}});
     }
-    const json status = {{"elapsed_s", m_source.ElapsedS()},
-                         {"outputs_switchable", Secure()},
-                         {"cameras", cameras}};
+    const json status = {{"elapsed_s", m_source.ElapsedS()}, {"outputs_switchable", Secure()}, {"cameras", cameras}};
     response.set_content(status.dump(), "application/json");
 }
 
 void CLiveServer::ServeLive(size_t index, httplib::Response& response) {
     std::shared_ptr<CLatestPicture> slot = m_source.Latest(index);
     if (!slot) return Refuse(response, 404, "no such camera");
-    if (!slot->AddViewer(m_options.maxViewersPerCamera)) return Refuse(response, 503, "too many viewers of this camera");
+    if (!slot->AddViewer(m_options.maxViewersPerCamera))
+        return Refuse(response, 503, "too many viewers of this camera");
     response.set_content_provider(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
         [this, slot, last = uint64_t{0}](size_t, httplib::DataSink& sink) mutable {
@@ -341,9 +349,9 @@ void CLiveServer::ServeLive(size_t index, httplib::Response& response) {
                 }
                 last = picture.Sequence();
                 char head[128];
-                const int n = std::snprintf(head, sizeof head,
-                                            "--%s\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
-                                            kBoundary, picture.Size());
+                const int n =
+                    std::snprintf(head, sizeof head, "--%s\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
+                                  kBoundary, picture.Size());
                 // A viewer that stops reading fails here after the write time-out.
                 return sink.write(head, static_cast<size_t>(n)) &&
                        sink.write(reinterpret_cast<const char*>(picture.Data()), picture.Size()) &&
@@ -372,13 +380,17 @@ void CLiveServer::ServeRecordingList(size_t index, bool json, httplib::Response&
     }
     const auto status = m_source.Status();
     const std::string name = index < status.size() ? HtmlEscape(status[index].name) : "camera";
-    std::string html = "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                       "<title>" + name + " recordings</title><style>"
-                       "body{font:15px system-ui,sans-serif;margin:1em;background:#111;color:#ddd}"
-                       "a{color:#8cf}table{border-collapse:collapse}td,th{padding:.3em .8em;text-align:left}"
-                       "tr:nth-child(even){background:#1c1c1c}.w{color:#fc6}</style></head><body>"
-                       "<p><a href=\"/\">&larr; all cameras</a></p><h1>" + name + " recordings</h1>";
+    std::string html =
+        "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+        "<title>" +
+        name +
+        " recordings</title><style>"
+        "body{font:15px system-ui,sans-serif;margin:1em;background:#111;color:#ddd}"
+        "a{color:#8cf}table{border-collapse:collapse}td,th{padding:.3em .8em;text-align:left}"
+        "tr:nth-child(even){background:#1c1c1c}.w{color:#fc6}</style></head><body>"
+        "<p><a href=\"/\">&larr; all cameras</a></p><h1>" +
+        name + " recordings</h1>";
     if (files.empty()) {
         html += "<p>No recorded files yet.</p>";
     } else {
@@ -417,15 +429,14 @@ void CLiveServer::ServeRecording(size_t index, const std::string& name, httplib:
     }
     response.set_header("Content-Disposition", "attachment; filename=\"" + download + "\"");
     // A file being written is sent as far as it was when asked for.
-    response.set_content_provider(
-        static_cast<size_t>(st.st_size), ContentTypeFor(name),
-        [file](size_t offset, size_t length, httplib::DataSink& sink) {
-            char buffer[64 * 1024];
-            const size_t want = length < sizeof buffer ? length : sizeof buffer;
-            const ssize_t got = ::pread(file->fd, buffer, want, static_cast<off_t>(offset));
-            if (got <= 0) return false;
-            return sink.write(buffer, static_cast<size_t>(got));
-        });
+    response.set_content_provider(static_cast<size_t>(st.st_size), ContentTypeFor(name),
+                                  [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                                      char buffer[64 * 1024];
+                                      const size_t want = length < sizeof buffer ? length : sizeof buffer;
+                                      const ssize_t got = ::pread(file->fd, buffer, want, static_cast<off_t>(offset));
+                                      if (got <= 0) return false;
+                                      return sink.write(buffer, static_cast<size_t>(got));
+                                  });
 }
 
 void CLiveServer::ServeOutput(size_t index, const httplib::Request& request, httplib::Response& response) {

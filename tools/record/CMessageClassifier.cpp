@@ -54,34 +54,53 @@ CameraProblem CMessageClassifier::Classify(const std::string& text) {
 
 ExitCode CMessageClassifier::ExitFor(CameraProblem problem) {
     switch (problem) {
-        case CameraProblem::None: return ExitOk;
-        case CameraProblem::Unreachable: return ExitUnreachable;
-        case CameraProblem::NoAnswer: return ExitNoAnswer;
-        case CameraProblem::Credentials: return ExitCredentials;
-        case CameraProblem::ModelFile: return ExitModel;
-        case CameraProblem::NoPicture: return ExitNoPicture;
-        case CameraProblem::WriteFailed: return ExitWrite;
-        case CameraProblem::NotSupported:
-        case CameraProblem::HttpStatus:
-        case CameraProblem::StartRefused:
-        case CameraProblem::OpenFailed: return ExitFailure;
+    case CameraProblem::None:
+        return ExitOk;
+    case CameraProblem::Unreachable:
+        return ExitUnreachable;
+    case CameraProblem::NoAnswer:
+        return ExitNoAnswer;
+    case CameraProblem::Credentials:
+        return ExitCredentials;
+    case CameraProblem::ModelFile:
+        return ExitModel;
+    case CameraProblem::NoPicture:
+        return ExitNoPicture;
+    case CameraProblem::WriteFailed:
+        return ExitWrite;
+    case CameraProblem::NotSupported:
+    case CameraProblem::HttpStatus:
+    case CameraProblem::StartRefused:
+    case CameraProblem::OpenFailed:
+        return ExitFailure;
     }
     return ExitFailure;
 }
 
 const char* CMessageClassifier::Name(CameraProblem problem) {
     switch (problem) {
-        case CameraProblem::None: return "none";
-        case CameraProblem::Unreachable: return "unreachable";
-        case CameraProblem::NoAnswer: return "no-answer";
-        case CameraProblem::Credentials: return "credentials";
-        case CameraProblem::ModelFile: return "model-file";
-        case CameraProblem::NotSupported: return "not-supported";
-        case CameraProblem::HttpStatus: return "http-status";
-        case CameraProblem::NoPicture: return "no-picture";
-        case CameraProblem::StartRefused: return "start-refused";
-        case CameraProblem::OpenFailed: return "open-failed";
-        case CameraProblem::WriteFailed: return "write-failed";
+    case CameraProblem::None:
+        return "none";
+    case CameraProblem::Unreachable:
+        return "unreachable";
+    case CameraProblem::NoAnswer:
+        return "no-answer";
+    case CameraProblem::Credentials:
+        return "credentials";
+    case CameraProblem::ModelFile:
+        return "model-file";
+    case CameraProblem::NotSupported:
+        return "not-supported";
+    case CameraProblem::HttpStatus:
+        return "http-status";
+    case CameraProblem::NoPicture:
+        return "no-picture";
+    case CameraProblem::StartRefused:
+        return "start-refused";
+    case CameraProblem::OpenFailed:
+        return "open-failed";
+    case CameraProblem::WriteFailed:
+        return "write-failed";
     }
     return "unknown";
 }

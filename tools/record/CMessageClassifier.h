@@ -9,16 +9,16 @@ namespace kestrel::record {
 // picture: the cause the recorder reports for a camera that recorded nothing.
 enum class CameraProblem {
     None,
-    Unreachable,     // no connection: refused, no route, name unknown
-    NoAnswer,        // connected, but no answer within the request time limit
-    Credentials,     // 401
-    ModelFile,       // model file missing or unusable
-    NotSupported,    // 404: not a camera of this family
-    HttpStatus,      // any other HTTP error
-    NoPicture,       // first-picture time limit passed
-    StartRefused,    // StartChannel / StartVideo said no
-    OpenFailed,      // Open / Initialize failed for another reason
-    WriteFailed,     // the recording could not be written
+    Unreachable,   // no connection: refused, no route, name unknown
+    NoAnswer,      // connected, but no answer within the request time limit
+    Credentials,   // 401
+    ModelFile,     // model file missing or unusable
+    NotSupported,  // 404: not a camera of this family
+    HttpStatus,    // any other HTTP error
+    NoPicture,     // first-picture time limit passed
+    StartRefused,  // StartChannel / StartVideo said no
+    OpenFailed,    // Open / Initialize failed for another reason
+    WriteFailed,   // the recording could not be written
 };
 
 class CMessageClassifier {

@@ -39,8 +39,7 @@ std::vector<std::string> CModelDirectory::List() const {
     return models;
 }
 
-bool CModelDirectory::ResolutionSize(const std::string& model, int32_t kind, uint16_t& width,
-                                     uint16_t& height) const {
+bool CModelDirectory::ResolutionSize(const std::string& model, int32_t kind, uint16_t& width, uint16_t& height) const {
     static const char* const kNames[] = {nullptr, "qcif", "cif", "cif2", "cif4"};
     if (kind < 1 || kind > 4) return false;
     pugi::xml_document doc;

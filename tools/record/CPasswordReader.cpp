@@ -39,7 +39,7 @@ public:
     EchoGuard(int fd, const termios& saved) {
         g_savedTerminal = saved;
         g_promptFd = fd;
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = RestoreEchoAndDie;
         action.sa_flags = SA_RESETHAND;
         sigemptyset(&action.sa_mask);
@@ -64,7 +64,7 @@ public:
 
 private:
     static constexpr size_t kSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
-    struct sigaction m_previous[kSignalCount]{};
+    struct sigaction m_previous[kSignalCount] {};
     sigset_t m_mask{};
 };
 

@@ -89,8 +89,7 @@ void CPictureWriter::Stop() {
         m_stopping = true;
     }
     // What is queued is written first: the thread ends once drained.
-    while (!m_worker.Stop(1000)) {
-    }
+    while (!m_worker.Stop(1000)) {}
     for (auto& sink : m_sinks) {
         if (!sink->Close() && !Failed()) SetError(sink->Error());
     }

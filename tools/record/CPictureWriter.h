@@ -52,8 +52,8 @@ private:
     std::vector<Slot> m_slots;
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::vector<size_t> m_free;     // stack of free slot indices
-    std::vector<size_t> m_ready;    // ring of filled slot indices
+    std::vector<size_t> m_free;   // stack of free slot indices
+    std::vector<size_t> m_ready;  // ring of filled slot indices
     size_t m_readyHead = 0;
     size_t m_readyCount = 0;
     bool m_stopping = false;  // Push refuses from Stop on

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -159,8 +159,7 @@ bool CRecorder::StartCamera(CameraSetup setup) {
     const RecordOptions& o = setup.options;
     m_console.Line(setup.name + ": " + setup.target.address + ":" + std::to_string(setup.target.port) + ", model " +
                    o.model + ", " + kKindNames[o.resolution] + ", " + std::to_string(o.intervalMs) + " ms, quality " +
-                   std::to_string(o.quality) + "%, " + (o.api == DriverInterface::IP ? "IP" : "legacy") +
-                   " interface");
+                   std::to_string(o.quality) + "%, " + (o.api == DriverInterface::IP ? "IP" : "legacy") + " interface");
     auto sinks = m_sinks->Make(setup.folder, setup.options);
     auto runner = std::make_unique<CCameraRunner>(std::move(setup), std::move(sinks), m_library, m_models, m_log);
     if (m_board) {
@@ -308,8 +307,9 @@ bool CRecorder::LoadDriver() {
     }
     if (m_options.verbose) m_console.Line("driver library " + m_library.Path());
     if (m_options.https && !m_options.insecure) {
-        m_console.Line("warning: the driver encrypts but does not check the camera's certificate against an "
-                       "authority or its name; it keeps the first key it sees (--insecure drops this warning)");
+        m_console.Line(
+            "warning: the driver encrypts but does not check the camera's certificate against an "
+            "authority or its name; it keeps the first key it sees (--insecure drops this warning)");
     }
     return true;
 }
@@ -394,8 +394,8 @@ bool CRecorder::CheckCameras(Clock::time_point now, Clock::time_point start) {
 
 std::pair<ExitCode, std::string> CRecorder::CauseOf(const CCameraRunner& runner) const {
     const CCameraRecording& recording = runner.Recording();
-    const std::string who = recording.Label() + " (" + recording.Target().address + ":" +
-                            std::to_string(recording.Target().port) + ")";
+    const std::string who =
+        recording.Label() + " (" + recording.Target().address + ":" + std::to_string(recording.Target().port) + ")";
     if (recording.Problem() != CameraProblem::None) {
         return {CMessageClassifier::ExitFor(recording.Problem()), ProblemLine(runner)};
     }
@@ -420,47 +420,49 @@ std::pair<ExitCode, std::string> CRecorder::CauseOf(const CCameraRunner& runner)
 std::string CRecorder::ProblemLine(const CCameraRunner& runner) const {
     const CCameraRecording& recording = runner.Recording();
     const RecordOptions& options = runner.Setup().options;
-    const std::string who = recording.Label() + " (" + recording.Target().address + ":" +
-                            std::to_string(recording.Target().port) + ")";
+    const std::string who =
+        recording.Label() + " (" + recording.Target().address + ":" + std::to_string(recording.Target().port) + ")";
     const std::string detail = recording.ProblemDetail();
     switch (recording.Problem()) {
-        case CameraProblem::Unreachable:
-            return who + " cannot be reached: check the address and HTTP port (--camera ADDRESS:PORT), the "
-                         "network, and that the camera is switched on";
-        case CameraProblem::NoAnswer:
-            return who + " takes the connection but does not answer: restart the camera or check what "
-                         "listens on that port";
-        case CameraProblem::Credentials:
-            return who + " refused the user name or password: check --user and the password "
-                         "(--password-file or --ask-password)";
-        case CameraProblem::ModelFile: {
-            if (!m_models.Has(options.model)) {
-                std::string available;
-                for (const auto& m : m_models.List()) {
-                    if (!available.empty()) available += ", ";
-                    available += m;
-                }
-                return "model file " + options.model + ".xml not found in " + m_models.Path() +
-                       ": check --model (available: " + (available.empty() ? "none" : available) + ")";
+    case CameraProblem::Unreachable:
+        return who +
+               " cannot be reached: check the address and HTTP port (--camera ADDRESS:PORT), the "
+               "network, and that the camera is switched on";
+    case CameraProblem::NoAnswer:
+        return who +
+               " takes the connection but does not answer: restart the camera or check what "
+               "listens on that port";
+    case CameraProblem::Credentials:
+        return who +
+               " refused the user name or password: check --user and the password "
+               "(--password-file or --ask-password)";
+    case CameraProblem::ModelFile: {
+        if (!m_models.Has(options.model)) {
+            std::string available;
+            for (const auto& m : m_models.List()) {
+                if (!available.empty()) available += ", ";
+                available += m;
             }
-            return "model file " + m_models.Path() + options.model + ".xml cannot be used" +
-                   (detail.empty() ? "" : " (" + detail + ")") + ": check its content";
+            return "model file " + options.model + ".xml not found in " + m_models.Path() +
+                   ": check --model (available: " + (available.empty() ? "none" : available) + ")";
         }
-        case CameraProblem::NotSupported:
-            return who + " does not know a command the driver sends (" +
-                   CMessageClassifier::WithoutOrigin(detail) +
-                   "): check that it is a Sony G4 camera and that --model matches it";
-        case CameraProblem::HttpStatus:
-            return who + " answered with an HTTP error (" + CMessageClassifier::WithoutOrigin(detail) +
-                   "): check the camera's web settings";
-        case CameraProblem::NoPicture:
-        case CameraProblem::StartRefused:
-        case CameraProblem::OpenFailed:
-            return who + ": " + detail;
-        case CameraProblem::WriteFailed:
-            return detail + "; check the output directory and free disk space";
-        case CameraProblem::None:
-            break;
+        return "model file " + m_models.Path() + options.model + ".xml cannot be used" +
+               (detail.empty() ? "" : " (" + detail + ")") + ": check its content";
+    }
+    case CameraProblem::NotSupported:
+        return who + " does not know a command the driver sends (" + CMessageClassifier::WithoutOrigin(detail) +
+               "): check that it is a Sony G4 camera and that --model matches it";
+    case CameraProblem::HttpStatus:
+        return who + " answered with an HTTP error (" + CMessageClassifier::WithoutOrigin(detail) +
+               "): check the camera's web settings";
+    case CameraProblem::NoPicture:
+    case CameraProblem::StartRefused:
+    case CameraProblem::OpenFailed:
+        return who + ": " + detail;
+    case CameraProblem::WriteFailed:
+        return detail + "; check the output directory and free disk space";
+    case CameraProblem::None:
+        break;
     }
     return who + ": failed";
 }
@@ -595,8 +597,8 @@ void CRecorder::UpdateBoard(double elapsedS, double sinceLastS) {
         s.gaps = runner->Recording().Gaps().size();
         const VideoFormat video = runner->Setup().options.video;
         if (video != VideoFormat::None) {
-            c.recordings = [folder = runner->Setup().folder, extension = std::string(".") +
-                                                                 CVideoSegmentWriter::Extension(video)] {
+            c.recordings = [folder = runner->Setup().folder,
+                            extension = std::string(".") + CVideoSegmentWriter::Extension(video)] {
                 return CRecordingList::Scan(folder, "", extension, true);
             };
         }
@@ -634,7 +636,9 @@ void CRecorder::PrintSummary(double runS) {
                         Fixed(static_cast<double>(f.bytes) * 8 / 1000 / s, 0) + " kbit/s)";
             }
             line += ", " + std::to_string(f.lost) + " lost" +
-                    (f.pictures == 0 ? "" : f.lossExact ? " (by picture number)" : " (estimated from timing)");
+                    (f.pictures == 0 ? ""
+                     : f.lossExact   ? " (by picture number)"
+                                     : " (estimated from timing)");
             if (f.refused > 0) line += ", " + std::to_string(f.refused) + " refused (disk too slow)";
             line += ", " + std::to_string(f.written) + " written";
             const uint32_t attempts = runner->CurrentStatus().attempts;
@@ -649,7 +653,8 @@ void CRecorder::PrintSummary(double runS) {
         }
     }
     if (m_options.video != VideoFormat::None) m_console.Line("  video:    " + m_sinks->VideoPattern());
-    if (m_options.writeJpeg) m_console.Line("  pictures: " + m_outputDir + "/cameraN/NNNNNN.jpg, index in cameraN/index.csv");
+    if (m_options.writeJpeg)
+        m_console.Line("  pictures: " + m_outputDir + "/cameraN/NNNNNN.jpg, index in cameraN/index.csv");
     if (m_sinks && m_sinks->Retention().Deleted() > 0) {
         m_console.Line("  deleted:  " + std::to_string(m_sinks->Retention().Deleted()) +
                        " old video files to stay within the disk limits");
@@ -674,9 +679,10 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
         Fail(ExitWrite, "cannot create " + path + ": " + std::strerror(errno));
         return;
     }
-    std::fputs("camera,address,pictures,written,lost,loss_exact,refused,bytes,seconds,pictures_per_s,kbit_per_s,"
-               "problem,cpu_user_s,cpu_system_s,gaps,gap_seconds,not_stored,connections\n",
-               f);
+    std::fputs(
+        "camera,address,pictures,written,lost,loss_exact,refused,bytes,seconds,pictures_per_s,kbit_per_s,"
+        "problem,cpu_user_s,cpu_system_s,gaps,gap_seconds,not_stored,connections\n",
+        f);
     for (const auto* list : {&m_finished, &m_runners}) {
         for (const auto& runner : *list) {
             const CCameraRecording& r = runner->Recording();
@@ -684,7 +690,7 @@ void CRecorder::WriteSummary(double cpuUser, double cpuSystem) {
             const double s = Seconds(runner->StoppedAt() - runner->StartedAt());
             const double rate = s > 0 ? static_cast<double>(fig.pictures) / s : 0;
             const double kbit = s > 0 ? static_cast<double>(fig.bytes) * 8 / 1000 / s : 0;
-            const char* problem = fig.written > 0 ? "none"
+            const char* problem = fig.written > 0                      ? "none"
                                   : r.Problem() != CameraProblem::None ? CMessageClassifier::Name(r.Problem())
                                   : runner->CurrentStatus().answered   ? "no-picture"
                                                                        : "no-answer";

@@ -68,10 +68,10 @@ private:
     CEmbeddedCameras m_simulators;
     CDriverLibrary m_library;
     // Before the cameras: their writers report to its retention until they stop.
-    std::unique_ptr<CRecordingSinks> m_sinks;  // once the output directory is known
+    std::unique_ptr<CRecordingSinks> m_sinks;                // once the output directory is known
     std::vector<std::unique_ptr<CCameraRunner>> m_runners;   // recording now
     std::vector<std::unique_ptr<CCameraRunner>> m_finished;  // removed by a reload
-    std::vector<CCameraRunner::Figures> m_last;               // at the previous status line
+    std::vector<CCameraRunner::Figures> m_last;              // at the previous status line
     std::vector<CameraTarget> m_targets;
     std::string m_outputDir;
     std::string m_runStamp;

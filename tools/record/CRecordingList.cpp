@@ -51,9 +51,10 @@ std::vector<RecordingFile> CRecordingList::Scan(const std::string& directory, co
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         // "camera1.avi", "camera1-002.avi", but not "camera12.avi"
-        const bool shape = name.size() >= prefix.size() + extension.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-                           name.compare(name.size() - extension.size(), extension.size(), extension) == 0 &&
-                           (prefix.empty() || name.size() == prefix.size() + extension.size() || name[prefix.size()] == '-');
+        const bool shape =
+            name.size() >= prefix.size() + extension.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - extension.size(), extension.size(), extension) == 0 &&
+            (prefix.empty() || name.size() == prefix.size() + extension.size() || name[prefix.size()] == '-');
         if (!shape || name == extension) continue;
         RecordingFile file;
         file.name = name;

@@ -19,12 +19,15 @@ CDiskRetention::Limits LimitsOf(const RecordOptions& options) {
 }  // namespace
 
 CRecordingSinks::CRecordingSinks(const RecordOptions& options, std::string outputDir, CLogQueue& log)
-    : m_options(options), m_dir(std::move(outputDir)),
+    : m_options(options),
+      m_dir(std::move(outputDir)),
       m_retention(m_dir, LimitsOf(options), [&log](const std::string& line) { log.Post("warning: " + line); }) {
     m_retention.Scan();
 }
 
-CRecordingSinks::CameraSinks CRecordingSinks::Make(const std::string& name) { return Make(m_dir + "/" + name, m_options); }
+CRecordingSinks::CameraSinks CRecordingSinks::Make(const std::string& name) {
+    return Make(m_dir + "/" + name, m_options);
+}
 
 CRecordingSinks::CameraSinks CRecordingSinks::Make(const std::string& dir, const RecordOptions& options) {
     CameraSinks made;

@@ -148,8 +148,8 @@ bool CVideoSegmentWriter::OpenSegment(const Picture& first, int64_t startUs) {
     }
     m_segmentStartUs = startUs;
     m_segmentEndUs = m_settings.segmentS == 0 ? INT64_MAX
-                                               : BoundaryBefore(startUs, m_settings.segmentS) +
-                                                     static_cast<int64_t>(m_settings.segmentS) * kSecondUs;
+                                              : BoundaryBefore(startUs, m_settings.segmentS) +
+                                                    static_cast<int64_t>(m_settings.segmentS) * kSecondUs;
     m_lastPts = -1;
     m_lastFlushUs = first.arrivalUs;
     m_unflushed = 0;

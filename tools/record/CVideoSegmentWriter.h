@@ -30,7 +30,7 @@ public:
     struct Settings {
         VideoFormat format = VideoFormat::Matroska;
         uint32_t segmentS = 600;
-        uint32_t intervalMs = 200;   // nominal; AVI counts time in these
+        uint32_t intervalMs = 200;  // nominal; AVI counts time in these
     };
 
     CVideoSegmentWriter(std::string directory, Settings settings, CDiskRetention* retention);
@@ -70,7 +70,7 @@ private:
     int64_t m_lastPts = -1;
     int64_t m_lastFlushUs = 0;
     int64_t m_lastOpenTryUs = 0;
-    int64_t m_nextStartUs = 0;   // where the segment that follows a closed one starts
+    int64_t m_nextStartUs = 0;  // where the segment that follows a closed one starts
     bool m_openFailed = false;
     uint64_t m_unflushed = 0;
     int64_t m_sizeReported = 0;

@@ -24,10 +24,10 @@ struct LiveCameraStatus {
 
 // A recorded file of one camera, as listed by the recorder.
 struct RecordingFile {
-    std::string name;  // file name only; what a download asks for
-    std::string path;  // where it lies; never built from a request
-    int64_t startUs = 0;   // 0 when unknown
-    double lengthS = -1;   // negative when unknown
+    std::string name;     // file name only; what a download asks for
+    std::string path;     // where it lies; never built from a request
+    int64_t startUs = 0;  // 0 when unknown
+    double lengthS = -1;  // negative when unknown
     uint64_t size = 0;
     bool writing = false;  // the file being written now
 };

@@ -43,18 +43,18 @@ struct RecordOptions {
     std::string outputDir;
     bool writeJpeg = false;
     VideoFormat video = VideoFormat::Matroska;
-    uint32_t segmentS = 600;     // a new video file at each multiple of this on the wall clock
-    uint64_t maxDiskBytes = 0;   // video segments of the whole recording; 0: no limit
-    double keepDays = 0;         // finished segments older than this go; 0: kept
+    uint32_t segmentS = 600;    // a new video file at each multiple of this on the wall clock
+    uint64_t maxDiskBytes = 0;  // video segments of the whole recording; 0: no limit
+    double keepDays = 0;        // finished segments older than this go; 0: kept
     bool showInputs = false;
     std::vector<OutputRequest> outputs;
     std::string library;
     bool verbose = false;
-    bool quiet = false;    // no status line, warnings and errors only
-    int logLevel = 3;      // driver messages shown: 1 error, 2 warning, 3 info, 100 debug
+    bool quiet = false;                  // no status line, warnings and errors only
+    int logLevel = 3;                    // driver messages shown: 1 error, 2 warning, 3 info, 100 debug
     uint32_t firstPictureTimeoutS = 10;  // also the silence after which a camera is reconnected
     uint32_t retryMaxS = 60;             // longest wait between reconnection attempts
-    uint16_t httpPort = 0;  // --port / http_port; 0: 80, or 443 with https
+    uint16_t httpPort = 0;               // --port / http_port; 0: 80, or 443 with https
     bool https = false;
     bool insecure = false;
     std::string configFile;
@@ -70,7 +70,7 @@ struct RecordOptions {
 // One camera as the recorder runs it: its own name, folder and settings, so
 // that cameras from a configuration file can differ in everything.
 struct CameraSetup {
-    std::string name;    // camera1, camera2 ... unless the configuration names it
+    std::string name;  // camera1, camera2 ... unless the configuration names it
     CameraTarget target;
     std::string folder;  // the camera's files go to FOLDER/
     RecordOptions options;

@@ -15,14 +15,14 @@ int main(int argc, char** argv) {
     RecordOptions options;
     CCommandLine commandLine;
     switch (commandLine.Parse(argc, argv, options)) {
-        case CCommandLine::Result::Help:
-            std::fputs(commandLine.HelpText().c_str(), stdout);
-            return ExitOk;
-        case CCommandLine::Result::Error:
-            std::fprintf(stderr, "halyard-record: %s (see --help)\n", commandLine.Message().c_str());
-            return ExitUsage;
-        case CCommandLine::Result::Run:
-            break;
+    case CCommandLine::Result::Help:
+        std::fputs(commandLine.HelpText().c_str(), stdout);
+        return ExitOk;
+    case CCommandLine::Result::Error:
+        std::fprintf(stderr, "halyard-record: %s (see --help)\n", commandLine.Message().c_str());
+        return ExitUsage;
+    case CCommandLine::Result::Run:
+        break;
     }
     std::string error;
     if (!options.passwordFile.empty() && !CPasswordReader::FromFile(options.passwordFile, options.password, error)) {
@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
         }
     }
     if (options.askPassword &&
-        !CPasswordReader::FromTerminal("Password for " + (options.user.empty() ? std::string("the camera") : options.user) + ": ",
-                                       options.password, error)) {
+        !CPasswordReader::FromTerminal(
+            "Password for " + (options.user.empty() ? std::string("the camera") : options.user) + ": ",
+            options.password, error)) {
         std::fprintf(stderr, "halyard-record: %s\n", error.c_str());
         return ExitUsage;
     }

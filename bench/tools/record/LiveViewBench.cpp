@@ -104,10 +104,21 @@ Result RunOnce(camsim::CCameraFarm& farm, int seconds, int viewersPerCamera) {
     r.viewers = viewersPerCamera;
     char pattern[] = "/tmp/halyard-bench-live-XXXXXX";
     const std::string dir = ::mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-    std::vector<std::string> args = {HALYARD_RECORD_EXE, "-d", std::to_string(seconds), "--fps", "25",
-                                     "--resolution", "cif", "--segment", "60", "--http", "127.0.0.1:0",
-                                     "-o", dir + "/rec"};
-    for (size_t i = 0; i < farm.Size(); ++i) args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
+    std::vector<std::string> args = {HALYARD_RECORD_EXE,
+                                     "-d",
+                                     std::to_string(seconds),
+                                     "--fps",
+                                     "25",
+                                     "--resolution",
+                                     "cif",
+                                     "--segment",
+                                     "60",
+                                     "--http",
+                                     "127.0.0.1:0",
+                                     "-o",
+                                     dir + "/rec"};
+    for (size_t i = 0; i < farm.Size(); ++i)
+        args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -132,7 +143,8 @@ Result RunOnce(camsim::CCameraFarm& farm, int seconds, int viewersPerCamera) {
     }
     std::vector<std::unique_ptr<Viewer>> viewers;
     for (int v = 0; port != 0 && v < viewersPerCamera; ++v) {
-        for (size_t c = 0; c < farm.Size(); ++c) viewers.push_back(std::make_unique<Viewer>(port, static_cast<int>(c + 1)));
+        for (size_t c = 0; c < farm.Size(); ++c)
+            viewers.push_back(std::make_unique<Viewer>(port, static_cast<int>(c + 1)));
     }
     int status = 0;
     rusage usage{};
@@ -190,10 +202,11 @@ int main(int argc, char** argv) {
         const Result r = RunOnce(farm, seconds, viewers);
         farm.Stop();
         const double core = r.seconds > 0 ? 100.0 * (r.user + r.system) / r.seconds : 0;
-        std::printf("%8d %9llu %6llu %8llu %9llu %8.2fs %8.2fs %7.1f%% %8ld kB %9llu\n", viewers * static_cast<int>(cameras),
-                    static_cast<unsigned long long>(r.pictures), static_cast<unsigned long long>(r.lost),
-                    static_cast<unsigned long long>(r.refused), static_cast<unsigned long long>(r.written), r.user,
-                    r.system, core, r.maxRssKb, static_cast<unsigned long long>(r.viewed));
+        std::printf("%8d %9llu %6llu %8llu %9llu %8.2fs %8.2fs %7.1f%% %8ld kB %9llu\n",
+                    viewers * static_cast<int>(cameras), static_cast<unsigned long long>(r.pictures),
+                    static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.refused),
+                    static_cast<unsigned long long>(r.written), r.user, r.system, core, r.maxRssKb,
+                    static_cast<unsigned long long>(r.viewed));
         if (r.exit != 0 || r.lost != 0 || r.refused != 0 || r.written != r.pictures) ++failures;
     }
     return failures == 0 ? 0 : 1;

@@ -91,9 +91,10 @@ struct RunFigures {
 };
 
 RunFigures RunRecorder(camsim::CCameraFarm& farm, int seconds, const std::string& out) {
-    std::vector<std::string> args = {HALYARD_RECORD_EXE, "-d", std::to_string(seconds), "--fps", std::to_string(kFps),
-                                     "--segment", "60", "-o", out};
-    for (unsigned i = 0; i < kCameras; ++i) args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
+    std::vector<std::string> args = {
+        HALYARD_RECORD_EXE, "-d", std::to_string(seconds), "--fps", std::to_string(kFps), "--segment", "60", "-o", out};
+    for (unsigned i = 0; i < kCameras; ++i)
+        args.insert(args.end(), {"--camera", "127.0.0.1:" + std::to_string(farm.At(i).Port())});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -141,8 +142,8 @@ private:
 };
 
 // The writers alone: pictures pushed at kFps per camera in real time.
-double FeedWriters(const std::vector<std::vector<uint8_t>>& pictures, int seconds, const std::string& out,
-                   bool video, uint64_t& written) {
+double FeedWriters(const std::vector<std::vector<uint8_t>>& pictures, int seconds, const std::string& out, bool video,
+                   uint64_t& written) {
     fs::create_directories(out);
     CDiskRetention retention(out, {}, nullptr);
     std::vector<std::unique_ptr<CPictureWriter>> writers;
@@ -171,8 +172,9 @@ double FeedWriters(const std::vector<std::vector<uint8_t>>& pictures, int second
         const auto wall = std::chrono::system_clock::now().time_since_epoch();
         for (unsigned i = 0; i < kCameras; ++i) {
             const auto& jpeg = pictures[(n * kCameras + i) % pictures.size()];
-            Picture p{jpeg.data(), static_cast<uint32_t>(jpeg.size()), n + 1,
-                      std::chrono::duration_cast<std::chrono::microseconds>(wall).count(), 352, 288};
+            Picture p{jpeg.data(), static_cast<uint32_t>(jpeg.size()),
+                      n + 1,       std::chrono::duration_cast<std::chrono::microseconds>(wall).count(),
+                      352,         288};
             writers[i]->Push(p);
         }
     }
@@ -215,15 +217,18 @@ int main() {
     const double nullCpu = FeedWriters(pictures, seconds, work + "/null", false, nullWritten);
     const double videoCpu = FeedWriters(pictures, seconds, work + "/video", true, videoWritten);
     const uint64_t pushed = static_cast<uint64_t>(seconds) * kFps * kCameras;
-    std::printf("writer queues alone, same pictures and rate (%llu pushed):\n", static_cast<unsigned long long>(pushed));
-    std::printf("  null sink:        %.2f s CPU, %llu written\n", nullCpu, static_cast<unsigned long long>(nullWritten));
-    std::printf("  Matroska + gaps:  %.2f s CPU, %llu written\n", videoCpu, static_cast<unsigned long long>(videoWritten));
+    std::printf("writer queues alone, same pictures and rate (%llu pushed):\n",
+                static_cast<unsigned long long>(pushed));
+    std::printf("  null sink:        %.2f s CPU, %llu written\n", nullCpu,
+                static_cast<unsigned long long>(nullWritten));
+    std::printf("  Matroska + gaps:  %.2f s CPU, %llu written\n", videoCpu,
+                static_cast<unsigned long long>(videoWritten));
     const double perCamera = 100 * (videoCpu - nullCpu) / seconds / kCameras;
     std::printf("  video writing: %.3f%% of one core per camera, %.2f%% for all %u (target under 5%%)\n", perCamera,
                 perCamera * kCameras, kCameras);
     fs::remove_all(work);
-    const bool lostNone = run.lost == 0 && run.written == run.pictures && run.inFiles == run.written &&
-                          videoWritten == pushed;
+    const bool lostNone =
+        run.lost == 0 && run.written == run.pictures && run.inFiles == run.written && videoWritten == pushed;
     if (!lostNone) std::printf("PICTURES LOST\n");
     return lostNone ? 0 : 1;
 }

@@ -14,10 +14,18 @@ using Bytes = std::vector<uint8_t>;
 
 // 0x80 | M+PT 26 | sequence | timestamp 0x00000100 | SSRC 0x11223344 | payload
 Bytes Datagram(uint16_t sequence, bool marker, const Bytes& payload) {
-    const uint8_t header[12] = {0x80, static_cast<uint8_t>((marker ? 0x80 : 0x00) | 26),
-                                static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence),
-                                0x00, 0x00, 0x01, 0x00,
-                                0x11, 0x22, 0x33, 0x44};
+    const uint8_t header[12] = {0x80,
+                                static_cast<uint8_t>((marker ? 0x80 : 0x00) | 26),
+                                static_cast<uint8_t>(sequence >> 8),
+                                static_cast<uint8_t>(sequence),
+                                0x00,
+                                0x00,
+                                0x01,
+                                0x00,
+                                0x11,
+                                0x22,
+                                0x33,
+                                0x44};
     Bytes d(sizeof header + payload.size());
     for (size_t i = 0; i < sizeof header; ++i) d[i] = header[i];
     for (size_t i = 0; i < payload.size(); ++i) d[sizeof header + i] = payload[i];
@@ -68,10 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
              {Datagram(65535, false, kHead), Datagram(0, false, kMiddle), Datagram(1, true, kTail)},
              {Result::More, Result::More, Result::Picture},
              kWhole},
-        Case{"MiddleLost",
-             {Datagram(7, false, kHead), Datagram(9, true, kTail)},
-             {Result::More, Result::Dropped},
-             {}},
+        Case{"MiddleLost", {Datagram(7, false, kHead), Datagram(9, true, kTail)}, {Result::More, Result::Dropped}, {}},
         Case{"PictureAfterALossIsWholeAgain",
              {Datagram(7, false, kHead), Datagram(9, true, kTail), Datagram(10, false, kHead),
               Datagram(11, false, kMiddle), Datagram(12, true, kTail)},

@@ -1,10 +1,10 @@
 // The simulator's control channel is as guarded as the camera it controls:
 // only this machine, only with the camera's credentials, no value that
 // takes the simulator's memory; and its password never on a command line.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
-#include <arpa/inet.h>
 
 #include <cstdio>
 #include <fstream>
@@ -55,6 +55,7 @@ TEST(CamsimControl, LoopbackPeers) {
     const struct {
         const char* address;
         bool loopback;
+        // clang-format off
     } cases[] = {
         {"127.0.0.1", true},        {"127.0.0.2", true},         {"127.255.255.254", true},
         {"::1", true},              {"::ffff:127.0.0.2", true},  {"126.255.255.255", false},
@@ -63,6 +64,7 @@ TEST(CamsimControl, LoopbackPeers) {
         {"", false},                {"localhost", false},        {"127.0.0.1 ", false},
         {"127.0.0.1:80", false},
     };
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(CControlCommand::IsLoopbackPeer(c.address), c.loopback) << c.address;
 }
 
@@ -158,9 +160,10 @@ TEST(CamsimCli, PasswordComesFromAFileNeverTheCommandLine) {
     Shell(exe + " --auth basic --user admin --password-file /nonexistent/pw --duration 1", &status);
     EXPECT_NE(status, 0);
 
-    FILE* run = popen((exe + " --auth basic --user admin --password-file " + file +
-                       " --port 0 --duration 4 -q < /dev/null 2>&1").c_str(),
-                      "r");
+    FILE* run = popen(
+        (exe + " --auth basic --user admin --password-file " + file + " --port 0 --duration 4 -q < /dev/null 2>&1")
+            .c_str(),
+        "r");
     ASSERT_NE(run, nullptr);
     std::string url;
     char line[1024];

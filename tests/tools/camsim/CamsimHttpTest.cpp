@@ -48,7 +48,8 @@ TEST(CamsimHttp, DriverRequestsAreAnsweredAppliedAndLoggedExactly) {
                                              "command/main.cgi?trigger=alarmout2off",
                                              "mjpeg?UdpMode=unicast&UdpPort=5000"};
     for (const auto& t : viaRaw)
-        EXPECT_EQ(Raw(cam.Port(), "GET " + t + " HTTP/1.1\r\nHost: cam\r\n\r\n").rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << t;
+        EXPECT_EQ(Raw(cam.Port(), "GET " + t + " HTTP/1.1\r\nHost: cam\r\n\r\n").rfind("HTTP/1.0 200 OK\r\n", 0), 0u)
+            << t;
     auto all = viaCurl;
     all.insert(all.end(), viaRaw.begin(), viaRaw.end());
     EXPECT_EQ(cam.RequestTargets(), all);
@@ -96,6 +97,7 @@ TEST(CamsimHttp, UnknownCommandsAndBadValuesChangeNothing) {
     cfg.settingsStatus = 204;
     CCamera cam(cfg);
     ASSERT_TRUE(cam.Start());
+    // clang-format off
     const std::pair<const char*, long> rows[] = {
         {"/command/camera.cgi?Color=color", 204},      {"/command/foo.cgi?a=1", 404},
         {"/command/camera.cgi?NoSuchThing=1", 404},    {"/command/camera.cgi", 404},
@@ -106,6 +108,7 @@ TEST(CamsimHttp, UnknownCommandsAndBadValuesChangeNothing) {
         {"/command/main.cgi?trigger=alarmout9on", 400}, {"/mjpeg?UdpMode=multicast&UdpPort=5000", 400},
         {"/mjpeg?UdpMode=unicast&UdpPort=0", 400},     {"/index.html", 404},
     };
+    // clang-format on
     for (const auto& [target, status] : rows) EXPECT_EQ(Get(cam.BaseUrl() + target).status, status) << target;
     EXPECT_EQ(cam.Settings().width, 352u);
     EXPECT_FALSE(cam.StreamActive());
@@ -121,6 +124,7 @@ TEST(CamsimHttp, AuthenticationOverHttpAndHttps) {
         long status;
         const char* challenge;  // expected in the answer's headers
     };
+    // clang-format off
     const Row rows[] = {
         {AuthMode::Basic, false, Auth::None, "", 401, "WWW-Authenticate: Basic realm=\"camsim\""},
         {AuthMode::Basic, false, Auth::Basic, "wrong", 401, ""},
@@ -134,6 +138,7 @@ TEST(CamsimHttp, AuthenticationOverHttpAndHttps) {
         {AuthMode::Digest, true, Auth::None, "", 401, ""},
         {AuthMode::Digest, true, Auth::Digest, "s3cret:x", 200, ""},
     };
+    // clang-format on
     const std::string t = "/command/camera.cgi?JpFrameRate=12";
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(r.mode) << (r.https ? " https " : " http ") << r.password);
@@ -239,9 +244,8 @@ TEST(CamsimCli, HelpBadOptionsAndStandardInputCommands) {
                                   &status);
     EXPECT_EQ(status, 0) << out;
     // Cameras count from 1 and are named as halyard-record names them.
-    for (const char* part : {"2 camera(s) ready; first at http://127.0.0.1:", "camera1: ok sensor=1:1",
-                             "camera2: ok drop=0.5", "no camera 3 (1..2)", "error: unknown command nonsense",
-                             "halyard-camsim summary:",
-                             "total: 0 pictures"})
+    for (const char* part :
+         {"2 camera(s) ready; first at http://127.0.0.1:", "camera1: ok sensor=1:1", "camera2: ok drop=0.5",
+          "no camera 3 (1..2)", "error: unknown command nonsense", "halyard-camsim summary:", "total: 0 pictures"})
         EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
 }

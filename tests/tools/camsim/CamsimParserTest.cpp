@@ -51,6 +51,7 @@ TEST(CamsimRtcpParse, CompoundsAndDamagedPackets) {
         bool malformed;
         std::vector<uint8_t> bytes;
     };
+    // clang-format off
     const Row rows[] = {
         {1, 0, 0, false, {0x80, 201, 0, 1, 1, 2, 3, 4}},  // RR: RC=0, length 1, reporter SSRC
         {0, 1, 0, false, {0x81, 203, 0, 1, 1, 2, 3, 4}},  // BYE: SC=1, length 1, SSRC
@@ -63,6 +64,7 @@ TEST(CamsimRtcpParse, CompoundsAndDamagedPackets) {
           0x81, 203, 0, 1, 5, 6, 7, 8}},                    // then BYE
         {1, 0, 0, true, {0x80, 201, 0, 1, 1, 2, 3, 4, 0x80}},  // RR, then a next header cut short
     };
+    // clang-format on
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row& r = rows[i];
         const auto p = CRtcpCodec::Parse(r.bytes.data(), r.bytes.size());
@@ -85,8 +87,14 @@ TEST(CamsimQueryString, EscapesNumbersAndSizes) {
         const char* text;
         unsigned w, h;  // 0: refused
     };
-    for (const Size s : {Size{"704,480", 704, 480}, {"704x480", 704, 480}, {"cif", 352, 288}, {"4CIF", 704, 576},
-                         {"8x8", 0, 0}, {"5000,100", 0, 0}, {"704", 0, 0}, {"a,b", 0, 0}}) {
+    for (const Size s : {Size{"704,480", 704, 480},
+                         {"704x480", 704, 480},
+                         {"cif", 352, 288},
+                         {"4CIF", 704, 576},
+                         {"8x8", 0, 0},
+                         {"5000,100", 0, 0},
+                         {"704", 0, 0},
+                         {"a,b", 0, 0}}) {
         unsigned w = 0, h = 0;
         EXPECT_EQ(CQueryString::ParseSize(s.text, &w, &h), s.w != 0) << s.text;
         EXPECT_TRUE(s.w == 0 || (w == s.w && h == s.h)) << s.text;

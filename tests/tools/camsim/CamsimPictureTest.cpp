@@ -18,20 +18,19 @@ namespace {
 // what follows the stamp, then what precedes it, then the stamp up to the sum.
 std::vector<uint8_t> StampedFile(uint32_t frame) {
     std::vector<uint8_t> f = {
-        0xFF, 0xD8,              // SOI
-        0xFF, 0xE0, 0x00, 0x04,  // APP0, length 4
-        0x4A, 0x46,              // payload
-        0xFF, 0xFE, 0x00, 0x1E,  // COM, length 30      (offset 8)
-        'C',  'S',  'I',  'M',   // magic
-        0x01, 0x00,              // version 1, flags 0
-        0x00, 0x07,              // ring index 7
-        0,    0,    0,    0,     // frame number        (offset 20)
-        0,    0,    0,    0,     // file size           (offset 24)
-        0x01, 0x60, 0x01, 0x20,  // 352 x 288
-        0,    0,    0,    0,    0, 0, 0, 0,  // checksum (offset 32)
-        0xFF, 0xC0, 0x00, 0x0B,  // SOF0, length 11
-        0x08, 0x01, 0x20, 0x01, 0x60, 0x01, 0x01, 0x11, 0x00,
-        0xFF, 0xD9,              // EOI
+        0xFF, 0xD8,                                                        // SOI
+        0xFF, 0xE0, 0x00, 0x04,                                            // APP0, length 4
+        0x4A, 0x46,                                                        // payload
+        0xFF, 0xFE, 0x00, 0x1E,                                            // COM, length 30      (offset 8)
+        'C',  'S',  'I',  'M',                                             // magic
+        0x01, 0x00,                                                        // version 1, flags 0
+        0x00, 0x07,                                                        // ring index 7
+        0,    0,    0,    0,                                               // frame number        (offset 20)
+        0,    0,    0,    0,                                               // file size           (offset 24)
+        0x01, 0x60, 0x01, 0x20,                                            // 352 x 288
+        0,    0,    0,    0,    0,    0,    0,    0,                       // checksum (offset 32)
+        0xFF, 0xC0, 0x00, 0x0B,                                            // SOF0, length 11
+        0x08, 0x01, 0x20, 0x01, 0x60, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9,  // EOI
     };
     const uint32_t size = static_cast<uint32_t>(f.size());
     for (int i = 0; i < 4; ++i) {
@@ -83,9 +82,9 @@ TEST(CamsimPictureStamp, HandBuiltFileEveryFlippedByteAndEveryCut) {
     auto longer = good;
     longer.push_back(0);
     EXPECT_EQ(CPictureStamp::Verify(longer.data(), longer.size(), nullptr), StampResult::SizeMismatch);
-    const std::vector<uint8_t> late = {0xFF, 0xD8,              // SOI
-                                       0xFF, 0xC0, 0x00, 0x02,  // frame header first
-                                       0xFF, 0xFE, 0x00, 0x1E}; // a stamp after it does not count
+    const std::vector<uint8_t> late = {0xFF, 0xD8,               // SOI
+                                       0xFF, 0xC0, 0x00, 0x02,   // frame header first
+                                       0xFF, 0xFE, 0x00, 0x1E};  // a stamp after it does not count
     EXPECT_EQ(CPictureStamp::Verify(late.data(), late.size(), nullptr), StampResult::NoStamp);
 }
 

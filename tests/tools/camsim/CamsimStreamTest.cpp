@@ -361,7 +361,8 @@ TEST(CamsimFarm, CamerasWithOwnPortsSettingsAndStreamsOnOneSenderThread) {
         int w = 0, h = 0;
         ASSERT_TRUE(Decodes(pics[2].bytes, &w, &h));
         EXPECT_EQ(static_cast<unsigned>(w), widths[i]);
-        for (const auto& p : pics) EXPECT_EQ(CPictureStamp::Verify(p.bytes.data(), p.bytes.size(), nullptr), StampResult::Ok);
+        for (const auto& p : pics)
+            EXPECT_EQ(CPictureStamp::Verify(p.bytes.data(), p.bytes.size(), nullptr), StampResult::Ok);
     }
     const auto t0 = std::chrono::steady_clock::now();
     farm.Stop();

@@ -50,7 +50,9 @@ inline HttpAnswer Get(const std::string& url, Auth auth = Auth::None, const std:
         curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
         curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
         curl_easy_setopt(c, CURLOPT_HTTPAUTH,
-                         auth == Auth::Basic ? CURLAUTH_BASIC : auth == Auth::Digest ? CURLAUTH_DIGEST : CURLAUTH_ANY);
+                         auth == Auth::Basic    ? CURLAUTH_BASIC
+                         : auth == Auth::Digest ? CURLAUTH_DIGEST
+                                                : CURLAUTH_ANY);
     }
     a.curlCode = curl_easy_perform(c);
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &a.status);
@@ -152,8 +154,7 @@ public:
                static_cast<ssize_t>(d.size());
     }
     void Flush() {
-        while (Receive(m_rtp, 0) || Receive(m_rtcp, 0)) {
-        }
+        while (Receive(m_rtp, 0) || Receive(m_rtcp, 0)) {}
     }
     std::vector<Datagram> Packets(size_t count, int timeoutMs = 5000) {
         std::vector<Datagram> out;

@@ -76,13 +76,16 @@ TEST(DiskRetention, OldestFinishedGoFirstAcrossCameras) {
             size_t bytes;
             bool writing;
         };
-        const std::vector<File> files = {{"c1/0", "camera1", 0, 1000, false},  {"c1/1", "camera1", 1, 1000, false},
-                                         {"c1/3w", "camera1", 3, 500, true},   {"c2/0.5", "camera2", 0.5, 1000, false},
+        const std::vector<File> files = {{"c1/0", "camera1", 0, 1000, false},
+                                         {"c1/1", "camera1", 1, 1000, false},
+                                         {"c1/3w", "camera1", 3, 500, true},
+                                         {"c2/0.5", "camera2", 0.5, 1000, false},
                                          {"c2/2w", "camera2", 2, 500, true}};
         std::map<std::string, std::string> labels;
         for (const auto& f : files) {
             const int64_t start = day0 + static_cast<int64_t>(f.day * static_cast<double>(kDay));
-            const std::string path = dir.Path() + "/" + f.camera + "/" + CVideoSegmentWriter::SegmentName(start) + ".mkv";
+            const std::string path =
+                dir.Path() + "/" + f.camera + "/" + CVideoSegmentWriter::SegmentName(start) + ".mkv";
             labels[Name(path)] = f.label;
             if (!f.writing) MakeFile(path, f.bytes);
         }
@@ -97,7 +100,8 @@ TEST(DiskRetention, OldestFinishedGoFirstAcrossCameras) {
         for (const auto& f : files) {
             if (!f.writing) continue;
             const int64_t start = day0 + static_cast<int64_t>(f.day * static_cast<double>(kDay));
-            const std::string path = dir.Path() + "/" + f.camera + "/" + CVideoSegmentWriter::SegmentName(start) + ".mkv";
+            const std::string path =
+                dir.Path() + "/" + f.camera + "/" + CVideoSegmentWriter::SegmentName(start) + ".mkv";
             MakeFile(path, 0);
             retention.Opened(path, start);
             retention.Grew(path, f.bytes);
@@ -132,7 +136,8 @@ TEST(DiskRetention, FinishedSegmentsCountTheirRealSizeAndMakeRoomOneByOne) {
     const int64_t t0 = 1796000000LL * kSecond;
     std::vector<std::string> paths;
     for (int i = 0; i < 2; ++i) {
-        const std::string path = dir.Path() + "/camera1/" + CVideoSegmentWriter::SegmentName(t0 + i * 600 * kSecond) + ".mkv";
+        const std::string path =
+            dir.Path() + "/camera1/" + CVideoSegmentWriter::SegmentName(t0 + i * 600 * kSecond) + ".mkv";
         MakeFile(path, 700);
         retention.Opened(path, t0 + i * 600 * kSecond);
         retention.Grew(path, 600);

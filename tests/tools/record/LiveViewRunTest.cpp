@@ -62,8 +62,8 @@ TEST(RecorderLiveView, ViewersNeverCostARecordedPicture) {
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
     const int seconds = 8;
-    Recorder p(kRecorder, {"--simulate", "3", "--fps", "25", "-d", std::to_string(seconds), "--http", "127.0.0.1:0",
-                           "-o", out});
+    Recorder p(kRecorder,
+               {"--simulate", "3", "--fps", "25", "-d", std::to_string(seconds), "--http", "127.0.0.1:0", "-o", out});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("live view: ", 30000)) << p.Out() << p.Err();
     const uint16_t port = LiveViewPort(p);

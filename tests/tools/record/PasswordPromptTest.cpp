@@ -118,7 +118,8 @@ TEST(PasswordPrompt, EchoIsBackOnHoweverTheAskingEnds) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
         }
         EXPECT_TRUE(EchoOn(slave)) << "echo left off";
-        EXPECT_EQ(ReadUntil(master, "hunter2", std::chrono::milliseconds(200)).find("hunter2"), std::string::npos) << "the password was echoed";
+        EXPECT_EQ(ReadUntil(master, "hunter2", std::chrono::milliseconds(200)).find("hunter2"), std::string::npos)
+            << "the password was echoed";
         ::close(master);
         ::close(slave);
     }

@@ -68,7 +68,8 @@ https = true
     ASSERT_EQ(cameras.size(), 3u);
     EXPECT_EQ(config.OutputRoot(), "/srv/rec");
     const auto& first = cameras[0];
-    EXPECT_EQ(first.name + " " + first.target.address + ":" + std::to_string(first.target.port), "camera1 192.168.0.90:80");
+    EXPECT_EQ(first.name + " " + first.target.address + ":" + std::to_string(first.target.port),
+              "camera1 192.168.0.90:80");
     EXPECT_EQ(first.options.model + " " + first.options.user + " " + first.options.password, "SNC-CS50P admin S3cret");
     EXPECT_EQ(first.options.intervalMs, 100u);
     EXPECT_EQ(first.options.retryMaxS, 30u);
@@ -106,6 +107,7 @@ TEST(ConfigFile, EachWrongFileNamesItsLineAndKey) {
         std::string text;
         std::string error;  // start of the message
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {"unknown key at the top", "modle = \"SNC-RZ50P\"\n" + camera, "rec.toml:1: modle: unknown key"},
         {"unknown key in a camera", camera + "fsp = 10\n", "rec.toml:3: fsp: unknown key"},
@@ -129,6 +131,7 @@ TEST(ConfigFile, EachWrongFileNamesItsLineAndKey) {
         {"camera not a table", "camera = 3\n", "rec.toml:1: camera: expected [[camera]]"},
         {"syntax", camera + "quality = \n", "rec.toml:3: "},
     };
+    // clang-format on
     for (const auto& c : cases) {
         std::vector<CameraSetup> cameras;
         std::string error;

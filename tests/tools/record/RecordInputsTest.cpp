@@ -17,21 +17,21 @@ namespace {
 
 // A picture's headers as the simulator and most cameras write them.
 const std::vector<uint8_t> kHeaders = {
-    0xFF, 0xD8,                                            //  0 SOI
-    0xFF, 0xE0, 0x00, 0x10,                                //  2 APP0, length 16
-    'J',  'F',  'I',  'F',  0x00, 0x01, 0x01, 0x00,        //  6 JFIF ...
-    0x00, 0x01, 0x00, 0x01, 0x00, 0x00,                    // 14 ... density, no thumbnail
-    0xFF, 0xFE, 0x00, 0x0E,                                // 20 COM, length 14
-    'C',  'S',  'I',  'M',  0x01, 0x00, 0x00, 0x03,        // 24 magic, version 1, flags, ring 3
-    0x00, 0x00, 0x01, 0x02,                                // 32 frame number 258
-    0xFF, 0xDB, 0x00, 0x04, 0x00, 0x01,                    // 36 DQT, length 4 (content cut short on purpose)
-    0xFF, 0xC0, 0x00, 0x0B, 0x08,                          // 42 SOF0, length 11, precision 8
-    0x01, 0x20,                                            // 47 height 288
-    0x01, 0x60,                                            // 49 width 352
-    0x01, 0x01, 0x11, 0x00,                                // 51 one component
+    0xFF, 0xD8,                                                  //  0 SOI
+    0xFF, 0xE0, 0x00, 0x10,                                      //  2 APP0, length 16
+    'J',  'F',  'I',  'F',  0x00, 0x01, 0x01, 0x00,              //  6 JFIF ...
+    0x00, 0x01, 0x00, 0x01, 0x00, 0x00,                          // 14 ... density, no thumbnail
+    0xFF, 0xFE, 0x00, 0x0E,                                      // 20 COM, length 14
+    'C',  'S',  'I',  'M',  0x01, 0x00, 0x00, 0x03,              // 24 magic, version 1, flags, ring 3
+    0x00, 0x00, 0x01, 0x02,                                      // 32 frame number 258
+    0xFF, 0xDB, 0x00, 0x04, 0x00, 0x01,                          // 36 DQT, length 4 (content cut short on purpose)
+    0xFF, 0xC0, 0x00, 0x0B, 0x08,                                // 42 SOF0, length 11, precision 8
+    0x01, 0x20,                                                  // 47 height 288
+    0x01, 0x60,                                                  // 49 width 352
+    0x01, 0x01, 0x11, 0x00,                                      // 51 one component
     0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00,  // 55 SOS
-    0x12, 0x34,                                            // 65 entropy-coded data
-    0xFF, 0xD9,                                            // 67 EOI
+    0x12, 0x34,                                                  // 65 entropy-coded data
+    0xFF, 0xD9,                                                  // 67 EOI
 };
 
 }  // namespace
@@ -61,6 +61,7 @@ TEST(JpegHeaderReader, CompletePictureAndEveryTruncation) {
 TEST(JpegHeaderReader, DamagedHeaders) {
     const std::vector<uint8_t> sof = {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x10, 0x00, 0x20, 0x01, 0x01, 0x11, 0x00};
     auto with = [&sof](std::vector<uint8_t> head) { return head.insert(head.end(), sof.begin(), sof.end()), head; };
+    // clang-format off
     const std::vector<std::pair<int, std::vector<uint8_t>>> cases = {  // width found (0: none), bytes
         {0, sof},                                                      // no SOI
         {0, with({0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02})},               // SOI, scan before the frame header
@@ -73,6 +74,7 @@ TEST(JpegHeaderReader, DamagedHeaders) {
         {64, {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x07, 0x00, 0x10, 0x00, 0x20, 0x01,  // SOI, DHT with size-like bytes
               0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08, 0x00, 0x40, 0x01, 0x01, 0x11, 0x00}},  // SOF0 64x8
     };
+    // clang-format on
     for (size_t i = 0; i < cases.size(); ++i) {
         JpegInfo info;
         const auto& [width, bytes] = cases[i];
@@ -122,19 +124,62 @@ CCommandLine::Result Parse(std::vector<std::string> args, RecordOptions& options
 
 TEST(CommandLine, EveryOptionReachesTheOptions) {
     RecordOptions o;
-    ASSERT_EQ(Parse({"--camera", "192.168.0.90", "--camera", "cam.local:8080", "--port", "81", "-m", "SNC-DF40P", "-u",
-                     "admin", "--password-file", "/run/pw", "--resolution", "4CIF", "--fps", "30", "--quality", "80",
-                     "--standard", "ntsc", "--interface", "ip", "-d", "12.5", "-o", "out/", "--format", "avi,jpeg",
-                     "--segment", "60", "--max-disk", "1.5G", "--keep", "7", "--input", "--output", "2=on", "--output",
-                     "1=OFF", "--library", "/opt/libHalyard.so", "--first-picture-timeout", "3", "--retry-max", "30",
-                     "--https", "--insecure", "--verbose"},
+    ASSERT_EQ(Parse({"--camera",
+                     "192.168.0.90",
+                     "--camera",
+                     "cam.local:8080",
+                     "--port",
+                     "81",
+                     "-m",
+                     "SNC-DF40P",
+                     "-u",
+                     "admin",
+                     "--password-file",
+                     "/run/pw",
+                     "--resolution",
+                     "4CIF",
+                     "--fps",
+                     "30",
+                     "--quality",
+                     "80",
+                     "--standard",
+                     "ntsc",
+                     "--interface",
+                     "ip",
+                     "-d",
+                     "12.5",
+                     "-o",
+                     "out/",
+                     "--format",
+                     "avi,jpeg",
+                     "--segment",
+                     "60",
+                     "--max-disk",
+                     "1.5G",
+                     "--keep",
+                     "7",
+                     "--input",
+                     "--output",
+                     "2=on",
+                     "--output",
+                     "1=OFF",
+                     "--library",
+                     "/opt/libHalyard.so",
+                     "--first-picture-timeout",
+                     "3",
+                     "--retry-max",
+                     "30",
+                     "--https",
+                     "--insecure",
+                     "--verbose"},
                     o),
               CCommandLine::Result::Run);
     ASSERT_EQ(o.cameras.size(), 2u);
     EXPECT_EQ(o.cameras[0].address + ":" + std::to_string(o.cameras[0].port), "192.168.0.90:81");  // --port: default
     EXPECT_EQ(o.cameras[1].address + ":" + std::to_string(o.cameras[1].port), "cam.local:8080");
     EXPECT_EQ(o.simulated, 0u);
-    EXPECT_EQ(o.model + o.user + o.passwordFile + o.outputDir + o.library, "SNC-DF40Padmin/run/pwout//opt/libHalyard.so");
+    EXPECT_EQ(o.model + o.user + o.passwordFile + o.outputDir + o.library,
+              "SNC-DF40Padmin/run/pwout//opt/libHalyard.so");
     EXPECT_EQ(std::vector<int>({o.resolution, static_cast<int>(o.intervalMs), o.quality, o.standard}),
               std::vector<int>({4, 33, 80, 1}));
     EXPECT_EQ(o.api, DriverInterface::IP);
@@ -190,10 +235,12 @@ TEST(CommandLine, IntervalsAndSimulatedCameras) {
         std::vector<std::string> args;
         uint32_t interval, simulated;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {{}, 200, 1},           {{"--interval", "40"}, 40, 1},  {{"--fps", "25"}, 40, 1},         {{"--fps", "0.5"}, 2000, 1},
         {{"--fps", "6"}, 166, 1}, {{"--simulate", "16"}, 200, 16},
     };
+    // clang-format on
     for (const auto& c : cases) {
         RecordOptions o;
         ASSERT_EQ(Parse(c.args, o), CCommandLine::Result::Run);
@@ -339,6 +386,7 @@ TEST(MessageClassifier, DriverTexts) {
     const std::string inaccessible =
         "kestrel::CSonyMJPEGChannelRTP::SetCameraVideoMode: 10.0.0.9:80 is unable to process "
         "\"/command/system.cgi?VideoOutMode=PAL\" request. Device is inaccessible ";
+    // clang-format off
     const std::vector<std::pair<std::string, CameraProblem>> codes = {
         {"(12002)", CameraProblem::NoAnswer},     {"(12175)", CameraProblem::NoAnswer},
         {"(12029)", CameraProblem::Unreachable},
@@ -347,6 +395,7 @@ TEST(MessageClassifier, DriverTexts) {
         {"(120021)", CameraProblem::Unreachable}, {"(12002", CameraProblem::Unreachable},
         {"", CameraProblem::Unreachable},
     };
+    // clang-format on
     for (const auto& [code, problem] : codes) {
         EXPECT_EQ(CMessageClassifier::Classify(inaccessible + code), problem) << code;
     }
@@ -357,6 +406,7 @@ TEST(MessageClassifier, DriverTexts) {
 
 // Driver messages lose the function that wrote them; anything else stays.
 TEST(MessageClassifier, OriginIsDroppedOnlyWhereItIsOne) {
+    // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"kestrel::CBaseCameraChannel::SetCameraState: Camera 10.0.0.9 is online", "Camera 10.0.0.9 is online"},
         {"kestrel::CIPCapture::Open: Unable to read configuration from X.xml file",
@@ -366,5 +416,6 @@ TEST(MessageClassifier, OriginIsDroppedOnlyWhereItIsOne) {
         {"plain: text", "plain: text"},
         {"", ""},
     };
+    // clang-format on
     for (const auto& [in, out] : cases) EXPECT_EQ(CMessageClassifier::WithoutOrigin(in), out) << in;
 }

@@ -16,7 +16,7 @@ namespace {
 enum class Step { Tick, Opened, OpenFailed };
 
 struct Row {
-    int ms;             // since the start
+    int ms;  // since the start
     Step step;
     uint64_t pictures;  // for Tick
     int32_t channel;    // for Tick: 0 running, 2 signal lost, 3 stopped; 9: stopped, and the driver reported a problem
@@ -31,12 +31,16 @@ void Play(const char* name, const std::vector<Row>& rows, CCameraLifecycle::Sett
         const Row& r = rows[i];
         const auto now = t0 + std::chrono::milliseconds(r.ms);
         switch (r.step) {
-            case Step::Tick:
-                EXPECT_EQ(lifecycle.Tick(now, r.pictures, r.channel == 9 ? 3 : r.channel, r.channel == 9), r.action)
-                    << name << " row " << i;
-                break;
-            case Step::Opened: lifecycle.Opened(now); break;
-            case Step::OpenFailed: lifecycle.OpenFailed(now); break;
+        case Step::Tick:
+            EXPECT_EQ(lifecycle.Tick(now, r.pictures, r.channel == 9 ? 3 : r.channel, r.channel == 9), r.action)
+                << name << " row " << i;
+            break;
+        case Step::Opened:
+            lifecycle.Opened(now);
+            break;
+        case Step::OpenFailed:
+            lifecycle.OpenFailed(now);
+            break;
         }
         EXPECT_EQ(lifecycle.Describe(now), r.shown) << name << " row " << i;
     }

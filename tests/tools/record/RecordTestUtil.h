@@ -18,8 +18,8 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -126,7 +126,8 @@ inline VideoFile ReadVideo(const std::string& path, bool decode = true) {
     v.height = st->codecpar->height;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     AVCodecContext* dec = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
-    if (dec != nullptr && (avcodec_parameters_to_context(dec, st->codecpar) < 0 || avcodec_open2(dec, codec, nullptr) < 0))
+    if (dec != nullptr &&
+        (avcodec_parameters_to_context(dec, st->codecpar) < 0 || avcodec_open2(dec, codec, nullptr) < 0))
         avcodec_free_context(&dec);
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();

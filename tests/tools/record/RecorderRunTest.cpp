@@ -183,12 +183,38 @@ private:
 TEST(RecorderRun, HelpExplainsEveryOption) {
     Recorder help(kRecorder, {"--help"});
     EXPECT_EQ(help.Run(20000), 0);
-    for (const char* option : {"--camera", "--port", "--simulate", "--model", "--user", "--password-file",
-                               "--ask-password", "--resolution", "--interval", "--fps", "--quality", "--standard",
-                               "--interface", "--duration", "--output-dir", "--format", "--segment", "--max-disk",
-                               "--keep", "--input", "--output", "--library", "--first-picture-timeout", "--verbose",
-                               "Exit status", "--config", "--retry-max", "--quiet", "--log-level", "--version",
-                               "--https", "--insecure"})
+    for (const char* option : {"--camera",
+                               "--port",
+                               "--simulate",
+                               "--model",
+                               "--user",
+                               "--password-file",
+                               "--ask-password",
+                               "--resolution",
+                               "--interval",
+                               "--fps",
+                               "--quality",
+                               "--standard",
+                               "--interface",
+                               "--duration",
+                               "--output-dir",
+                               "--format",
+                               "--segment",
+                               "--max-disk",
+                               "--keep",
+                               "--input",
+                               "--output",
+                               "--library",
+                               "--first-picture-timeout",
+                               "--verbose",
+                               "Exit status",
+                               "--config",
+                               "--retry-max",
+                               "--quiet",
+                               "--log-level",
+                               "--version",
+                               "--https",
+                               "--insecure"})
         EXPECT_NE(help.Out().find(option), std::string::npos) << option;
 }
 
@@ -206,6 +232,7 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
         std::vector<std::string> mentions;
     };
     const std::string closed = "127.0.0.1:" + std::to_string(ClosedPort());
+    // clang-format off
     const std::vector<Row> rows = {
         {"unknown option", None, {"--record-everything"}, 2, {"--record-everything"}},
         {"output the model lacks", None, {"--output", "2=on", "-d", "3"}, 2, {"alarm output"}},  // SNC-RZ50P has one
@@ -232,6 +259,7 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
          {"does not answer"}},
         {"stopped before a picture", Hung, {"--camera", "CAM", "-d", "1"}, 10, {"still connecting"}},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         camsim::CameraConfig config = OwnCamera();
@@ -249,7 +277,8 @@ TEST(RecorderRun, EachFailureGivesOneLineAndItsExitCode) {
         std::ofstream(dir.Path() + "/pw") << password << "\n";
         std::vector<std::string> args = {"-o", dir.Path() + "/rec"};
         if (r.camera != None) args.insert(args.end(), {"--password-file", dir.Path() + "/pw"});
-        for (const auto& a : r.args) args.push_back(a == "CAM" ? CameraAddress() + ":" + std::to_string(cam.Port()) : a);
+        for (const auto& a : r.args)
+            args.push_back(a == "CAM" ? CameraAddress() + ":" + std::to_string(cam.Port()) : a);
         Recorder p(kRecorder, args);
         EXPECT_EQ(p.Run(90000), r.exit) << p.Out() << p.Err();
         if (r.exit != 0) {
@@ -316,8 +345,8 @@ TEST(RecorderRun, InputsAndOutputs) {
     camsim::CCamera cam(OwnCamera());
     ASSERT_TRUE(cam.Start());
     TempDir dir;
-    Recorder p(kRecorder, {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--input", "--output", "1=on", "-d", "8",
-                           "-o", dir.Path() + "/rec"});
+    Recorder p(kRecorder, {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--input", "--output",
+                           "1=on", "-d", "8", "-o", dir.Path() + "/rec"});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("input 1 off", 20000)) << p.Out() << p.Err();
     cam.SetSensor(1, true);
@@ -342,7 +371,8 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
     std::vector<std::string> args = {"-d", std::to_string(seconds), "--fps", std::to_string(fps), "-o", out};
-    for (unsigned i = 0; i < count; ++i) args.insert(args.end(), {"--camera", CameraAddress() + ":" + std::to_string(farm.At(i).Port())});
+    for (unsigned i = 0; i < count; ++i)
+        args.insert(args.end(), {"--camera", CameraAddress() + ":" + std::to_string(farm.At(i).Port())});
     Recorder p(kRecorder, args);
     ASSERT_TRUE(p.Start());
     SocketDropSampler sampler(p.Pid());
@@ -372,11 +402,12 @@ TEST(RecorderRun, SixteenCamerasLoseNothing) {
     EXPECT_LE(totalLost, totalUnsent + recorderDrops)
         << "simulator send failures " << totalUnsent << ", kernel drops on the recorder's sockets " << recorderDrops;
     farm.Stop();
-    std::printf("[ figures  ] 16 cameras x %d fps CIF for %d s: %llu pictures, %llu lost, %llu kernel drops; recorder "
-                "CPU %.2f s user + %.2f s system = %.1f%% of one core\n",
-                fps, seconds, static_cast<unsigned long long>(total), static_cast<unsigned long long>(totalLost),
-                static_cast<unsigned long long>(recorderDrops), p.UserSeconds(), p.SystemSeconds(),
-                100.0 * (p.UserSeconds() + p.SystemSeconds()) / seconds);
+    std::printf(
+        "[ figures  ] 16 cameras x %d fps CIF for %d s: %llu pictures, %llu lost, %llu kernel drops; recorder "
+        "CPU %.2f s user + %.2f s system = %.1f%% of one core\n",
+        fps, seconds, static_cast<unsigned long long>(total), static_cast<unsigned long long>(totalLost),
+        static_cast<unsigned long long>(recorderDrops), p.UserSeconds(), p.SystemSeconds(),
+        100.0 * (p.UserSeconds() + p.SystemSeconds()) / seconds);
 }
 
 // Short segments: files change at every two seconds of the clock, and no
@@ -401,8 +432,9 @@ TEST(RecorderRun, KillNineLeavesAPlayableFile) {
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("streaming", 30000)) << p.Out() << p.Err();
     std::this_thread::sleep_for(std::chrono::seconds(4));
-    const auto killed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto killed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     p.Signal(SIGKILL);
     p.Wait(10000);
     const Recorded r = ReadSegments(out + "/camera1", ".mkv");
@@ -418,7 +450,8 @@ TEST(RecorderRun, CameraPauseIsAGap) {
     ASSERT_TRUE(cam.Start());
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
-    Recorder p(kRecorder, {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--fps", "10", "-d", "12", "-o", out});
+    Recorder p(kRecorder,
+               {"--camera", CameraAddress() + ":" + std::to_string(cam.Port()), "--fps", "10", "-d", "12", "-o", out});
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("streaming", 30000)) << p.Out() << p.Err();
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -445,8 +478,8 @@ TEST(RecorderRun, CameraPauseIsAGap) {
 TEST(RecorderRun, MaxDiskDeletesTheOldestSegments) {
     TempDir dir;
     const std::string out = dir.Path() + "/rec";
-    Recorder p(kRecorder, {"--segment", "1", "--max-disk", "1M", "--resolution", "4cif", "--fps", "25", "--quality", "90", "-d", "10",
-                           "-o", out});
+    Recorder p(kRecorder, {"--segment", "1", "--max-disk", "1M", "--resolution", "4cif", "--fps", "25", "--quality",
+                           "90", "-d", "10", "-o", out});
     ASSERT_EQ(p.Run(60000), 0) << p.Out() << p.Err();
     const auto files = Segments(out + "/camera1");
     ASSERT_FALSE(files.empty());
@@ -580,8 +613,9 @@ TEST(RecorderRun, SighupReReadsTheConfiguration) {
     ASSERT_TRUE(p.Start());
     ASSERT_TRUE(p.WaitForOutput("2/2 streaming", 20000)) << p.Out() << p.Err();
     std::ofstream(path) << top << ConfigCamera("gate", b) << ConfigCamera("yard", c);
-    const int64_t reloadMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::system_clock::now().time_since_epoch()).count();
+    const int64_t reloadMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     p.Signal(SIGHUP);
     ASSERT_TRUE(p.WaitForOutput("re-read: 1 unchanged, 1 stopped, 1 started", 10000)) << p.Out();
     ASSERT_TRUE(p.WaitForOutput("2/2 streaming", 20000)) << p.Out();

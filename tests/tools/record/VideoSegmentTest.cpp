@@ -113,7 +113,8 @@ TEST(VideoSegmentWriter, BoundaryAndPauseKeepEveryPictureAtItsTime) {
                 << i;
         }
         // The pause is still there on playback.
-        EXPECT_NEAR(static_cast<double>(p.timesMs[40] - p.timesMs[39]), 6100.0, 2.0 * static_cast<double>(c.toleranceMs));
+        EXPECT_NEAR(static_cast<double>(p.timesMs[40] - p.timesMs[39]), 6100.0,
+                    2.0 * static_cast<double>(c.toleranceMs));
     }
 }
 
