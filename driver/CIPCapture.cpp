@@ -337,7 +337,7 @@ int CIPCapture::GetParameter(const char* name, void* buffer, int32_t size) noexc
             // Pointers are 8 bytes here: any other size would be written past.
             ICaptureIOApi* io = m_digitalIO.load();
             if (size != static_cast<int32_t>(sizeof(void*)) || io == nullptr) return 0;
-            std::memcpy(buffer, &io, sizeof(io));
+            std::memcpy(buffer, &io, sizeof(io));  // NOLINT(bugprone-sizeof-expression): the pointer itself
             return 1;
         }
         if (std::strcmp(name, "ipAddress") == 0) {

@@ -47,6 +47,8 @@ bool CNewCaptureApi::Initialize(ipcapture::IHostSink* sink, IFrameAllocator* all
         if (!SendText(m_legacy, "IPSERVERADDRESS", connection->GetAddress())) return false;
         if (!SendText(m_legacy, "IPSERVERTYPE", m_modelName.c_str())) return false;
         const uintptr_t port = connection->GetPort();
+        // The legacy interface carries the port in the pointer itself.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
         if (m_legacy->SetParameter("IPSERVERPORT", reinterpret_cast<const void*>(port), 4) == 0) return false;
         if (!SendText(m_legacy, "IPSERVERUSERNAME", connection->GetUserName())) return false;
         if (!SendText(m_legacy, "IPSERVERPASSWORD", connection->GetPassword())) return false;
@@ -69,6 +71,7 @@ void CNewCaptureApi::Shutdown() noexcept {
 
 ipcapture::IIPVideoCapture* CNewCaptureApi::GetVideoCapture() noexcept {
     return GuardedCall<ipcapture::IIPVideoCapture*>(nullptr, [&] {
+        // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new): GuardedCall catches it
         if (m_video == nullptr) m_video = new CNewIPVideoCapture(this);
         return m_video;
     });
@@ -78,6 +81,7 @@ ICaptureIOApi* CNewCaptureApi::GetIOApi() noexcept {
     if (m_legacy == nullptr) return nullptr;
     ICaptureIOApi* io = nullptr;
     // Pointers are 8 bytes here: the legacy query answers that size only.
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the pointer is what is asked
     if (m_legacy->GetParameter("ICaptureIOApi", &io, static_cast<int32_t>(sizeof(io))) == 0) return nullptr;
     return io;
 }

@@ -10,6 +10,7 @@
 #define HALYARD_EXPORT extern "C" __attribute__((visibility("default")))
 
 HALYARD_EXPORT CCaptureAPIEx* CreateCapture(int32_t value) noexcept {
+    // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new): GuardedCall catches it
     return kestrel::GuardedCall<CCaptureAPIEx*>(nullptr, [&] { return new kestrel::CSonyIPCapture(value); });
 }
 
@@ -24,8 +25,10 @@ HALYARD_EXPORT bool DeleteCapture(CCaptureAPIEx** capture) noexcept {
 HALYARD_EXPORT kestrel::ipcapture::IIPCaptureDriver* CreateIPCapture() noexcept {
     CCaptureAPIEx* legacy = CreateCapture(0);
     if (legacy == nullptr) return nullptr;
-    auto* adapter =
-        kestrel::GuardedCall<kestrel::CNewCaptureApi*>(nullptr, [&] { return new kestrel::CNewCaptureApi(legacy); });
+    auto* adapter = kestrel::GuardedCall<kestrel::CNewCaptureApi*>(nullptr, [&] {
+        // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new): GuardedCall catches it
+        return new kestrel::CNewCaptureApi(legacy);
+    });
     if (adapter == nullptr) DeleteCapture(&legacy);
     return adapter;
 }

@@ -8,7 +8,7 @@ PACKAGES="g++ cmake ninja-build pkg-config
   libcurl4-openssl-dev libssl-dev libpugixml-dev libcpp-httplib-dev
   libturbojpeg0-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev"
-TEST_PACKAGES="clang libclang-rt-14-dev llvm libgtest-dev libgmock-dev
+TEST_PACKAGES="clang libclang-rt-14-dev llvm clang-format clang-tidy libgtest-dev libgmock-dev
   libbenchmark-dev tshark apache2 apache2-utils openssl procps
   chromium python3 python3-matplotlib ffmpeg"
 case "${1:-}" in

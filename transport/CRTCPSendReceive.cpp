@@ -36,7 +36,7 @@ std::array<uint32_t, 4> RandomGuid() {
 
 CRTCPSendReceive::CRTCPSendReceive() : CRTCPSendReceive(ITickClock::System(), GuidSource{}) {}
 
-CRTCPSendReceive::CRTCPSendReceive(ITickClock& clock, GuidSource guidSource) : m_scheduler(clock) {
+CRTCPSendReceive::CRTCPSendReceive(ITickClock& clock, const GuidSource& guidSource) : m_scheduler(clock) {
     std::array<uint32_t, 4> guid = guidSource ? guidSource() : RandomGuid();
     if (guid == std::array<uint32_t, 4>{}) {
         std::srand(static_cast<unsigned>(std::time(nullptr)));

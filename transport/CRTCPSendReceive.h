@@ -29,7 +29,7 @@ public:
     CRTCPSendReceive();
     // Test seams: the clock times the reports and their delay field; an
     // empty GUID source stands for the system's.
-    explicit CRTCPSendReceive(ITickClock& clock, GuidSource guidSource = {});
+    explicit CRTCPSendReceive(ITickClock& clock, const GuidSource& guidSource = {});
     ~CRTCPSendReceive() override;
     CRTCPSendReceive(const CRTCPSendReceive&) = delete;
     CRTCPSendReceive& operator=(const CRTCPSendReceive&) = delete;

@@ -104,13 +104,11 @@ void CDiskRetention::Opened(const std::string& path, int64_t startUs) {
 void CDiskRetention::Grew(const std::string& path, uint64_t bytes) {
     std::lock_guard<std::mutex> lock(m_mutex);
     // The one being written is among the newest.
-    for (auto it = m_segments.rbegin(); it != m_segments.rend(); ++it) {
-        if (it->writing && it->path == path) {
-            it->bytes += bytes;
-            m_bytes += bytes;
-            return;
-        }
-    }
+    const auto it = std::find_if(m_segments.rbegin(), m_segments.rend(),
+                                 [&](const Segment& s) { return s.writing && s.path == path; });
+    if (it == m_segments.rend()) return;
+    it->bytes += bytes;
+    m_bytes += bytes;
 }
 
 void CDiskRetention::Finished(const std::string& path) {

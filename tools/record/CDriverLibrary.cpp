@@ -40,7 +40,7 @@ std::vector<std::string> CDriverLibrary::DefaultCandidates(const std::string& ex
     if (installed != paths.back()) paths.push_back(installed);
 #endif
 #ifdef HALYARD_BUILD_LIBRARY
-    paths.push_back(HALYARD_BUILD_LIBRARY);
+    paths.emplace_back(HALYARD_BUILD_LIBRARY);
 #endif
     return paths;
 }

@@ -12,7 +12,7 @@
 
 namespace kestrel::record {
 
-CGapTracker::CGapTracker(std::string directory, uint32_t intervalMs)
+CGapTracker::CGapTracker(const std::string& directory, uint32_t intervalMs)
     : m_path(directory.empty() ? std::string() : directory + "/gaps.csv"), m_thresholdUs(ThresholdUs(intervalMs)) {}
 
 CGapTracker::~CGapTracker() { Close(); }

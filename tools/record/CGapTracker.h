@@ -16,7 +16,7 @@ namespace kestrel::record {
 class CGapTracker : public IPictureSink {
 public:
     // An empty directory keeps the gaps in memory only.
-    CGapTracker(std::string directory, uint32_t intervalMs);
+    CGapTracker(const std::string& directory, uint32_t intervalMs);
     ~CGapTracker() override;
 
     static int64_t ThresholdUs(uint32_t intervalMs);

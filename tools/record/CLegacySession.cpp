@@ -60,7 +60,9 @@ bool CLegacySession::Open() {
 
 bool CLegacySession::Configure() {
     const CameraTarget& target = m_recording.Target();
-    const auto port = reinterpret_cast<const void*>(static_cast<uintptr_t>(target.port));
+    // The legacy interface carries the port in the pointer itself.
+    const auto port =
+        reinterpret_cast<const void*>(static_cast<uintptr_t>(target.port));  // NOLINT(performance-no-int-to-ptr)
     const bool ok = m_driver->SetParameter("IPSERVERADDRESS", target.address.c_str(),
                                            static_cast<int32_t>(target.address.size())) != 0 &&
                     m_driver->SetParameter("IPSERVERTYPE", m_options.model.c_str(),
@@ -154,6 +156,7 @@ int32_t CLegacySession::ChannelState() {
 kestrel::ICaptureIOApi* CLegacySession::IOApi() {
     if (m_driver == nullptr) return nullptr;
     kestrel::ICaptureIOApi* io = nullptr;
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the pointer is what is asked
     if (m_driver->GetParameter("ICaptureIOApi", &io, static_cast<int32_t>(sizeof(io))) == 0) return nullptr;
     return io;
 }

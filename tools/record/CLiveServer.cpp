@@ -260,7 +260,7 @@ void CLiveServer::Route() {
             Refuse(response, response.status, response.status == 404 ? "not found" : "request refused");
         }
     });
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+    s.set_exception_handler([](const httplib::Request&, httplib::Response& response, const std::exception_ptr&) {
         Refuse(response, 500, "internal error");
     });
 
