@@ -48,10 +48,23 @@ private:
 class CLockGuard {
 public:
     explicit CLockGuard(CRecursiveLock& lock) : m_lock(lock) { m_lock.Enter(); }
-    ~CLockGuard() { m_lock.Leave(); }
+    ~CLockGuard() {
+        if (m_held) m_lock.Leave();
+    }
     CLockGuard(const CLockGuard&) = delete;
     CLockGuard& operator=(const CLockGuard&) = delete;
 
+    // Around a wait for a thread that may itself need the lock (a join).
+    void Unlock() {
+        m_held = false;
+        m_lock.Leave();
+    }
+    void Lock() {
+        m_lock.Enter();
+        m_held = true;
+    }
+
 private:
     CRecursiveLock& m_lock;
+    bool m_held = true;
 };

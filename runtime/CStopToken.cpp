@@ -7,11 +7,15 @@ void CStopToken::RequestStop() {
     // either sees the event set or is in the list when it is walked.
     std::lock_guard<std::mutex> guard(m_wakerLock);
     if (m_event.IsSet()) return;
+    m_requested.store(true, std::memory_order_release);
     m_event.Set();
     for (auto& entry : m_wakers) entry.second();
 }
 
-void CStopToken::Reset() { m_event.Reset(); }
+void CStopToken::Reset() {
+    m_event.Reset();
+    m_requested.store(false, std::memory_order_release);
+}
 
 bool CStopToken::WaitFor(uint32_t ms) { return m_event.Wait(ms); }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -21,7 +22,8 @@ public:
 
     // Sets the request and runs every registered waker once.
     void RequestStop();
-    bool StopRequested() const { return m_event.IsSet(); }
+    // One atomic load: receive loops ask once per datagram.
+    bool StopRequested() const { return m_requested.load(std::memory_order_acquire); }
     // Only the owner, before it starts the work again.
     void Reset();
 
@@ -38,6 +40,7 @@ public:
 
 private:
     CManualEvent m_event;
+    std::atomic<bool> m_requested{false};
     std::mutex m_wakerLock;
     std::vector<std::pair<uint64_t, Waker>> m_wakers;
     uint64_t m_nextId = 1;

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "transport/IUDPPortUser.h"
 
@@ -22,23 +23,19 @@ constexpr uint32_t kTruncationGrowth = 1024;
 
 CUDPPort::CUDPPort() = default;
 
-CUDPPort::~CUDPPort() {
-    Close();
-    // A port is never destroyed from its own callbacks: its thread would
-    // return into freed memory.
-    std::unique_lock<std::recursive_mutex> guard(m_lock);
-    ReapThreads(guard);
-}
+// A port is never destroyed from its own callbacks; the worker's destructor
+// waits for a thread left by a Close from a callback.
+CUDPPort::~CUDPPort() { Close(); }
 
 void CUDPPort::SetUser(IUDPPortUser* user) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    CLockGuard guard(m_lock);
     m_user.store(user);
 }
 
 bool CUDPPort::IsOpen() const { return m_socket.IsValid(); }
 
 uint16_t CUDPPort::GetPort() {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    CLockGuard guard(m_lock);
     return m_port.load();
 }
 
@@ -51,7 +48,7 @@ void CUDPPort::SetWaitTimeout(uint32_t seconds, uint32_t microseconds) {
 }
 
 int CUDPPort::GetKernelReceiveBufferSize() {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    CLockGuard guard(m_lock);
     return m_socket.IsValid() ? m_socket.GetReceiveBufferSize() : -1;
 }
 
@@ -65,38 +62,23 @@ int CUDPPort::WaitTimeoutMs() const {
     return static_cast<int>(std::min<uint64_t>(ms, INT_MAX));
 }
 
-bool CUDPPort::StillRunning(uint32_t generation) const {
-    return m_running.load(std::memory_order_acquire) && m_generation.load(std::memory_order_acquire) == generation;
-}
-
-void CUDPPort::ReapThreads(std::unique_lock<std::recursive_mutex>& guard) {
-    const auto self = std::this_thread::get_id();
-    std::thread retired;
-    std::thread last;
-    if (m_retiredThread.joinable() && m_retiredThread.get_id() != self) retired = std::move(m_retiredThread);
-    if (m_thread.joinable()) {
-        if (m_thread.get_id() != self) {
-            last = std::move(m_thread);
-        } else {
-            // Open from a callback of the thread it replaces: that thread
-            // ends when the callback returns and is joined later.
-            m_retiredThread = std::move(m_thread);
-        }
-    }
-    if (!retired.joinable() && !last.joinable()) return;
-    // Joined without the lock: a thread still inside a callback after its
-    // port was closed may yet call the port.
-    guard.unlock();
-    if (retired.joinable()) retired.join();
-    if (last.joinable()) last.join();
-    guard.lock();
+void CUDPPort::JoinWithoutLock(CLockGuard& guard) {
+    m_joining = true;
+    guard.Unlock();
+    m_worker.Join(UINT32_MAX);
+    guard.Lock();
+    m_joining = false;
 }
 
 UdpResult CUDPPort::Open(uint16_t port) {
-    std::unique_lock<std::recursive_mutex> guard(m_lock);
-    if (m_socket.IsValid()) return UdpAlreadyOpen;
-    ReapThreads(guard);
-    if (m_socket.IsValid()) return UdpAlreadyOpen;  // opened while we joined
+    CLockGuard guard(m_lock);
+    if (m_socket.IsValid() || m_joining) return UdpAlreadyOpen;
+    // The thread of a port closed from its own callback may still be in
+    // that callback; from that very thread the worker lets it go instead.
+    if (m_worker.IsRunning() && !m_worker.IsCurrentThread()) {
+        JoinWithoutLock(guard);
+        if (m_socket.IsValid()) return UdpAlreadyOpen;  // opened while we joined
+    }
     if (!m_socket.Create()) return UdpCannotCreate;
 
     const uint64_t wanted = uint64_t{m_receiveBufferSize.load()} * kKernelBufferFactor;
@@ -112,12 +94,8 @@ UdpResult CUDPPort::Open(uint16_t port) {
     }
     m_port.store(port != 0 ? port : m_socket.GetLocalPort());
 
-    m_running.store(true, std::memory_order_release);
-    const uint32_t generation = m_generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-    try {
-        m_thread = std::thread([this, generation] { ReceiveLoop(generation); });
-    } catch (...) {
-        m_running.store(false);
+    const std::string name = "udp:" + std::to_string(m_port.load());
+    if (!m_worker.Start(name, [this](CStopToken& token) { ReceiveLoop(token); })) {
         m_socket.Close();
         m_port.store(0);
         return UdpThreadFailed;
@@ -126,29 +104,21 @@ UdpResult CUDPPort::Open(uint16_t port) {
 }
 
 void CUDPPort::Close() {
-    std::unique_lock<std::recursive_mutex> guard(m_lock);
+    CLockGuard guard(m_lock);
     // A Close already under way (another thread, or this thread's own
     // callback) finishes the job and reports once.
-    if (!m_socket.IsValid() || m_closing) return;
-    m_closing = true;
-    m_running.store(false, std::memory_order_release);
-    m_socket.Shutdown();
+    if (!m_socket.IsValid() || m_joining) return;
+    m_worker.RequestStop();
+    m_socket.Shutdown();  // wakes the thread's read
     m_socket.Drain();
 
     // The socket is closed only after its thread has ended, so the thread
-    // never reads a descriptor number that has been given out again. The
-    // lock is released for the join: a callback that is sending through
-    // this port on its way out must not wait for us while we wait for it.
-    std::thread finished;
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
-        finished = std::move(m_thread);
-    }
-    guard.unlock();
-    if (finished.joinable()) finished.join();
-    guard.lock();
+    // never reads a descriptor number that has been given out again. From
+    // the thread itself there is nothing to wait for: it is in a callback
+    // and ends when that returns.
+    if (!m_worker.IsCurrentThread()) JoinWithoutLock(guard);
 
     m_socket.Close();
-    m_closing = false;
     if (IUDPPortUser* user = m_user.load()) {
         try {
             user->PortClosed(this);
@@ -158,7 +128,7 @@ void CUDPPort::Close() {
 }
 
 UdpResult CUDPPort::SendTo(const uint8_t* data, size_t length, const Ipv4Endpoint& destination) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    CLockGuard guard(m_lock);
     if (!m_socket.IsValid()) return UdpNotOpen;
     size_t offset = 0;
     do {
@@ -178,10 +148,9 @@ UdpResult CUDPPort::SendTo(const uint8_t* data, size_t length, const Ipv4Endpoin
     return UdpSuccess;
 }
 
-void CUDPPort::ReceiveLoop(uint32_t generation) {
-    char name[16];
-    std::snprintf(name, sizeof name, "udp:%u", static_cast<unsigned>(m_port.load()));
-    CUDPSocket::NameCurrentThread(name);
+// After the token is stopped the loop touches nothing of the port: a port
+// reopened from its own callback already belongs to a new thread.
+void CUDPPort::ReceiveLoop(CStopToken& token) {
     CUDPSocket::RaiseCurrentThreadPriority();
 
     uint32_t bufferSize = m_receiveBufferSize.load();
@@ -192,11 +161,7 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
     // would double the system calls per datagram. The time-out is applied
     // whenever it has changed.
     int appliedTimeoutMs = -1;  // a new socket waits without limit
-    while (StillRunning(generation)) {
-        if (!m_socket.IsValid()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            continue;
-        }
+    while (!token.StopRequested()) {
         const int timeoutMs = WaitTimeoutMs();
         if (timeoutMs != appliedTimeoutMs && m_socket.SetReceiveTimeout(timeoutMs)) appliedTimeoutMs = timeoutMs;
 
@@ -210,7 +175,7 @@ void CUDPPort::ReceiveLoop(uint32_t generation) {
         size_t length = 0;
         Ipv4Endpoint from;
         const CUDPSocket::ReadResult read = m_socket.Receive(buffer.get(), bufferSize, length, from);
-        if (!StillRunning(generation)) break;
+        if (token.StopRequested()) break;
         switch (read) {
         case CUDPSocket::ReadResult::Datagram:
             if (IUDPPortUser* user = m_user.load()) user->DataReceived(this, from, buffer.get(), length);

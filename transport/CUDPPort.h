@@ -2,9 +2,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 
+#include "runtime/CRecursiveLock.h"
+#include "runtime/CWorkerThread.h"
 #include "transport/CUDPSocket.h"
 #include "transport/Ipv4Endpoint.h"
 
@@ -26,7 +26,10 @@ enum UdpResult : int32_t {
 };
 
 // One IPv4 UDP socket bound to a local port, with a receive thread that
-// hands each datagram to the registered user.
+// hands each datagram to the registered user. The user may close, reopen and
+// send through the port from its callbacks. Open while another Open is
+// finishing the thread of a port closed from its own callback answers
+// UdpAlreadyOpen, as it does while a Close is under way.
 class CUDPPort {
 public:
     CUDPPort();
@@ -55,30 +58,26 @@ public:
     uint32_t GetActiveBufferSize() const { return m_activeBufferSize.load(); }
 
 private:
-    void ReceiveLoop(uint32_t generation);
-    bool StillRunning(uint32_t generation) const;
+    void ReceiveLoop(CStopToken& token);
     int WaitTimeoutMs() const;
-    void ReapThreads(std::unique_lock<std::recursive_mutex>& guard);
+    // Joins the receive thread without the lock: a thread still inside a
+    // callback may yet call the port. m_joining keeps other joins out.
+    void JoinWithoutLock(CLockGuard& guard);
 
-    std::recursive_mutex m_lock;
+    // Recursive: Close reports PortClosed under it, and users call back in.
+    CRecursiveLock m_lock;
     std::atomic<IUDPPortUser*> m_user{nullptr};
     CUDPSocket m_socket;
     std::atomic<uint16_t> m_port{0};
-    // Close on the receive thread cannot join it; the next Open or the
-    // destructor does. A second slot covers Open called on that thread too.
-    std::thread m_thread;
-    std::thread m_retiredThread;
-    bool m_closing = false;
+    bool m_joining = false;
     std::atomic<uint32_t> m_receiveBufferSize{65536};
     // Seconds in the high half, microseconds in the low half: one load
     // gives a consistent pair.
     std::atomic<uint64_t> m_waitTimeout{uint64_t{5} << 32};
-    std::atomic<bool> m_running{false};
-    // Each Open's thread serves only its own generation, so a thread whose
-    // port was closed and reopened from its own callback ends.
-    std::atomic<uint32_t> m_generation{0};
     std::atomic<uint32_t> m_kernelBufferRequest{0};
     std::atomic<uint32_t> m_activeBufferSize{0};
+    // Last: destroyed first, so the thread has ended before what it reads goes.
+    CWorkerThread m_worker;
 };
 
 }  // namespace kestrel

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -178,13 +177,6 @@ void CUDPSocket::RaiseCurrentThreadPriority() {
     const int current = ::getpriority(PRIO_PROCESS, tid);
     if (current == -1 && errno != 0) return;
     (void)::setpriority(PRIO_PROCESS, tid, current - 1);
-}
-
-void CUDPSocket::NameCurrentThread(const char* name) {
-    char shortName[16];
-    std::strncpy(shortName, name, sizeof shortName - 1);
-    shortName[sizeof shortName - 1] = '\0';
-    (void)::pthread_setname_np(::pthread_self(), shortName);
 }
 
 }  // namespace kestrel

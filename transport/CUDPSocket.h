@@ -59,8 +59,6 @@ public:
     static bool ResolveIpv4(const std::string& host, uint32_t& address);
     // Raises the calling thread above normal priority if the system allows.
     static void RaiseCurrentThreadPriority();
-    // Names the calling thread for debuggers (15 characters kept).
-    static void NameCurrentThread(const char* name);
 
 private:
     std::atomic<int> m_fd{-1};
