@@ -5,6 +5,7 @@
 // with the driver still delivering and no thread or socket left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -219,7 +220,9 @@ void Hammer(CCaptureAPIEx* driver, bool openAndClose) {
             }
         });
     }
-    std::this_thread::sleep_for(8s);
+    // HALYARD_HARDENING_SECONDS (scripts/hardening.sh) for a longer hammering.
+    const char* env = std::getenv("HALYARD_HARDENING_SECONDS");
+    std::this_thread::sleep_for(std::chrono::seconds(env != nullptr ? std::max(1, std::atoi(env)) : 5));
     go = false;
     for (auto& t : threads) t.join();
     driver->Open("");
