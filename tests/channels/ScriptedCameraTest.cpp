@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -132,8 +133,15 @@ TEST_F(ScriptedCamera, ARefusalEndsThePassAndEachPassStartsOver) {
         std::vector<std::string> expected;
         for (int pass = 0; pass < 4; ++pass) expected.insert(expected.end(), onePass.begin(), onePass.end());
         EXPECT_EQ(Requests(), expected);
-        EXPECT_EQ(driver.Count(row.message, 1), 1u) << driver.Dump();
-        EXPECT_EQ(driver.Messages().size(), 1u) << driver.Dump();
+        // Logged once per text. The stream request names the RTP port, which is
+        // the first free pair of a range other programs use too: a pass that
+        // found another pair logs that request once more.
+        std::set<std::string> texts;
+        for (const auto& m : driver.Messages()) texts.insert(m.text);
+        EXPECT_EQ(texts.size(), driver.Messages().size()) << driver.Dump();
+        EXPECT_EQ(driver.Count(row.message, 1), texts.size()) << driver.Dump();
+        EXPECT_TRUE(texts.size() == 1 || row.status == 0) << driver.Dump();
+        EXPECT_GE(texts.size(), 1u);
         EXPECT_NE(channel->GetState(), StateRunning);
     }
 }
