@@ -217,6 +217,7 @@ TEST(CUDPPort, OpenFromAnotherThreadWaitsForTheThreadOfACloseFromItsCallback) {
     ASSERT_EQ(opened.load(), UdpSuccess);
     EXPECT_EQ(held.sent.load(), UdpNotOpen);  // its port was closed under it
     p.Deliver({2}, 2);
+    p.port.Close();  // the new thread may still be in the callback, which refers to held
 }
 
 }  // namespace
