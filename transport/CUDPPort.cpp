@@ -23,9 +23,21 @@ constexpr uint32_t kTruncationGrowth = 1024;
 
 CUDPPort::CUDPPort() = default;
 
-// A port is never destroyed from its own callbacks; the worker's destructor
-// waits for a thread left by a Close from a callback.
-CUDPPort::~CUDPPort() { Close(); }
+// A port is never destroyed from its own callbacks. Close joins the current
+// thread; a thread still in a callback after a Close or a reopen from that
+// callback is waited for here.
+CUDPPort::~CUDPPort() {
+    Close();
+    std::unique_lock<std::mutex> hold(m_loopLock);
+    m_loopEnded.wait(hold, [this] { return m_loops == 0; });
+}
+
+void CUDPPort::LoopEnded() {
+    // Notified under the lock: the destructor may free it once we let go.
+    std::lock_guard<std::mutex> guard(m_loopLock);
+    --m_loops;
+    m_loopEnded.notify_all();
+}
 
 void CUDPPort::SetUser(IUDPPortUser* user) {
     CLockGuard guard(m_lock);
@@ -95,7 +107,20 @@ UdpResult CUDPPort::Open(uint16_t port) {
     m_port.store(port != 0 ? port : m_socket.GetLocalPort());
 
     const std::string name = "udp:" + std::to_string(m_port.load());
-    if (!m_worker.Start(name, [this](CStopToken& token) { ReceiveLoop(token); })) {
+    {
+        std::lock_guard<std::mutex> hold(m_loopLock);
+        ++m_loops;
+    }
+    const auto body = [this](CStopToken& token) {
+        try {
+            ReceiveLoop(token);
+        } catch (...) {
+            // A throwing user ends the thread as a return would.
+        }
+        LoopEnded();
+    };
+    if (!m_worker.Start(name, body)) {
+        LoopEnded();
         m_socket.Close();
         m_port.store(0);
         return UdpThreadFailed;

@@ -1,7 +1,9 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "runtime/CRecursiveLock.h"
 #include "runtime/CWorkerThread.h"
@@ -59,6 +61,8 @@ public:
 
 private:
     void ReceiveLoop(CStopToken& token);
+    // The last touch of the port by a receive thread.
+    void LoopEnded();
     int WaitTimeoutMs() const;
     // Joins the receive thread without the lock: a thread still inside a
     // callback may yet call the port. m_joining keeps other joins out.
@@ -76,6 +80,12 @@ private:
     std::atomic<uint64_t> m_waitTimeout{uint64_t{5} << 32};
     std::atomic<uint32_t> m_kernelBufferRequest{0};
     std::atomic<uint32_t> m_activeBufferSize{0};
+    // Receive threads not yet out of their loop, one let go by a reopen from
+    // its own callback among them: the worker no longer owns that one, and
+    // its callback may still use the port, so the destructor waits for it.
+    std::mutex m_loopLock;
+    std::condition_variable m_loopEnded;
+    int m_loops = 0;
     // Last: destroyed first, so the thread has ended before what it reads goes.
     CWorkerThread m_worker;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 
 #include "tests/transport/TransportTestSupport.h"
 
@@ -218,6 +219,52 @@ TEST(CUDPPort, OpenFromAnotherThreadWaitsForTheThreadOfACloseFromItsCallback) {
     EXPECT_EQ(held.sent.load(), UdpNotOpen);  // its port was closed under it
     p.Deliver({2}, 2);
     p.port.Close();  // the new thread may still be in the callback, which refers to held
+}
+
+// Destroyed from another thread while a callback is still running: the
+// destructor waits for it, whether the callback runs on the port's thread
+// or on a thread the port let go when the callback reopened it. Meanwhile
+// the callback may still send through the port.
+TEST(CUDPPort, DestructorWaitsForACallbackOnAnotherThread) {
+    // clang-format off
+    const struct { const char* name; bool reopenFirst; int closes; } rows[] = {
+        {"the port's own thread",                          false, 1},
+        {"a thread let go by a reopen from its callback",  true,  2},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordingPortUser user;  // outlives the port: it hears the last PortClosed
+        Peer peer;
+        const uint16_t peerPort = peer.Port();
+        std::atomic<bool> entered{false}, release{false}, destroyed{false};
+        std::atomic<int> sent{0};
+        user.onData = [&, reopen = row.reopenFirst](CUDPPort* self) {
+            if (entered.exchange(true)) return;
+            if (reopen) {
+                self->Close();
+                EXPECT_EQ(self->Open(0), UdpSuccess);
+            }
+            while (!release.load()) std::this_thread::yield();
+            sent = self->SendTo(Bytes{9}.data(), 1, Ipv4Endpoint{kLoopback, peerPort});
+        };
+        auto port = std::make_unique<CUDPPort>();
+        port->SetUser(&user);
+        ASSERT_EQ(port->Open(0), UdpSuccess);
+        ASSERT_EQ(peer.Send(port->GetPort(), {1}), UdpSuccess);
+        ASSERT_TRUE(user.Wait([&] { return entered.load(); }));
+
+        std::thread destroyer([&] {
+            port.reset();
+            destroyed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(destroyed.load()) << "the destructor must wait for the callback";
+        release = true;
+        destroyer.join();
+        EXPECT_NE(sent.load(), 0);  // the send returned before the port went
+        EXPECT_EQ(user.Read([&] { return user.closed; }), row.closes);
+    }
 }
 
 }  // namespace
