@@ -113,6 +113,9 @@ public:
     virtual bool Start(const std::vector<uint16_t>& httpPorts) = 0;
     // The host of camera i, or null when this receiver delivers no pictures.
     virtual BenchHost* Host(unsigned) { return nullptr; }
+    // Stops every camera's stream; the longest single stop in ms, -1 when
+    // stopping is not this receiver's to time.
+    virtual double StopAll() { return -1; }
 };
 
 // A socket and its thread; with an assembler, pictures go to the host.
@@ -243,6 +246,15 @@ public:
         return true;
     }
     BenchHost* Host(unsigned i) override { return m_hosts[i].get(); }
+    double StopAll() override {
+        double longest = 0;
+        for (CCaptureAPIEx* d : m_drivers) {
+            const auto t0 = Clock::now();
+            d->StopChannel(0);
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        return longest;
+    }
     ~Driver() override {
         for (CCaptureAPIEx*& d : m_drivers) {
             d->StopChannel(0);
@@ -270,6 +282,7 @@ struct Row {
     double sentPerCameraPerSecond = 0;  // below 30 when the simulator falls behind
     uint64_t camerasWithReports = 0;
     double rssKiBPerCamera = 0, threadsPerCamera = 0;
+    double stopMsMax = -1;  // the longest StopChannel, the cameras stopped one after the other
 };
 
 bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
@@ -341,6 +354,7 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             row->p50 = Percentile(delays, 0.50);
             row->p99 = Percentile(delays, 0.99);
             row->max = Percentile(delays, 1.0);
+            row->stopMsMax = r->StopAll();
         }
     }
     g_sim.StopFarm();
@@ -359,11 +373,11 @@ std::vector<unsigned> Counts(const std::string& list) {
 }
 
 void PrintRow(unsigned cameras, const char* name, const Row& row) {
-    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f\n", cameras, name, row.usPerPacket,
-                static_cast<unsigned long long>(row.packets), static_cast<unsigned long long>(row.pictures),
-                static_cast<unsigned long long>(row.lost), row.p50, row.p99, row.max, row.rssKiBPerCamera,
-                row.threadsPerCamera, row.sentPerCameraPerSecond,
-                static_cast<unsigned long long>(row.camerasWithReports), row.switchesPerPacket);
+    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f,%.1f\n", cameras, name,
+                row.usPerPacket, static_cast<unsigned long long>(row.packets),
+                static_cast<unsigned long long>(row.pictures), static_cast<unsigned long long>(row.lost), row.p50,
+                row.p99, row.max, row.rssKiBPerCamera, row.threadsPerCamera, row.sentPerCameraPerSecond,
+                static_cast<unsigned long long>(row.camerasWithReports), row.switchesPerPacket, row.stopMsMax);
     std::fflush(stdout);
 }
 
@@ -427,7 +441,7 @@ int main(int argc, char** argv) {
     std::printf(
         "cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
         "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
-        "cameras_with_receiver_reports,switches_per_packet\n");
+        "cameras_with_receiver_reports,switches_per_packet,stop_ms_max\n");
     std::fflush(stdout);
     int failures = 0;
     for (size_t c = 0; c < counts.size(); ++c) {
