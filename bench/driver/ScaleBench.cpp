@@ -57,7 +57,8 @@ constexpr int32_t kHostQuality = 60;         // ~40 KB at 704x480
 constexpr int kDriverKernelBuffer = 131070;  // transport/CUDPPort: 32 x 4096, capped
 
 SimProcess g_sim;
-bool g_announce = false;  // tell stderr when a measured window starts, for perf and strace
+std::string g_library = HALYARD_LIBRARY_PATH;  // --library: another build, to compare two
+bool g_announce = false;                       // tell stderr when a measured window starts, for perf and strace
 
 // CPU and context switches of this process, all its threads; the
 // simulator is a child and is not counted.
@@ -219,7 +220,7 @@ class Driver : public Receiver {
 public:
     bool Prepare(unsigned cameras) override {
         for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(std::make_unique<BenchHost>());
-        m_handle = dlopen(HALYARD_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        m_handle = dlopen(g_library.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr) return false;
         m_create = reinterpret_cast<CreateCaptureFn>(dlsym(m_handle, "CreateCapture"));
         m_delete = reinterpret_cast<DeleteCaptureFn>(dlsym(m_handle, "DeleteCapture"));
@@ -408,17 +409,20 @@ int main(int argc, char** argv) {
             names = Names(a.substr(12));
         } else if (a.rfind("--rounds=", 0) == 0) {
             rounds = std::clamp(std::atoi(a.c_str() + 9), 1, 99);
+        } else if (a.rfind("--library=", 0) == 0) {
+            g_library = a.substr(10);
         } else if (a == "--announce") {
             g_announce = true;
         } else {
             std::fprintf(stderr,
                          "usage: %s [--cameras=16,64,256] [--seconds=10] [--receivers=bare,plain,driver]\n"
-                         "          [--rounds=1] [--announce]\n"
+                         "          [--rounds=1] [--announce] [--library=libHalyard.so]\n"
                          "  Every round runs each receiver once on fresh cameras; the order turns by one\n"
                          "  receiver per round and per camera count, so none always goes first. With\n"
                          "  several rounds each line is the round of median cost, and every round's\n"
                          "  cost goes to stderr. --announce names the pid on stderr as each measured\n"
-                         "  window starts (to attach perf or strace).\n",
+                         "  window starts (to attach perf or strace). --library loads another build of\n"
+                         "  the driver.\n",
                          argv[0]);
             return 2;
         }
