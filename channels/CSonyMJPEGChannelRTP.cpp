@@ -276,8 +276,6 @@ void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
 
 void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4Endpoint& /*from*/,
                                           const RtpPacket& packet) {
-    // The host may stop this channel from the frame callback below.
-    CChannelThreadMark mark(this);
     if (GetState() != StateRunning) return;
 
     const bool hasPrevious = m_rtcp.IsSequenceStarted();
@@ -306,6 +304,10 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
     if (packet.payloadLength == 0 || packet.payload == nullptr) return;
     m_picture.insert(m_picture.end(), packet.payload, packet.payload + packet.payloadLength);
     if (packet.marker != 0) {
+        // The host may stop this channel from the frame callback. Marked
+        // per picture, not per packet: the mark is a thread-local, which
+        // costs a library call each way from a loaded library.
+        CChannelThreadMark mark(this);
         FrameReceived(m_picture);
         m_picture.clear();
     }

@@ -6,19 +6,22 @@
 #   ./scripts/bench.sh                      16, 64, 256 cameras, 10 s per receiver
 #   ./scripts/bench.sh --quick              4 and 16 cameras, 3 s each
 #   ./scripts/bench.sh --cameras 16,64 --seconds 5 --no-docs
+#   ./scripts/bench.sh --rounds 3           each receiver three times, the median kept
 set -eu
 cd "$(dirname "$0")/.."
 
 cameras=16,64,256
 seconds=10
+rounds=1
 docs=yes
 while [ $# -gt 0 ]; do
   case "$1" in
     --cameras) cameras="$2"; shift ;;
     --seconds) seconds="$2"; shift ;;
+    --rounds) rounds="$2"; shift ;;
     --quick) cameras=4,16; seconds=3 ;;
     --no-docs) docs=no ;;
-    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--no-docs]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--rounds N] [--no-docs]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -32,7 +35,7 @@ cmake --build build-release -j "$(nproc)" --target halyard_bench_scale >/dev/nul
 
 csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
-./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" | tee "$csv"
+./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" --rounds="$rounds" | tee "$csv"
 echo
 # Debian's matplotlib lives with Debian's Python, whatever else is on PATH.
 python=/usr/bin/python3

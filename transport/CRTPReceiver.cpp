@@ -9,6 +9,10 @@ constexpr uint32_t kVideoBufferSize = 4096;
 CRTPReceiver::CRTPReceiver() {
     m_port.SetUser(this);
     m_port.SetReceiveBufferSize(kVideoBufferSize);
+    // No channel acts on a quiet video port (the channel thread times the
+    // signal loss), and a wait limit costs a kernel timer set and cleared
+    // at every datagram that finds the socket empty.
+    m_port.SetWaitTimeout(0, 0);
 }
 
 CRTPReceiver::~CRTPReceiver() {

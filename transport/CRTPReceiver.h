@@ -13,7 +13,7 @@ namespace kestrel {
 // address unread and counts it.
 class CRTPReceiver : public IUDPPortUser {
 public:
-    CRTPReceiver();  // port buffer 4096 bytes, port user = this
+    CRTPReceiver();  // port buffer 4096 bytes, no wait limit, port user = this
     ~CRTPReceiver() override;
 
     void DataReceived(CUDPPort* port, const Ipv4Endpoint& from, const uint8_t* data, size_t length) override;

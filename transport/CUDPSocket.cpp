@@ -72,14 +72,13 @@ bool CUDPSocket::SetReceiveTimeout(int timeoutMs) {
 
 CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t& length, Ipv4Endpoint& from) const {
     sockaddr_in source{};
-    iovec part{buffer, size};
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
+    socklen_t sourceLength = sizeof source;
     length = 0;
-    const ssize_t received = ::recvmsg(m_fd.load(std::memory_order_acquire), &message, 0);
+    // recvfrom rather than recvmsg: no message header and vector to copy in
+    // and out per datagram. MSG_TRUNC makes it answer a datagram's full
+    // length, so a cut one is still told apart.
+    const ssize_t received = ::recvfrom(m_fd.load(std::memory_order_acquire), buffer, size, MSG_TRUNC,
+                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
     if (received < 0) {
         switch (errno) {
         case EAGAIN:
@@ -97,11 +96,11 @@ CUDPSocket::ReadResult CUDPSocket::Receive(uint8_t* buffer, size_t size, size_t&
             return ReadResult::Failed;
         }
     }
-    if ((message.msg_flags & MSG_TRUNC) != 0) return ReadResult::Truncated;
+    if (static_cast<size_t>(received) > size) return ReadResult::Truncated;
     if (received == 0) {
         // A shut-down socket reads as zero bytes from nobody; a datagram of
         // zero bytes still has a sender.
-        return message.msg_namelen == 0 ? ReadResult::EndOfStream : ReadResult::EmptyDatagram;
+        return sourceLength == 0 ? ReadResult::EndOfStream : ReadResult::EmptyDatagram;
     }
     length = static_cast<size_t>(received);
     from.address = ntohl(source.sin_addr.s_addr);

@@ -2,7 +2,8 @@
 // The camera simulator in a child process, so that the CPU it spends on
 // sending is not counted with the receiver's. Commands go over a pipe, one
 // line each way; the time each picture left the simulator comes back through
-// memory shared before the fork (CLOCK_MONOTONIC is system-wide).
+// memory shared before the fork (CLOCK_MONOTONIC is system-wide). It runs at
+// a higher priority than the receivers, so that each gets the same traffic.
 #include <sys/types.h>
 
 #include <atomic>

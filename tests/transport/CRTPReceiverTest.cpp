@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -90,6 +94,49 @@ TEST(CRTPReceiver, OnlyTheSourceAddressIsReadAndStrangersAreCounted) {
     receiver.AcceptAnySource();
     ASSERT_EQ(camera.Send(port, Rtp(10)), UdpSuccess);
     EXPECT_EQ(user.WaitFor(10).back(), 10);
+}
+
+// The kernel receive time-out of this process's UDP socket bound to `port`,
+// in ms; -1 when there is no such socket.
+int SocketWaitLimitMs(uint16_t port) {
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        int type = 0;
+        socklen_t typeSize = sizeof type;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0 || local.sin_family != AF_INET ||
+            ntohs(local.sin_port) != port || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeSize) != 0 ||
+            type != SOCK_DGRAM)
+            continue;
+        timeval limit{};
+        socklen_t limitSize = sizeof limit;
+        if (::getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, &limitSize) != 0) return -1;
+        return static_cast<int>(limit.tv_sec * 1000 + limit.tv_usec / 1000);
+    }
+    return -1;
+}
+
+// The video socket's read sleeps without a kernel timer: nothing acts on a
+// quiet video port, and a timer would be set and cleared per datagram. An
+// owner that asks for a limit still gets it.
+TEST(CRTPReceiver, VideoSocketWaitsWithoutATimerUnlessAsked) {
+    RecordingRtpUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    ASSERT_EQ(receiver.GetPort().Open(0), UdpSuccess);
+    const uint16_t port = receiver.GetPort().GetPort();
+    Peer camera;
+    // Each datagram read means the thread has passed its time-out step.
+    ASSERT_EQ(camera.Send(port, Rtp(1)), UdpSuccess);
+    user.WaitFor(1);
+    EXPECT_EQ(SocketWaitLimitMs(port), 0) << "no limit";
+
+    receiver.GetPort().SetWaitTimeout(0, 20000);
+    ASSERT_EQ(camera.Send(port, Rtp(2)), UdpSuccess);
+    user.WaitFor(2);
+    ASSERT_EQ(camera.Send(port, Rtp(3)), UdpSuccess);
+    user.WaitFor(3);
+    EXPECT_EQ(SocketWaitLimitMs(port), 20);
 }
 
 TEST(CUDPSocket, ResolvesDottedTextAndNamesToIpv4) {
