@@ -7,21 +7,24 @@
 #   ./scripts/bench.sh --quick              4 and 16 cameras, 3 s each
 #   ./scripts/bench.sh --cameras 16,64 --seconds 5 --no-docs
 #   ./scripts/bench.sh --rounds 3           each receiver three times, the median kept
+#   ./scripts/bench.sh --runs 3             the whole bench three times in a row, each run shown
 set -eu
 cd "$(dirname "$0")/.."
 
 cameras=16,64,256
 seconds=10
 rounds=1
+runs=1
 docs=yes
 while [ $# -gt 0 ]; do
   case "$1" in
     --cameras) cameras="$2"; shift ;;
     --seconds) seconds="$2"; shift ;;
     --rounds) rounds="$2"; shift ;;
+    --runs) runs="$2"; shift ;;
     --quick) cameras=4,16; seconds=3 ;;
     --no-docs) docs=no ;;
-    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--rounds N] [--no-docs]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--rounds N] [--runs N] [--no-docs]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -34,8 +37,17 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build build-release -j "$(nproc)" --target halyard_bench_scale >/dev/null
 
 csv=$(mktemp)
-trap 'rm -f "$csv"' EXIT
-./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" --rounds="$rounds" | tee "$csv"
+one=$(mktemp)
+trap 'rm -f "$csv" "$one"' EXIT
+run=1
+while [ "$run" -le "$runs" ]; do
+  [ "$runs" -gt 1 ] && echo "--- run $run of $runs"
+  ./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" --rounds="$rounds" \
+    | tee "$one"
+  # One CSV for all runs, a run number in front of each line.
+  awk -v run="$run" 'NR == 1 { if (run == 1) print "run," $0; next } { print run "," $0 }' "$one" >>"$csv"
+  run=$((run + 1))
+done
 echo
 # Debian's matplotlib lives with Debian's Python, whatever else is on PATH.
 python=/usr/bin/python3

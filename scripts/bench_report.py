@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Turns halyard_bench_scale's CSV into a table (printed), and with a
 Markdown and an SVG path also writes the table between the bench markers of
-the Markdown file and the plot into the SVG."""
+the Markdown file and the plot into the SVG.
+
+The CSV may hold several runs (a leading "run" column, as scripts/bench.sh
+writes with --runs): the full table and the plot show the last run, a
+second table the driver against the plain path in every run."""
 import csv
 import datetime
 import os
@@ -14,12 +18,19 @@ RECEIVERS = ["bare", "plain", "driver"]
 COLOURS = {"bare": "tab:blue", "plain": "tab:orange", "driver": "tab:green"}  # same in both panels
 
 
-def load(path):
-    rows = {}
+def load_runs(path):
+    """{run: {(cameras, receiver): row}}; a CSV without a run column is run 1."""
+    runs = {}
     with open(path, newline="") as f:
         for r in csv.DictReader(f):
-            rows[(int(r["cameras"]), r["receiver"])] = r
-    return rows
+            runs.setdefault(int(r.get("run") or 1), {})[(int(r["cameras"]), r["receiver"])] = r
+    return runs
+
+
+def load(path):
+    """The last run's rows."""
+    runs = load_runs(path)
+    return runs[max(runs)] if runs else {}
 
 
 def ratio(a, b):
@@ -35,8 +46,9 @@ def delay(r):
 def table(rows):
     counts = sorted({c for c, _ in rows})
     out = ["| Cameras | Receiver | µs/packet | × bare | × plain | delay p50 / p99 / max µs "
-           "| pictures lost | RSS KiB/camera | threads/camera | sent pictures/s per camera | cameras with receiver reports |",
-           "|---|---|---|---|---|---|---|---|---|---|---|"]
+           "| pictures lost | RSS KiB/camera | threads/camera | sent pictures/s per camera | cameras with receiver reports "
+           "| switches/packet | longest stop ms |",
+           "|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     for c in counts:
         bare = rows.get((c, "bare"))
         plain = rows.get((c, "plain"))
@@ -50,9 +62,34 @@ def table(rows):
             lost = r["lost"] if name != "bare" else "–"
             reports = r.get("cameras_with_receiver_reports")
             reports = "%s of %d" % (reports, c) if reports is not None and name == "driver" else "–"
-            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
                 c, name, cost, to_bare, to_plain, delay(r), lost, r["rss_kib_per_camera"],
-                r["threads_per_camera"], r.get("sent_fps_per_camera", "–"), reports))
+                r["threads_per_camera"], r.get("sent_fps_per_camera", "–"), reports,
+                r.get("switches_per_packet") or "–", stop(r)))
+    return "\n".join(out)
+
+
+def stop(r):
+    value = r.get("stop_ms_max")
+    return "–" if value is None or value == "" or float(value) < 0 else "%.1f" % float(value)
+
+
+def runs_table(runs):
+    """The driver against the plain path, one line per run and count."""
+    out = ["| Run | Cameras | driver × plain, CPU/packet | driver ÷ plain, p99 delay | pictures lost, plain / driver "
+           "| cameras with receiver reports | longest stop ms |",
+           "|---|---|---|---|---|---|---|"]
+    for run in sorted(runs):
+        rows = runs[run]
+        for c in sorted({c for c, _ in rows}):
+            plain, driver = rows.get((c, "plain")), rows.get((c, "driver"))
+            if plain is None or driver is None:
+                continue
+            p99 = float(plain["delay_p99_us"]), float(driver["delay_p99_us"])
+            out.append("| %d | %d | %s | %s | %s / %s | %s of %d | %s |" % (
+                run, c, ratio(float(driver["us_per_packet"]), float(plain["us_per_packet"])),
+                ratio(p99[1], p99[0]) if p99[0] > 0 and p99[1] >= 0 else "–", plain["lost"], driver["lost"],
+                driver.get("cameras_with_receiver_reports", "–"), c, stop(driver)))
     return "\n".join(out)
 
 
@@ -100,11 +137,15 @@ def main(argv):
     if len(argv) not in (2, 4):
         sys.stderr.write("usage: bench_report.py RESULTS.csv [DOC.md PLOT.svg]\n")
         return 2
-    rows = load(argv[1])
-    if not rows:
+    runs = load_runs(argv[1])
+    if not runs:
         sys.stderr.write("no results\n")
         return 1
+    rows = runs[max(runs)]
     text = table(rows)
+    if len(runs) > 1:
+        text = "%s\n\nThe driver against the plain path, run by run (the table above is run %d):\n\n%s" % (
+            text, max(runs), runs_table(runs))
     print(text)
     if len(argv) == 4:
         doc, svg = argv[2], argv[3]

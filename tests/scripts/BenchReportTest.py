@@ -65,6 +65,39 @@ class Table(unittest.TestCase):
                 self.assertEqual(rows[(cameras, receiver)][column], expected)
 
 
+class Runs(unittest.TestCase):
+    def test_last_run_in_full_and_every_run_against_the_plain_path(self):
+        header = "run," + HEADER.rstrip("\n") + ",switches_per_packet,stop_ms_max\n"
+        path = write(header +
+                     "1,64,plain,2.000,100,50,0,200,400,900,270,1.00,30.0,0,0.500,-1.0\n"
+                     "1,64,driver,2.100,100,50,0,250,500,1200,170,4.00,30.0,64,0.520,2.5\n"
+                     "2,64,plain,2.000,100,50,3,200,400,900,270,1.00,30.0,0,0.500,-1.0\n"
+                     "2,64,driver,4.000,100,50,0,250,-1,1200,170,4.00,30.0,63,0.520,12.0\n")
+        try:
+            runs = bench_report.load_runs(path)
+            last = rows_of(bench_report.table(bench_report.load(path)))
+        finally:
+            os.unlink(path)
+        self.assertEqual(sorted(runs), [1, 2])
+        self.assertEqual(last[(64, "driver")][4], "2.00")   # run 2's 4.0 / 2.0
+        self.assertEqual(last[(64, "driver")][11], "0.520")
+        self.assertEqual(last[(64, "driver")][12], "12.0")
+        self.assertEqual(last[(64, "plain")][12], "–")       # the plain path's stop is not timed
+        lines = rows_of(bench_report.runs_table(runs))
+        # rows_of keys on the first two cells: (run, cameras)
+        self.assertEqual(lines[(1, "64")], ["1", "64", "1.05", "1.25", "0 / 0", "64 of 64", "2.5"])
+        self.assertEqual(lines[(2, "64")], ["2", "64", "2.00", "–", "3 / 0", "63 of 64", "12.0"])
+
+    def test_old_files_without_run_or_new_columns(self):
+        path = write(HEADER + "16,driver,3.000,100,50,0,250,600,1200,170,4.00,30.0,16\n")
+        try:
+            self.assertEqual(list(bench_report.load_runs(path)), [1])
+            row = rows_of(bench_report.table(bench_report.load(path)))[(16, "driver")]
+        finally:
+            os.unlink(path)
+        self.assertEqual(row[11:], ["–", "–"])
+
+
 class Document(unittest.TestCase):
     def rewrite(self, body):
         csv = write(HEADER + "16,bare,2.000,100,0,0,-1,-1,-1,300,1.00,30.0,0\n")
