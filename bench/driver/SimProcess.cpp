@@ -1,5 +1,6 @@
 #include "bench/driver/SimProcess.h"
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -147,11 +148,17 @@ int64_t SimProcess::SentAt(unsigned camera, uint32_t frame) const {
 void SimProcess::ChildMain(int in, int out, SendTimes* times) {
     // The parent's benchmark owns the terminal; the child only answers.
     ::signal(SIGINT, SIG_IGN);
-    // Ahead of every receiver (their threads run at most one step above
-    // normal): cameras do not slow down for a busy recorder, and each
-    // receiver must get the same traffic. Threads inherit this; without
-    // the privilege the simulator stays at normal priority.
-    (void)::setpriority(PRIO_PROCESS, 0, kPriorityBoost);
+    // Cameras are not threads of the recorder's machine: nothing a receiver
+    // does may slow them down or cut into a picture. Real-time when allowed:
+    // a receiver woken by the first datagram cannot then take the CPU from
+    // the sender mid-picture, which on loopback turned one wake per picture
+    // into one per datagram for whichever cameras came late in the sender's
+    // slice, a cost of sharing the CPU with the simulation, not of the
+    // receiver. Otherwise ahead of every receiver by nice value (they run at
+    // most one step above normal). Threads inherit either.
+    sched_param realtime{};
+    realtime.sched_priority = 1;
+    if (::sched_setscheduler(0, SCHED_FIFO, &realtime) != 0) (void)::setpriority(PRIO_PROCESS, 0, kPriorityBoost);
     {
         camsim::CPictureCache cache;
         camsim::CStreamScheduler scheduler(&cache);
