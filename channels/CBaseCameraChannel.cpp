@@ -156,7 +156,11 @@ bool CBaseCameraChannel::StartChannelThread() {
     }
     SetState(StateStopped);
     // Start lifts the stop token for the new run.
-    if (!m_worker.Start("channel", [this](CStopToken&) { ThreadMain(); })) {
+    // Its passes look at timers; they must not cut into a picture being received.
+    if (!m_worker.Start("channel", [this](CStopToken&) {
+            CWorkerThread::RunCurrentThreadInBackground();
+            ThreadMain();
+        })) {
         ReleaseSocketLayer();
         return false;
     }

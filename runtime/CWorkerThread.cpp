@@ -1,6 +1,7 @@
 #include "runtime/CWorkerThread.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <chrono>
 
@@ -51,6 +52,13 @@ bool CWorkerThread::Start(const std::string& name, Body body) {
             run->ended.notify_all();  // Start waits for the id
             // The kernel keeps 15 characters of a thread name.
             if (!threadName.empty()) ::pthread_setname_np(::pthread_self(), threadName.c_str());
+            // Threads inherit their maker's scheduling: one started by a
+            // background thread (a channel opening its ports) is not one.
+            int policy = 0;
+            sched_param parameters{};
+            if (::pthread_getschedparam(::pthread_self(), &policy, &parameters) == 0 && policy == SCHED_BATCH) {
+                (void)::pthread_setschedparam(::pthread_self(), SCHED_OTHER, &parameters);
+            }
             try {
                 body(run->token);
             } catch (...) {
@@ -71,6 +79,13 @@ bool CWorkerThread::Start(const std::string& name, Body body) {
 }
 
 void CWorkerThread::RequestStop() { m_run->token.RequestStop(); }
+
+void CWorkerThread::RunCurrentThreadInBackground() {
+    // Batch scheduling keeps the thread's share of the processor and only
+    // gives up preempting on wake; it needs no privilege.
+    sched_param unused{};
+    (void)::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &unused);
+}
 
 bool CWorkerThread::Join(uint32_t timeoutMs) {
     if (IsCurrentThread()) return true;

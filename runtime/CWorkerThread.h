@@ -41,6 +41,11 @@ public:
 
     bool IsRunning() const;
     bool IsCurrentThread() const;
+    // For timer and housekeeping bodies, called on their own thread: their
+    // wake-ups then never preempt a busier thread (a receive thread in the
+    // middle of a picture); they run on a free processor or at the next
+    // scheduler tick. Left as it is where the system refuses.
+    static void RunCurrentThreadInBackground();
     // Kernel-style id of the running worker, 0 when none.
     uint64_t ThreadId() const;
     const std::string& Name() const { return m_name; }

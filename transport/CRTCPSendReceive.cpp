@@ -161,7 +161,11 @@ bool CRTCPSendReceive::StartReports() {
     StopReportThread();
     m_port.SetWaitTimeout(kReportWaitSeconds, 0);
     m_scheduler.ReportDone();
-    return m_reportThread.Start("rtcp reports", [this](CStopToken& stop) { ReportLoop(stop); });
+    // A report may leave a few milliseconds late; a picture being received may not wait for it.
+    return m_reportThread.Start("rtcp reports", [this](CStopToken& stop) {
+        CWorkerThread::RunCurrentThreadInBackground();
+        ReportLoop(stop);
+    });
 }
 
 void CRTCPSendReceive::StopReports() {

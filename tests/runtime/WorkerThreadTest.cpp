@@ -1,6 +1,8 @@
 // The stop token, the worker thread and the simulated clock: the pieces every
 // thread of the driver stops and waits through.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -139,6 +141,29 @@ TEST(WorkerThread, AThrowingBodyEndsOnlyItsRun) {
     ASSERT_TRUE(worker.Start("throws", [](CStopToken&) { throw 42; }));
     EXPECT_TRUE(worker.Join(kLimitMs));
     EXPECT_TRUE(worker.Start("after", [](CStopToken&) {}));
+}
+
+// A housekeeping thread gives up preempting on wake; a receive thread it
+// starts (a channel opening its ports) must not inherit that.
+TEST(WorkerThread, BackgroundIsTheBodysOwnChoiceAndNotInherited) {
+    auto policyOfThisThread = [] {
+        int policy = -1;
+        sched_param parameters{};
+        pthread_getschedparam(pthread_self(), &policy, &parameters);
+        return policy;
+    };
+    CWorkerThread housekeeping;
+    CWorkerThread receive;
+    std::atomic<int> housekeepingPolicy{-1}, receivePolicy{-1};
+    ASSERT_TRUE(housekeeping.Start("background", [&](CStopToken&) {
+        CWorkerThread::RunCurrentThreadInBackground();
+        housekeepingPolicy = policyOfThisThread();
+        receive.Start("started by it", [&](CStopToken&) { receivePolicy = policyOfThisThread(); });
+    }));
+    ASSERT_TRUE(housekeeping.Join(kLimitMs));
+    ASSERT_TRUE(receive.Join(kLimitMs));
+    EXPECT_EQ(housekeepingPolicy.load(), SCHED_BATCH);
+    EXPECT_EQ(receivePolicy.load(), SCHED_OTHER);
 }
 
 TEST(SimulatedClock, SleepersWakeOnlyWhenTheirTimeComes) {
