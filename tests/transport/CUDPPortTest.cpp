@@ -142,13 +142,13 @@ TEST(CUDPPort, CloseAndReopenFromInsideACallback) {
     OpenPort p;
     std::atomic<uint16_t> reopened{0};
     std::thread::id receiveThread;
-    p.user.onData = [&](CUDPPort* port) {
+    p.user.SetOnData([&](CUDPPort* port) {
         if (reopened != 0) return;
         receiveThread = std::this_thread::get_id();
         port->Close();  // must neither join itself nor deadlock
         port->Open(0);
         reopened = port->GetPort();
-    };
+    });
     p.Deliver({1}, 1);
     ASSERT_TRUE(p.user.Wait([&] { return p.user.closed == 1; }));
     for (int i = 0; i < 500 && reopened == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -165,7 +165,7 @@ TEST(CUDPPort, CloseAndReopenFromInsideACallback) {
 // sanitizers see a thread outlive its port.
 TEST(CUDPPort, CloseFromACallbackIsJoinedByTheDestructor) {
     OpenPort p;
-    p.user.onData = [](CUDPPort* port) { port->Close(); };
+    p.user.SetOnData([](CUDPPort* port) { port->Close(); });
     p.Deliver({1}, 1);
     ASSERT_TRUE(p.user.Wait([&] { return p.user.closed == 1; }));
 }
@@ -175,12 +175,12 @@ TEST(CUDPPort, CloseFromACallbackIsJoinedByTheDestructor) {
 // send, and each close is reported once.
 struct HeldCallback {
     explicit HeldCallback(OpenPort& p, bool closeFirst) {
-        p.user.onData = [this, &p, closeFirst](CUDPPort* port) {
+        p.user.SetOnData([this, &p, closeFirst](CUDPPort* port) {
             if (entered.exchange(true)) return;
             if (closeFirst) port->Close();
             while (!release.load()) std::this_thread::yield();
             sent = port->SendTo(Bytes{9}.data(), 1, Ipv4Endpoint{kLoopback, p.peer.Port()});
-        };
+        });
         p.Deliver({1}, 1);
         EXPECT_TRUE(p.user.Wait([&] { return entered.load(); }));
     }
@@ -239,7 +239,7 @@ TEST(CUDPPort, DestructorWaitsForACallbackOnAnotherThread) {
         const uint16_t peerPort = peer.Port();
         std::atomic<bool> entered{false}, release{false}, destroyed{false};
         std::atomic<int> sent{0};
-        user.onData = [&, reopen = row.reopenFirst](CUDPPort* self) {
+        user.SetOnData([&, reopen = row.reopenFirst](CUDPPort* self) {
             if (entered.exchange(true)) return;
             if (reopen) {
                 self->Close();
@@ -247,7 +247,7 @@ TEST(CUDPPort, DestructorWaitsForACallbackOnAnotherThread) {
             }
             while (!release.load()) std::this_thread::yield();
             sent = self->SendTo(Bytes{9}.data(), 1, Ipv4Endpoint{kLoopback, peerPort});
-        };
+        });
         auto port = std::make_unique<CUDPPort>();
         port->SetUser(&user);
         ASSERT_EQ(port->Open(0), UdpSuccess);

@@ -31,12 +31,21 @@ public:
         kestrel::Ipv4Endpoint from;
         Bytes bytes;
     };
-    std::function<void(kestrel::CUDPPort*)> onData;  // runs on the receive thread
+    // Runs on the receive thread. Set under the lock: the datagram that
+    // calls it is ordered after the setting only through the kernel, which
+    // the thread sanitizer cannot see.
+    void SetOnData(std::function<void(kestrel::CUDPPort*)> callback) {
+        Change([&] { m_onData = std::move(callback); });
+    }
 
     void DataReceived(kestrel::CUDPPort* port, const kestrel::Ipv4Endpoint& from, const uint8_t* data,
                       size_t length) override {
-        Change([&] { datagrams.push_back({from, Bytes(data, data + length)}); });
-        if (onData) onData(port);
+        std::function<void(kestrel::CUDPPort*)> callback;
+        Change([&] {
+            datagrams.push_back({from, Bytes(data, data + length)});
+            callback = m_onData;
+        });
+        if (callback) callback(port);
     }
     void ReceiveTimeout() override {
         Change([&] { ++timeouts; });
@@ -76,6 +85,7 @@ private:
     }
     std::mutex m_mutex;
     std::condition_variable m_cv;
+    std::function<void(kestrel::CUDPPort*)> m_onData;
 };
 
 // The far end on loopback (a camera or a plain sender) with a port of its own.
