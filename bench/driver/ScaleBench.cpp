@@ -19,7 +19,6 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,6 +42,7 @@
 #include "bench/driver/SimProcess.h"
 #include "host/CCaptureAPIEx.h"
 #include "host/HalyardExports.h"
+#include "transport/CUDPSocket.h"
 
 using halyardbench::BenchHost;
 using halyardbench::PlainAssembler;
@@ -152,13 +152,10 @@ public:
 private:
     void Run() {
         pthread_setname_np(pthread_self(), m_host != nullptr ? "plain" : "bare");
-        // As the driver does for its receive threads (refused without the
+        // The same raise as the driver's receive threads (refused without the
         // privilege, for both alike): a receiver at a higher priority than
         // the other wakes sooner and batches less.
-        const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-        errno = 0;
-        const int nice = ::getpriority(PRIO_PROCESS, tid);
-        if (nice != -1 || errno == 0) (void)::setpriority(PRIO_PROCESS, tid, nice - 1);
+        kestrel::CUDPSocket::RaiseCurrentThreadPriority();
         std::vector<uint8_t> buffer(65536);
         for (;;) {
             sockaddr_in from{};
