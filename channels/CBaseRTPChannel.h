@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "channels/CBaseCameraChannel.h"
+#include "runtime/CStopToken.h"
 #include "transport/CRTPReceiver.h"
 #include "transport/IRTPReceiverUser.h"
 
@@ -40,6 +41,9 @@ protected:
     // its datagrams through the receiver; false when it names no IPv4
     // address (the receiver then accepts nothing).
     bool ResolveCameraAddress();
+    // Any thread: the stream ended outside the channel thread, whose next
+    // pass then comes at once instead of when the frame timer runs out.
+    void WakeChannelThread();
 
     CRTPReceiver m_receiver;
     const uint32_t m_keepAliveMs;
@@ -48,6 +52,13 @@ protected:
     uint32_t m_lastKeepAliveMs = 0;
     // Set by ResolveCameraAddress on the channel thread.
     uint32_t m_cameraAddress = 0;
+
+private:
+    uint32_t PassWaitMs();
+
+    // Ends the channel thread's wait early: set by the stop and by
+    // WakeChannelThread, cleared by each pass.
+    CStopToken m_passDue;
 };
 
 }  // namespace kestrel

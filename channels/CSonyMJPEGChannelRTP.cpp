@@ -267,6 +267,7 @@ void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
     // A closing during a stop is not reported; of two sockets failing
     // together only the first reports.
     if (!SetStateIf(StateRunning, StateSignalLost)) return;
+    WakeChannelThread();
     SetCameraState(false);
     NotifyVideoStopped();
     if (!text.empty()) DebugMessage(LevelError, "%s", text.c_str());

@@ -24,8 +24,10 @@ bool CSimulatedClock::WaitFor(CStopToken& stop, uint32_t ms) {
         const uint64_t deadline = m_now + ms;
         ++m_sleepers;
         ++m_waitsBegun;
+        const auto mine = m_deadlines.insert(deadline);
         m_changed.notify_all();
         m_changed.wait(guard, [&] { return stop.StopRequested() || m_now >= deadline; });
+        m_deadlines.erase(mine);
         --m_sleepers;
         stopped = m_now < deadline;
         m_changed.notify_all();
@@ -65,6 +67,17 @@ bool CSimulatedClock::Step(uint32_t ms, uint32_t realTimeoutMs) {
     const uint64_t begun = WaitsBegun();
     Advance(ms);
     return WaitForWaitsBegun(begun + 1, realTimeoutMs);
+}
+
+bool CSimulatedClock::AdvanceAndSettle(uint32_t ms, uint32_t realTimeoutMs) {
+    if (!WaitForSleepers(1, realTimeoutMs)) return false;
+    std::unique_lock<std::mutex> guard(m_lock);
+    const uint32_t sleepers = m_sleepers;
+    m_now += ms;
+    m_changed.notify_all();
+    return m_changed.wait_for(guard, std::chrono::milliseconds(realTimeoutMs), [&] {
+        return m_sleepers >= sleepers && (m_deadlines.empty() || *m_deadlines.begin() > m_now);
+    });
 }
 
 }  // namespace kestrel

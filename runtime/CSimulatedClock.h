@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <set>
 
 #include "runtime/ITickClock.h"
 
@@ -33,6 +34,11 @@ public:
     // time on by `ms` (enough to wake it) and waits until it sleeps again;
     // false when nobody was asleep or it did not sleep again in time.
     bool Step(uint32_t ms, uint32_t realTimeoutMs);
+    // Moves the time on by `ms` once a thread sleeps, then waits until every
+    // thread it woke sleeps again; a thread whose deadline is still ahead
+    // sleeps on and counts as settled. False when nobody was asleep or a
+    // woken thread did not sleep again in time.
+    bool AdvanceAndSettle(uint32_t ms, uint32_t realTimeoutMs);
 
 private:
     std::mutex m_lock;
@@ -40,6 +46,7 @@ private:
     uint64_t m_now;  // 64 bits inside: deadlines never wrap
     uint32_t m_sleepers = 0;
     uint64_t m_waitsBegun = 0;
+    std::multiset<uint64_t> m_deadlines;  // one per sleeper
 };
 
 }  // namespace kestrel

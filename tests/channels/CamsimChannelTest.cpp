@@ -53,7 +53,7 @@ protected:
     template <typename Predicate>
     bool PassUntil(Predicate done, int maxPasses = 30) {
         for (int pass = 0; !done(); ++pass) {
-            if (pass == maxPasses || !clock.Step(1000, 10000)) return false;
+            if (pass == maxPasses || !clock.AdvanceAndSettle(1000, 10000)) return false;
         }
         return true;
     }
@@ -275,7 +275,7 @@ TEST_F(CamsimChannel, CameraByName) {
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
     ASSERT_TRUE(WaitUntil([&] { return driver.Count("names no IPv4 address") >= 1; }));
-    for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.Step(1000, 10000));
+    for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.AdvanceAndSettle(1000, 10000));
     channel->Stop();
     EXPECT_EQ(
         driver.Count("kestrel::CSonyMJPEGChannelRTP::OpenPorts: camera address \"no-such-camera.invalid\" names no "
@@ -330,7 +330,7 @@ TEST_F(CamsimChannel, FailedRequestsAreLoggedOnceOverRetries) {
         // Stopped between passes: a request cut short by the stop would be
         // logged too.
         if (row.pattern == nullptr) {
-            for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.Step(1000, 10000));
+            for (int retry = 0; retry < 2; ++retry) ASSERT_TRUE(clock.AdvanceAndSettle(1000, 10000));
         } else {
             ASSERT_TRUE(PassUntil([&] { return RequestsWith(row.pattern) >= 3; })) << "retried once a pass";
         }
@@ -408,7 +408,7 @@ TEST_F(CamsimChannel, AllPortsTakenMeansRetryingUntilOneIsFree) {
     simulatedTime = true;
     Make();
     ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(clock.Step(1000, 10000));
+    for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(clock.AdvanceAndSettle(1000, 10000));
     grabbing = false;
     grabber.join();
     if (RequestsWith("mjpeg") != 0) GTEST_SKIP() << "another program released a port before the test could hold it";

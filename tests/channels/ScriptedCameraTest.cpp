@@ -159,7 +159,7 @@ TEST_F(ScriptedCamera, SignalIsLostOnThePassBeyondTheLimit) {
     const size_t oneStart = Requests().size();
     EXPECT_EQ(oneStart, kStartRequests.size());
     for (int second = 1; second <= 8; ++second) {
-        ASSERT_TRUE(clock.Step(kStep, kLimitMs));
+        ASSERT_TRUE(clock.AdvanceAndSettle(kStep, kLimitMs));
         const int losses = second / 4;  // at 4 s and at 8 s
         EXPECT_EQ(user.videoStopped.load(), losses) << "after " << second << " s";
         EXPECT_EQ(Requests().size(), (1 + static_cast<size_t>(losses)) * oneStart) << "after " << second << " s";
@@ -168,6 +168,32 @@ TEST_F(ScriptedCamera, SignalIsLostOnThePassBeyondTheLimit) {
     channel->Stop();
     // The camera never sent a picture, so it never was online: nothing to report.
     EXPECT_TRUE(driver.Messages().empty()) << driver.Dump();
+}
+
+// A running stream's thread sleeps until its frame timer would run out,
+// not once a second: every camera's wake-ups add up. A stream ended by
+// another thread (its socket closed) still starts again at once.
+TEST_F(ScriptedCamera, RunningChannelSleepsUntilItsFrameTimerRunsOut) {
+    testhost::TestCaptureUser user;
+    driver.captureUser = &user;
+    driver.device.frameTimeLimitMs = 5000;
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    ASSERT_TRUE(clock.WaitForSleepers(1, kLimitMs));
+    const size_t oneStart = Requests().size();
+    const uint64_t waits = clock.WaitsBegun();
+    for (int second = 1; second <= 5; ++second) ASSERT_TRUE(clock.AdvanceAndSettle(kStep, kLimitMs));
+    EXPECT_EQ(clock.WaitsBegun(), waits) << "woke within the frame time limit";
+    EXPECT_EQ(user.videoStopped.load(), 0);
+    ASSERT_TRUE(clock.AdvanceAndSettle(kStep, kLimitMs));
+    EXPECT_EQ(user.videoStopped.load(), 1) << "lost just past the limit";
+    EXPECT_EQ(Requests().size(), 2 * oneStart);
+
+    channel->ReceiverClosed(nullptr);
+    EXPECT_TRUE(channeltest::WaitUntil([&] { return Requests().size() == 3 * oneStart; })) << "no time passed";
+    EXPECT_TRUE(channeltest::WaitUntil([&] { return channel->GetState() == StateRunning; }));
+    channel->Stop();
+    EXPECT_EQ(driver.Count("socket for receiving video from camera", 1), 1u) << driver.Dump();
 }
 
 }  // namespace

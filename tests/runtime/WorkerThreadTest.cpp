@@ -222,6 +222,34 @@ TEST(SimulatedClock, StepEndsWhenTheThreadSleepsAgain) {
     EXPECT_FALSE(clock.Step(1000, 10)) << "nobody sleeps";
 }
 
+// Two sleepers of different periods: a step settles once the one it woke
+// sleeps again, and one whose deadline is still ahead does not hold it up.
+TEST(SimulatedClock, AdvanceAndSettleWaitsOnlyForTheThreadsItWoke) {
+    CSimulatedClock clock(0);
+    std::atomic<int> shortWakes{0}, longWakes{0};
+    auto sleeper = [&clock](uint32_t period, std::atomic<int>& wakes) {
+        return [&clock, period, &wakes](CStopToken& stop) {
+            while (!clock.WaitFor(stop, period)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));  // work the step must wait for
+                ++wakes;
+            }
+        };
+    };
+    CWorkerThread fast, slow;
+    ASSERT_TRUE(fast.Start("fast", sleeper(1000, shortWakes)));
+    ASSERT_TRUE(slow.Start("slow", sleeper(3000, longWakes)));
+    ASSERT_TRUE(clock.WaitForSleepers(2, kLimitMs));
+    const int expectedLong[] = {0, 0, 1, 1, 1, 2};
+    for (int second = 1; second <= 6; ++second) {
+        ASSERT_TRUE(clock.AdvanceAndSettle(1000, kLimitMs)) << second;
+        EXPECT_EQ(shortWakes.load(), second);
+        EXPECT_EQ(longWakes.load(), expectedLong[second - 1]) << "after " << second << " s";
+    }
+    EXPECT_TRUE(fast.Stop(kLimitMs));
+    EXPECT_TRUE(slow.Stop(kLimitMs));
+    EXPECT_FALSE(clock.AdvanceAndSettle(1000, 10)) << "nobody sleeps";
+}
+
 TEST(SimulatedClock, WaitForSleepersTimesOutWhenNobodySleeps) {
     CSimulatedClock clock;
     EXPECT_FALSE(clock.WaitForSleepers(1, 10));
