@@ -3,6 +3,9 @@
 Markdown and an SVG path also writes the table between the bench markers of
 the Markdown file and the plot into the SVG.
 
+Ratios are the bench's paired medians where it gave them (several rounds:
+each round's ratio, then the median), else the rows' costs divided.
+
 The CSV may hold several runs (a leading "run" column, as scripts/bench.sh
 writes with --runs): the full table and the plot show the last run, a
 second table the driver against the plain path in every run."""
@@ -37,6 +40,15 @@ def ratio(a, b):
     return "%.2f" % (a / b) if b > 0 else "–"
 
 
+def cost_ratio(r, base, column):
+    """r's cost over base's: the bench's paired median when it gave one
+    (several rounds), else the two rows' costs."""
+    paired = r.get(column)
+    if paired not in (None, "") and float(paired) >= 0:
+        return "%.2f" % float(paired)
+    return ratio(float(r["us_per_packet"]), float(base["us_per_packet"])) if base else "–"
+
+
 def delay(r):
     if float(r["delay_p50_us"]) < 0:
         return "–"
@@ -57,8 +69,8 @@ def table(rows):
             if r is None:
                 continue
             cost = float(r["us_per_packet"])
-            to_bare = ratio(cost, float(bare["us_per_packet"])) if bare else "–"
-            to_plain = ratio(cost, float(plain["us_per_packet"])) if plain and name != "bare" else "–"
+            to_bare = cost_ratio(r, bare, "paired_x_bare") if bare else "–"
+            to_plain = cost_ratio(r, plain, "paired_x_plain") if plain and name != "bare" else "–"
             lost = r["lost"] if name != "bare" else "–"
             reports = r.get("cameras_with_receiver_reports")
             reports = "%s of %d" % (reports, c) if reports is not None and name == "driver" else "–"
@@ -87,7 +99,7 @@ def runs_table(runs):
                 continue
             p99 = float(plain["delay_p99_us"]), float(driver["delay_p99_us"])
             out.append("| %d | %d | %s | %s | %s / %s | %s of %d | %s |" % (
-                run, c, ratio(float(driver["us_per_packet"]), float(plain["us_per_packet"])),
+                run, c, cost_ratio(driver, plain, "paired_x_plain"),
                 ratio(p99[1], p99[0]) if p99[0] > 0 and p99[1] >= 0 else "–", plain["lost"], driver["lost"],
                 driver.get("cameras_with_receiver_reports", "–"), c, stop(driver)))
     return "\n".join(out)

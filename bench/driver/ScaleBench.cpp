@@ -13,6 +13,9 @@
 // into the table and plot of docs/performance.md.
 //
 //   halyard_bench_scale --cameras=16,64,256 --seconds=10 [--rounds=3]
+//
+// With several rounds the ratios to the bare loop and the plain path are
+// also given paired: each round's ratio, then the median of those.
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
@@ -32,6 +35,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -281,6 +285,10 @@ struct Row {
     uint64_t camerasWithReports = 0;
     double rssKiBPerCamera = 0, threadsPerCamera = 0;
     double stopMsMax = -1;  // the longest StopChannel, the cameras stopped one after the other
+    // Median over the rounds of this receiver's cost over the bare loop's
+    // and the plain path's in the same round, -1 where either is missing:
+    // paired within a round, slow drift of the machine cancels out.
+    double pairedToBare = -1, pairedToPlain = -1;
 };
 
 bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
@@ -371,12 +379,27 @@ std::vector<unsigned> Counts(const std::string& list) {
 }
 
 void PrintRow(unsigned cameras, const char* name, const Row& row) {
-    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f,%.1f\n", cameras, name,
+    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f,%.1f,%.3f,%.3f\n", cameras, name,
                 row.usPerPacket, static_cast<unsigned long long>(row.packets),
                 static_cast<unsigned long long>(row.pictures), static_cast<unsigned long long>(row.lost), row.p50,
                 row.p99, row.max, row.rssKiBPerCamera, row.threadsPerCamera, row.sentPerCameraPerSecond,
-                static_cast<unsigned long long>(row.camerasWithReports), row.switchesPerPacket, row.stopMsMax);
+                static_cast<unsigned long long>(row.camerasWithReports), row.switchesPerPacket, row.stopMsMax,
+                row.pairedToBare, row.pairedToPlain);
     std::fflush(stdout);
+}
+
+// The median of one receiver's cost over another's, round by round.
+double PairedRatio(const std::vector<std::optional<Row>>& mine, const std::vector<std::optional<Row>>* base) {
+    if (base == nullptr) return -1;
+    std::vector<double> ratios;
+    for (size_t i = 0; i < mine.size() && i < base->size(); ++i) {
+        const std::optional<Row>& b = (*base)[i];
+        if (mine[i] && b && b->usPerPacket > 0) ratios.push_back(mine[i]->usPerPacket / b->usPerPacket);
+    }
+    if (ratios.empty()) return -1;
+    std::sort(ratios.begin(), ratios.end());
+    const size_t half = ratios.size() / 2;
+    return ratios.size() % 2 != 0 ? ratios[half] : (ratios[half - 1] + ratios[half]) / 2;
 }
 
 std::vector<std::string> Names(const std::string& list) {
@@ -417,7 +440,9 @@ int main(int argc, char** argv) {
                          "  Every round runs each receiver once on fresh cameras; the order turns by one\n"
                          "  receiver per round and per camera count, so none always goes first. With\n"
                          "  several rounds each line is the round of median cost, and every round's\n"
-                         "  cost goes to stderr. --announce names the pid on stderr as each measured\n"
+                         "  cost goes to stderr; the last two columns are the median of the rounds'\n"
+                         "  ratios to the bare loop and the plain path, each taken within one round.\n"
+                         "  --announce names the pid on stderr as each measured\n"
                          "  window starts (to attach perf or strace). --library loads another build of\n"
                          "  the driver.\n",
                          argv[0]);
@@ -442,12 +467,13 @@ int main(int argc, char** argv) {
     std::printf(
         "cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
         "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
-        "cameras_with_receiver_reports,switches_per_packet,stop_ms_max\n");
+        "cameras_with_receiver_reports,switches_per_packet,stop_ms_max,paired_x_bare,paired_x_plain\n");
     std::fflush(stdout);
     int failures = 0;
     for (size_t c = 0; c < counts.size(); ++c) {
         const unsigned cameras = counts[c];
-        std::vector<std::vector<Row>> results(names.size());
+        // Per receiver, per round; a failed set-up leaves its round empty.
+        std::vector<std::vector<std::optional<Row>>> results(names.size(), std::vector<std::optional<Row>>(rounds));
         for (int round = 0; round < rounds; ++round) {
             for (size_t k = 0; k < names.size(); ++k) {
                 const size_t n = (k + c + static_cast<size_t>(round)) % names.size();
@@ -462,14 +488,24 @@ int main(int argc, char** argv) {
                     std::fprintf(stderr, "round %d: %u cameras, %s: %.3f us/packet, %.3f switches/packet\n", round + 1,
                                  cameras, name, row.usPerPacket, row.switchesPerPacket);
                 }
-                results[n].push_back(row);
+                results[n][static_cast<size_t>(round)] = row;
             }
         }
+        const auto index = [&](const char* name) {
+            return static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+        };
+        const size_t bare = index("bare");
+        const size_t plain = index("plain");
         for (size_t n = 0; n < names.size(); ++n) {
-            std::vector<Row>& r = results[n];
+            std::vector<Row> r;
+            for (const auto& row : results[n])
+                if (row) r.push_back(*row);
             if (r.empty()) continue;
             std::sort(r.begin(), r.end(), [](const Row& a, const Row& b) { return a.usPerPacket < b.usPerPacket; });
-            PrintRow(cameras, names[n].c_str(), r[(r.size() - 1) / 2]);
+            Row median = r[(r.size() - 1) / 2];
+            median.pairedToBare = PairedRatio(results[n], bare < names.size() ? &results[bare] : nullptr);
+            median.pairedToPlain = PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr);
+            PrintRow(cameras, names[n].c_str(), median);
         }
     }
     g_sim.Stop();
