@@ -1,10 +1,8 @@
 #include "transport/CRTCPSendReceive.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <random>
-#include <thread>
 
 #include "runtime/CByteReader.h"
 #include "runtime/ITickClock.h"
@@ -224,12 +222,9 @@ void CRTCPSendReceive::SendBye() {
     CLockGuard guard(m_lock);
     uint8_t bye[RtcpBye::kOneSourceSize];
     RtcpBye::Build(bye, sizeof bye, m_peerVersionBits, m_ownSsrc);
-    if (m_port.SendTo(bye, sizeof bye, m_peerAddress) == UdpSuccess) {
-        // Lets the datagram leave before the socket is shut down.
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_byeLingerMs));
-    } else {
-        m_peerKnown.store(false);
-    }
+    // No wait for it to leave: a datagram handed over by sendto is the
+    // stack's, and closing the socket does not take it back.
+    if (m_port.SendTo(bye, sizeof bye, m_peerAddress) != UdpSuccess) m_peerKnown.store(false);
 }
 
 void CRTCPSendReceive::RtpSequenceSeen(uint16_t sequenceNumber) {

@@ -100,8 +100,6 @@ protected:
     // keeps, so it is published separately.
     std::atomic<uint32_t> m_extendedHighest{0};
     uint32_t m_packetArrival = 0;
-    // How long Close lets a sent BYE leave before the socket goes.
-    uint32_t m_byeLingerMs = 2;
     std::atomic<bool> m_portOpen{false};
     std::atomic<uint32_t> m_cameraAddress{0};
     std::atomic<uint64_t> m_dropped{0};

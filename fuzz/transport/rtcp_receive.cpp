@@ -83,8 +83,6 @@ CInputClock g_clock;
 class ReusedRtcp : public kestrel::CRTCPSendReceive {
 public:
     ReusedRtcp() : CRTCPSendReceive(g_clock, [] { return std::array<uint32_t, 4>{1, 0, 0, 7}; }) {
-        // The BYE goes to a socket on this host; it needs no time to leave.
-        m_byeLingerMs = 0;
         // The lock as on one processor: the feed and the report thread meet
         // on it at every camera packet, and on two shared cores spinning
         // for it took a quarter of the time. Waiting on its event instead
