@@ -40,13 +40,15 @@ def ratio(a, b):
     return "%.2f" % (a / b) if b > 0 else "–"
 
 
-def cost_ratio(r, base, column):
-    """r's cost over base's: the bench's paired median when it gave one
-    (several rounds), else the two rows' costs."""
+def cost_ratio(r, base, column, figure="us_per_packet"):
+    """r's figure over base's: the bench's paired median when it gave one
+    (several rounds), else the two rows' figures."""
     paired = r.get(column)
     if paired not in (None, "") and float(paired) >= 0:
         return "%.2f" % float(paired)
-    return ratio(float(r["us_per_packet"]), float(base["us_per_packet"])) if base else "–"
+    if not base or float(r[figure]) < 0:
+        return "–"
+    return ratio(float(r[figure]), float(base[figure]))
 
 
 def delay(r):
@@ -97,10 +99,9 @@ def runs_table(runs):
             plain, driver = rows.get((c, "plain")), rows.get((c, "driver"))
             if plain is None or driver is None:
                 continue
-            p99 = float(plain["delay_p99_us"]), float(driver["delay_p99_us"])
             out.append("| %d | %d | %s | %s | %s / %s | %s of %d | %s |" % (
                 run, c, cost_ratio(driver, plain, "paired_x_plain"),
-                ratio(p99[1], p99[0]) if p99[0] > 0 and p99[1] >= 0 else "–", plain["lost"], driver["lost"],
+                cost_ratio(driver, plain, "paired_p99_x_plain", "delay_p99_us"), plain["lost"], driver["lost"],
                 driver.get("cameras_with_receiver_reports", "–"), c, stop(driver)))
     return "\n".join(out)
 

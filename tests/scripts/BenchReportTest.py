@@ -91,13 +91,14 @@ class Runs(unittest.TestCase):
     def test_paired_medians_take_the_place_of_the_rows_ratio(self):
         # The printed row is the median-cost round; the paired column is the
         # median of per-round ratios, which need not be that row's ratio.
-        header = HEADER.rstrip("\n") + ",switches_per_packet,stop_ms_max,paired_x_bare,paired_x_plain\n"
+        header = (HEADER.rstrip("\n") +
+                  ",switches_per_packet,stop_ms_max,paired_x_bare,paired_x_plain,paired_p99_x_plain\n")
         path = write(header +
-                     "64,bare,1.000,100,0,0,-1,-1,-1,300,1.00,30.0,0,0.04,-1.0,1.000,-1.000\n"
-                     "64,plain,2.000,100,50,0,200,400,900,270,1.00,30.0,0,0.04,-1.0,1.900,1.000\n"
-                     "64,driver,2.600,100,50,0,250,500,1200,170,4.00,30.0,64,0.04,3.0,2.050,1.030\n"
-                     "16,driver,2.600,100,50,0,250,500,1200,170,4.00,30.0,16,0.04,3.0,-1.000,-1.000\n"
-                     "16,plain,2.000,100,50,0,200,400,900,270,1.00,30.0,0,0.04,-1.0,-1.000,-1.000\n")
+                     "64,bare,1.000,100,0,0,-1,-1,-1,300,1.00,30.0,0,0.04,-1.0,1.000,-1.000,-1.000\n"
+                     "64,plain,2.000,100,50,0,200,400,900,270,1.00,30.0,0,0.04,-1.0,1.900,1.000,1.000\n"
+                     "64,driver,2.600,100,50,0,250,500,1200,170,4.00,30.0,64,0.04,3.0,2.050,1.030,0.800\n"
+                     "16,driver,2.600,100,50,0,250,500,1200,170,4.00,30.0,16,0.04,3.0,-1.000,-1.000,-1.000\n"
+                     "16,plain,2.000,100,50,0,200,400,900,270,1.00,30.0,0,0.04,-1.0,-1.000,-1.000,-1.000\n")
         try:
             rows = rows_of(bench_report.table(bench_report.load(path)))
             runs = bench_report.runs_table(bench_report.load_runs(path))
@@ -106,7 +107,8 @@ class Runs(unittest.TestCase):
         self.assertEqual(rows[(64, "driver")][3:5], ["2.05", "1.03"])  # not 2.60 and 1.30
         self.assertEqual(rows[(64, "plain")][3:5], ["1.90", "1.00"])
         self.assertEqual(rows[(16, "driver")][4], "1.30")             # -1: no pairs, the rows divided
-        self.assertEqual(rows_of(runs)[(1, "64")][2], "1.03")
+        self.assertEqual(rows_of(runs)[(1, "64")][2:4], ["1.03", "0.80"])  # p99 paired too, not 500 / 400
+        self.assertEqual(rows_of(runs)[(1, "16")][2:4], ["1.30", "1.25"])  # no pairs: 2.6 / 2.0, 500 / 400
 
     def test_old_files_without_run_or_new_columns(self):
         path = write(HEADER + "16,driver,3.000,100,50,0,250,600,1200,170,4.00,30.0,16\n")
