@@ -91,8 +91,17 @@ protected:
         }
         return out;
     }
+    // A camera that accepts every request and sends no picture, its channel
+    // started and its thread asleep.
+    bool StartSilentCamera(uint32_t frameTimeLimitMs) {
+        driver.captureUser = &user;
+        driver.device.frameTimeLimitMs = frameTimeLimitMs;
+        Make();
+        return channel->Start(40, 704, 480, 60) && clock.WaitForSleepers(1, kLimitMs);
+    }
     void TearDown() override { channel.reset(); }
 
+    testhost::TestCaptureUser user;
     FakeDriver driver;
     CSimulatedClock clock;
     std::shared_ptr<ScriptedSender::Script> script = std::make_shared<ScriptedSender::Script>();
@@ -150,12 +159,7 @@ TEST_F(ScriptedCamera, ARefusalEndsThePassAndEachPassStartsOver) {
 // lost on the first pass past the frame time limit, the host is told, and
 // the same pass asks for the stream again; the limit then counts afresh.
 TEST_F(ScriptedCamera, SignalIsLostOnThePassBeyondTheLimit) {
-    testhost::TestCaptureUser user;
-    driver.captureUser = &user;
-    driver.device.frameTimeLimitMs = 3000;
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(clock.WaitForSleepers(1, kLimitMs));
+    ASSERT_TRUE(StartSilentCamera(3000));
     const size_t oneStart = Requests().size();
     EXPECT_EQ(oneStart, kStartRequests.size());
     for (int second = 1; second <= 8; ++second) {
@@ -174,12 +178,7 @@ TEST_F(ScriptedCamera, SignalIsLostOnThePassBeyondTheLimit) {
 // not once a second: every camera's wake-ups add up. A stream ended by
 // another thread (its socket closed) still starts again at once.
 TEST_F(ScriptedCamera, RunningChannelSleepsUntilItsFrameTimerRunsOut) {
-    testhost::TestCaptureUser user;
-    driver.captureUser = &user;
-    driver.device.frameTimeLimitMs = 5000;
-    Make();
-    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
-    ASSERT_TRUE(clock.WaitForSleepers(1, kLimitMs));
+    ASSERT_TRUE(StartSilentCamera(5000));
     const size_t oneStart = Requests().size();
     const uint64_t waits = clock.WaitsBegun();
     for (int second = 1; second <= 5; ++second) ASSERT_TRUE(clock.AdvanceAndSettle(kStep, kLimitMs));
