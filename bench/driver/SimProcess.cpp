@@ -186,6 +186,11 @@ void SimProcess::ChildMain(int in, int out, SendTimes* times) {
                     config.sensorCount = 1;
                     config.alarmOutputCount = 1;
                     config.httpThreads = 2;
+                    // Spread over the frame interval, the same for every
+                    // receiver: started as fast as commands come, the plain
+                    // receivers' cameras would send in one burst, and the
+                    // driver's, started over HTTP, spread out.
+                    config.streamPhase = static_cast<double>(i) / o.cameras;
                     config.pictureSent = [times, i](uint32_t frame, std::chrono::steady_clock::time_point sent) {
                         Slot& slot = times->slots[i][frame % kSlots];
                         slot.ns.store(

@@ -260,6 +260,7 @@ bool CCamera::StartStream(const std::string& destination, uint16_t rtpPort, cons
     p.firstSequence = m_config.firstSequence ? *m_config.firstSequence : static_cast<uint16_t>(rd());
     p.ssrc = m_config.ssrc ? *m_config.ssrc : static_cast<uint32_t>(rd());
     p.seed = m_config.faultSeed + starts;
+    p.phase = m_config.streamPhase;
     p.ring = ring;
     p.faults = m_faults;
     p.log = m_config.log;

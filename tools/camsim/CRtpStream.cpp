@@ -184,6 +184,18 @@ uint32_t CRtpStream::RtpTime(Clock::time_point t) const {
     return m_rtpBase + static_cast<uint32_t>(static_cast<uint64_t>(us) * 9 / 100);
 }
 
+// The first instant at or after now whose place in the frame interval is the
+// stream's phase, so that the cameras' timing does not depend on when each
+// was asked to stream.
+CRtpStream::Clock::time_point CRtpStream::PhaseAligned(Clock::time_point now) const {
+    const int64_t interval = 1000000000ll / m_params.frameRate;
+    const double fraction = std::clamp(*m_params.phase, 0.0, 1.0);
+    const auto offset = static_cast<int64_t>(fraction * static_cast<double>(interval)) % interval;
+    const int64_t into =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count() % interval;
+    return now + std::chrono::nanoseconds(((offset - into) % interval + interval) % interval);
+}
+
 bool CRtpStream::Service(Clock::time_point now, Clock::time_point* next) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_active) return false;
@@ -191,6 +203,7 @@ bool CRtpStream::Service(Clock::time_point now, Clock::time_point* next) {
         // The clocks start when the scheduler takes the stream up.
         m_serviced = true;
         m_start = m_frameBase = m_nextFrame = m_nextReport = m_lastAlive = now;
+        if (m_params.phase && m_params.frameRate > 0) m_frameBase = m_nextFrame = PhaseAligned(now);
     }
     DrainRtcp(now);
     if (!m_active) return false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ public:
         size_t maxPayload = 1400;
         uint16_t firstSequence = 0;
         uint32_t ssrc = 0;
+        std::optional<double> phase;  // fraction of the frame interval; empty: start at once
         uint64_t seed = 1;
         std::shared_ptr<const CPictureRing> ring;
         std::shared_ptr<CFaultState> faults;
@@ -79,6 +81,7 @@ private:
     sockaddr_in m_rtcpDest{};
     bool m_active = false;
     bool m_serviced = false;
+    Clock::time_point PhaseAligned(Clock::time_point now) const;
     StreamStats m_stats;
 
     std::mt19937_64 m_rng;

@@ -48,11 +48,15 @@ struct CameraConfig {
     uint32_t defaultRtpExpireMs = 0;        // until RtpExpire is set; 0: never expire
     std::optional<uint16_t> firstSequence;  // empty: random per stream
     std::optional<uint32_t> ssrc;           // empty: random per stream
-    uint64_t faultSeed = 1;                 // seeds the drop/duplicate/reorder choices
-    bool controlEnabled = true;             // serve /simctl?... (not logged as a request)
-    bool controlAnyPeer = false;            // /simctl from any address, not only loopback
-    unsigned httpThreads = 4;               // connections served at once
-    uint32_t ioTimeoutMs = 5000;            // per read/write on an HTTP connection
+    // Where in each frame interval the pictures go, as a fraction of it
+    // counted from the steady clock's origin; empty: from the stream's start.
+    // A farm spreads its cameras with it the same way for every receiver.
+    std::optional<double> streamPhase;
+    uint64_t faultSeed = 1;       // seeds the drop/duplicate/reorder choices
+    bool controlEnabled = true;   // serve /simctl?... (not logged as a request)
+    bool controlAnyPeer = false;  // /simctl from any address, not only loopback
+    unsigned httpThreads = 4;     // connections served at once
+    uint32_t ioTimeoutMs = 5000;  // per read/write on an HTTP connection
     LogSink log;
     PictureSentHook pictureSent;  // empty: none
 };

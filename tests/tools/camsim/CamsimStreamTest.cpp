@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -14,7 +15,10 @@
 #include "CamsimTestUtil.h"
 #include "tools/camsim/CCamera.h"
 #include "tools/camsim/CCameraFarm.h"
+#include "tools/camsim/CFaultState.h"
+#include "tools/camsim/CPictureCache.h"
 #include "tools/camsim/CPictureStamp.h"
+#include "tools/camsim/CRtpStream.h"
 
 using namespace camsim;
 using namespace camsim_test;
@@ -368,4 +372,50 @@ TEST(CamsimFarm, CamerasWithOwnPortsSettingsAndStreamsOnOneSenderThread) {
     farm.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     for (size_t i = 0; i < farm.Size(); ++i) EXPECT_EQ(farm.At(i).GetStreamStats().stopReason, "shutdown");
+}
+
+// A phase puts the first picture, and so every later one, at its place in
+// the frame interval (40 ms at 25 pictures/s) whenever the stream starts;
+// without one the stream sends at once.
+TEST(CamsimStreamPhase, FirstPictureWaitsForItsPlaceInTheFrameInterval) {
+    struct Case {
+        std::optional<double> phase;
+        int startMs;  // into the frame interval
+        int waitMs;
+    };
+    const Case cases[] = {
+        {std::nullopt, 10, 0}, {0.0, 0, 0},    {0.5, 10, 10},
+        {0.5, 20, 0},          {0.25, 30, 20},  // this interval's place has gone: the next one's
+    };
+    CPictureCache cache;
+    std::string error;
+    const auto ring = cache.Get(176, 144, 60, 2, &error);
+    ASSERT_TRUE(ring) << error;
+    using Clock = CRtpStream::Clock;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.startMs);
+        UdpSink sink;
+        CRtpStream::Params p;
+        p.destination = "127.0.0.1";
+        p.rtpPort = sink.RtpPort();
+        p.frameRate = 25;
+        p.ring = ring;
+        p.faults = std::make_shared<CFaultState>();
+        p.phase = c.phase;
+        CRtpStream stream(std::move(p));
+        ASSERT_TRUE(stream.Open(&error)) << error;
+
+        const Clock::time_point start{std::chrono::milliseconds(40 * 1000 + c.startMs)};
+        Clock::time_point next;
+        ASSERT_TRUE(stream.Service(start, &next));
+        if (c.waitMs == 0) {
+            EXPECT_EQ(stream.Stats().pictures, 1u);
+            EXPECT_EQ(next, start + std::chrono::milliseconds(40));
+            continue;
+        }
+        EXPECT_EQ(stream.Stats().pictures, 0u);
+        EXPECT_EQ(next, start + std::chrono::milliseconds(c.waitMs));
+        ASSERT_TRUE(stream.Service(next, &next));
+        EXPECT_EQ(stream.Stats().pictures, 1u);
+    }
 }
