@@ -70,6 +70,7 @@ private:
     void SendSenderReport(Clock::time_point now);
     void DrainRtcp(Clock::time_point now);
     void Finish(const std::string& reason);
+    Clock::time_point PhaseAligned(Clock::time_point now) const;
     uint32_t RtpTime(Clock::time_point t) const;
     void AddPayload(iovec*& iov, const uint8_t* head, size_t headLen, const uint8_t* body, size_t off, size_t len);
 
@@ -81,7 +82,6 @@ private:
     sockaddr_in m_rtcpDest{};
     bool m_active = false;
     bool m_serviced = false;
-    Clock::time_point PhaseAligned(Clock::time_point now) const;
     StreamStats m_stats;
 
     std::mt19937_64 m_rng;
