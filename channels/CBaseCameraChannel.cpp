@@ -115,6 +115,9 @@ void CBaseCameraChannel::SetCameraState(bool online) {
 }
 
 void CBaseCameraChannel::ReportOnlineIfRunning() {
+    // Called for every picture; once online, the report below would change
+    // nothing, and the lock and exchange would only dirty shared lines.
+    if (m_online.load(std::memory_order_acquire)) return;
     // Under the state lock: whoever leaves StateRunning does so before it
     // reports offline, so the online report either comes first or not at all.
     CLockGuard guard(m_stateLock);

@@ -3,7 +3,9 @@
 namespace kestrel {
 
 namespace {
-thread_local const ICameraChannel* t_channel = nullptr;
+// Initial-exec: read once per picture, and the general model from a loaded
+// library walks the thread's module table (cold lines by then) on each use.
+[[gnu::tls_model("initial-exec")]] thread_local const ICameraChannel* t_channel = nullptr;
 }  // namespace
 
 CChannelThreadMark::CChannelThreadMark(const ICameraChannel* channel) : m_previous(t_channel) { t_channel = channel; }
