@@ -246,15 +246,23 @@ void CSonyMJPEGChannelRTP::ReportForeignDatagrams() {
     const uint64_t rtcp = m_rtcp.TakeDropped(rtcpFrom);
     if (rtp == 0 && rtcp == 0) return;
     const Ipv4Endpoint& last = rtp != 0 ? rtpFrom : rtcpFrom;
-    const std::string device = GetDeviceAddressOnly();
-    DebugMessage(
-        LevelInfo,
-        "kestrel::CSonyMJPEGChannelRTP::ClosePorts: dropped %llu RTP and %llu RTCP datagrams not sent by camera "
-        "%s (%u.%u.%u.%u), the last from %u.%u.%u.%u:%u",
-        static_cast<unsigned long long>(rtp), static_cast<unsigned long long>(rtcp), device.c_str(),
-        m_cameraAddress >> 24, (m_cameraAddress >> 16) & 0xFF, (m_cameraAddress >> 8) & 0xFF, m_cameraAddress & 0xFF,
-        last.address >> 24, (last.address >> 16) & 0xFF, (last.address >> 8) & 0xFF, last.address & 0xFF,
-        static_cast<unsigned>(last.port));
+    if (m_driver == nullptr) return;
+    // Straight to the host, past the repeat check: strangers' datagrams
+    // between two passes of a failing request must not make that failure
+    // count as new and be logged again.
+    try {
+        const std::string device = GetDeviceAddressOnly();
+        const std::string text = FormatString(
+            "kestrel::CSonyMJPEGChannelRTP::ClosePorts: dropped %llu RTP and %llu RTCP datagrams not sent by camera "
+            "%s (%u.%u.%u.%u), the last from %u.%u.%u.%u:%u",
+            static_cast<unsigned long long>(rtp), static_cast<unsigned long long>(rtcp), device.c_str(),
+            m_cameraAddress >> 24, (m_cameraAddress >> 16) & 0xFF, (m_cameraAddress >> 8) & 0xFF,
+            m_cameraAddress & 0xFF, last.address >> 24, (last.address >> 16) & 0xFF, (last.address >> 8) & 0xFF,
+            last.address & 0xFF, static_cast<unsigned>(last.port));
+        m_driver->DebugMessage(LevelInfo, "%s", text.c_str());
+    } catch (...) {
+        // A report that cannot be built is only a lost report.
+    }
 }
 
 void CSonyMJPEGChannelRTP::SocketClosed(ClosedSocket which) {
