@@ -9,6 +9,9 @@
 #   ./scripts/bench.sh --rounds 5           each receiver five times: the median cost, and the
 #                                           median of the ratios taken within each round
 #   ./scripts/bench.sh --runs 3             the whole bench three times in a row, each run shown
+#   ./scripts/bench.sh --pair               the plain path and the driver in one process at once,
+#                                           half the cameras each: their threads' CPU compared
+#                                           within each window (printed only)
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -19,6 +22,7 @@ seconds=10
 rounds=3
 runs=1
 docs=yes
+pair=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --cameras) cameras="$2"; shift ;;
@@ -27,7 +31,8 @@ while [ $# -gt 0 ]; do
     --runs) runs="$2"; shift ;;
     --quick) cameras=4,16; seconds=3; rounds=1 ;;
     --no-docs) docs=no ;;
-    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--rounds N] [--runs N] [--no-docs]" >&2; exit 2 ;;
+    --pair) pair=yes ;;
+    *) echo "usage: $0 [--quick] [--cameras N,N,...] [--seconds S] [--rounds N] [--runs N] [--no-docs] [--pair]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -38,6 +43,12 @@ if [ "$(id -u)" = 0 ]; then ./scripts/setup.sh --tests; fi
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DHALYARD_BUILD_BENCH=ON >/dev/null
 cmake --build build-release -j "$(nproc)" --target halyard_bench_scale >/dev/null
+
+if [ "$pair" = yes ]; then
+  # Its ratio is the paired_x_plain column; each round's goes to stderr.
+  exec ./build-release/bench/driver/halyard_bench_scale --cameras="$cameras" --seconds="$seconds" \
+    --rounds="$rounds" --receivers=pair
+fi
 
 csv=$(mktemp)
 one=$(mktemp)

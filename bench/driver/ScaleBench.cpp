@@ -8,6 +8,8 @@
 //           host's buffer and callback, no locks (the reference design)
 //   driver  libHalyard.so loaded with dlopen and driven through its exported
 //           functions, RTCP receiver reports running
+//   pair    (on request) plain on the even cameras, the driver on the odd
+//           ones, in one process at once, compared thread by thread
 //
 // One CSV line per receiver and count on stdout; scripts/bench.sh turns them
 // into the table and plot of docs/performance.md.
@@ -17,6 +19,7 @@
 // With several rounds the ratios to the bare loop and the plain path are
 // also given paired: each round's ratio, then the median of those.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -192,16 +195,22 @@ private:
     std::thread m_thread;
 };
 
+// Which cameras a receiver takes: every stride-th, from the first.
+struct Share {
+    unsigned first = 0;
+    unsigned stride = 1;
+};
+
 // bare (no hosts) or plain (a host per camera).
 class ThreadPerSocket : public Receiver {
 public:
-    explicit ThreadPerSocket(bool pictures) : m_pictures(pictures) {}
+    explicit ThreadPerSocket(bool pictures, Share share = {}) : m_pictures(pictures), m_share(share) {}
     bool Prepare(unsigned cameras) override {
         for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(m_pictures ? std::make_unique<BenchHost>() : nullptr);
         return true;
     }
     bool Start(const std::vector<uint16_t>& httpPorts) override {
-        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+        for (unsigned i = m_share.first; i < httpPorts.size() && i < m_hosts.size(); i += m_share.stride) {
             auto s = std::make_unique<SocketThread>(m_hosts[i].get());
             if (!s->Open() || !g_sim.StreamTo(i, s->Port())) return false;
             m_sockets.push_back(std::move(s));
@@ -212,6 +221,7 @@ public:
 
 private:
     bool m_pictures;
+    Share m_share;
     std::vector<std::unique_ptr<BenchHost>> m_hosts;
     std::vector<std::unique_ptr<SocketThread>> m_sockets;
 };
@@ -219,6 +229,7 @@ private:
 // libHalyard.so as a recorder loads it.
 class Driver : public Receiver {
 public:
+    explicit Driver(Share share = {}) : m_share(share) {}
     bool Prepare(unsigned cameras) override {
         for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(std::make_unique<BenchHost>());
         m_handle = dlopen(g_library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -228,7 +239,7 @@ public:
         return m_create != nullptr && m_delete != nullptr;
     }
     bool Start(const std::vector<uint16_t>& httpPorts) override {
-        for (unsigned i = 0; i < httpPorts.size() && i < m_hosts.size(); ++i) {
+        for (unsigned i = m_share.first; i < httpPorts.size() && i < m_hosts.size(); i += m_share.stride) {
             const uint16_t port = httpPorts[i];
             CCaptureAPIEx* d = m_create(0);
             if (d == nullptr) return false;
@@ -267,12 +278,59 @@ public:
     }
 
 private:
+    Share m_share;
     void* m_handle = nullptr;
     CreateCaptureFn m_create = nullptr;
     DeleteCaptureFn m_delete = nullptr;
     std::vector<std::unique_ptr<BenchHost>> m_hosts;
     std::vector<CCaptureAPIEx*> m_drivers;
 };
+
+// Even cameras on the plain path, odd ones on the driver, in this one
+// process at the same time: the two share every window, every stall of the
+// machine and the memory they live in, so the ratio of their threads' CPU
+// does not carry the drift between windows that pairing by rounds leaves.
+class Pair : public Receiver {
+public:
+    Pair() : m_plain(true, {0, 2}), m_driver({1, 2}) {}
+    bool Prepare(unsigned cameras) override { return m_plain.Prepare(cameras) && m_driver.Prepare(cameras); }
+    bool Start(const std::vector<uint16_t>& httpPorts) override {
+        return m_plain.Start(httpPorts) && m_driver.Start(httpPorts);
+    }
+    BenchHost* Host(unsigned i) override { return i % 2 == 0 ? m_plain.Host(i) : m_driver.Host(i); }
+    double StopAll() override { return m_driver.StopAll(); }
+
+private:
+    ThreadPerSocket m_plain;
+    Driver m_driver;
+};
+
+// CPU of this process's threads in two groups: the plain path's receive
+// threads, and every other thread but the main one (the driver's, when it
+// runs beside them).
+struct ThreadGroups {
+    int64_t plainNs = 0;
+    int64_t otherNs = 0;
+};
+
+ThreadGroups ThreadGroupCpu() {
+    ThreadGroups g;
+    const std::string self = std::to_string(::getpid());
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return g;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string tid = entry->d_name;
+        if (tid == "." || tid == ".." || tid == self) continue;
+        std::ifstream comm("/proc/self/task/" + tid + "/comm");
+        std::ifstream stat("/proc/self/task/" + tid + "/schedstat");
+        std::string name;
+        int64_t ns = 0;
+        if (!std::getline(comm, name) || !(stat >> ns)) continue;  // ended meanwhile
+        (name == "plain" ? g.plainNs : g.otherNs) += ns;
+    }
+    ::closedir(dir);
+    return g;
+}
 
 // ---------------------------------------------------------------- one run
 
@@ -293,6 +351,9 @@ struct Row {
     // virtual machine delays a few pictures of every camera at once, which at
     // 256 cameras is the whole top percent of a window.
     double pairedP99ToPlain = -1;
+    // pair only: the driver's threads' CPU over the plain path's threads'
+    // in the same window, per camera.
+    double inProcessToPlain = -1;
 };
 
 bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
@@ -305,6 +366,8 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
         std::unique_ptr<Receiver> r;
         if (std::strcmp(name, "driver") == 0)
             r = std::make_unique<Driver>();
+        else if (std::strcmp(name, "pair") == 0)
+            r = std::make_unique<Pair>();
         else
             r = std::make_unique<ThreadPerSocket>(std::strcmp(name, "plain") == 0);
         ok = r->Prepare(cameras);
@@ -331,6 +394,7 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
                 frames0[i] = r->Host(i)->frames.load();
             }
             const SimProcess::Totals t0 = g_sim.GetTotals();
+            const ThreadGroups g0 = ThreadGroupCpu();
             const Usage u0 = ProcessUsage();
             if (g_announce) {
                 std::fprintf(stderr, "measuring %s, %u cameras: pid %d for %.0f s\n", name, cameras,
@@ -338,7 +402,14 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             }
             SleepSeconds(seconds);
             const Usage u1 = ProcessUsage();
+            const ThreadGroups g1 = ThreadGroupCpu();
             const SimProcess::Totals t1 = g_sim.GetTotals();
+            if (std::strcmp(name, "pair") == 0 && g1.plainNs > g0.plainNs) {
+                // Odd counts give the driver one camera less.
+                const double share = static_cast<double>(cameras / 2) / static_cast<double>((cameras + 1) / 2);
+                row->inProcessToPlain =
+                    static_cast<double>(g1.otherNs - g0.otherNs) / static_cast<double>(g1.plainNs - g0.plainNs) / share;
+            }
             const uint64_t s0 = t0.packets;
             const uint64_t s1 = t1.packets;
             row->sentPerCameraPerSecond = static_cast<double>(t1.pictures - t0.pictures) / seconds / cameras;
@@ -413,7 +484,7 @@ std::vector<std::string> Names(const std::string& list) {
     std::stringstream in(list);
     std::string item;
     while (std::getline(in, item, ',')) {
-        if (item == "bare" || item == "plain" || item == "driver") out.push_back(item);
+        if (item == "bare" || item == "plain" || item == "driver" || item == "pair") out.push_back(item);
     }
     return out;
 }
@@ -441,7 +512,7 @@ int main(int argc, char** argv) {
             g_announce = true;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--cameras=16,64,256] [--seconds=10] [--receivers=bare,plain,driver]\n"
+                         "usage: %s [--cameras=16,64,256] [--seconds=10] [--receivers=bare,plain,driver,pair]\n"
                          "          [--rounds=1] [--announce] [--library=libHalyard.so]\n"
                          "  Every round runs each receiver once on fresh cameras; the order turns by one\n"
                          "  receiver per round and per camera count, so none always goes first. With\n"
@@ -449,6 +520,9 @@ int main(int argc, char** argv) {
                          "  cost goes to stderr; the last three columns are the median of the rounds'\n"
                          "  ratios (cost to the bare loop and the plain path, p99 delay to the plain\n"
                          "  path's), each taken within one round.\n"
+                         "  pair runs the plain path on the even cameras and the driver on the odd ones\n"
+                         "  in this one process; its paired_x_plain is the driver's threads' CPU over\n"
+                         "  the plain path's threads' in the same window (the median over the rounds).\n"
                          "  --announce names the pid on stderr as each measured\n"
                          "  window starts (to attach perf or strace). --library loads another build of\n"
                          "  the driver.\n",
@@ -457,7 +531,8 @@ int main(int argc, char** argv) {
         }
     }
     if (counts.empty() || names.empty()) {
-        std::fprintf(stderr, "camera counts must be 1..%u, receivers bare, plain or driver\n", SimProcess::kMaxCameras);
+        std::fprintf(stderr, "camera counts must be 1..%u, receivers bare, plain, driver or pair\n",
+                     SimProcess::kMaxCameras);
         return 2;
     }
     // Fork the simulator while this process has one thread.
@@ -496,6 +571,10 @@ int main(int argc, char** argv) {
                     std::fprintf(stderr, "round %d: %u cameras, %s: %.3f us/packet, %.3f switches/packet\n", round + 1,
                                  cameras, name, row.usPerPacket, row.switchesPerPacket);
                 }
+                if (row.inProcessToPlain > 0) {
+                    std::fprintf(stderr, "round %d: %u cameras, pair: driver x plain in one process %.3f\n", round + 1,
+                                 cameras, row.inProcessToPlain);
+                }
                 results[n][static_cast<size_t>(round)] = row;
             }
         }
@@ -515,6 +594,13 @@ int main(int argc, char** argv) {
             median.pairedToPlain = PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr);
             median.pairedP99ToPlain =
                 PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr, &Row::p99);
+            if (names[n] == "pair") {
+                // Its own pairing: the median over the rounds of the ratio within each.
+                std::vector<double> within;
+                for (const auto& row : results[n])
+                    if (row && row->inProcessToPlain > 0) within.push_back(row->inProcessToPlain);
+                median.pairedToPlain = Percentile(within, 0.5);
+            }
             PrintRow(cameras, names[n].c_str(), median);
         }
     }
