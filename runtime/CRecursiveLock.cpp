@@ -11,8 +11,7 @@ namespace {
 std::atomic<int> g_singleProcessor{-1};
 
 // Written only when TryEnter gives up, so the fast path never touches it.
-// Initial-exec like the thread id, so the library needs no module-table walk.
-[[gnu::tls_model("initial-exec")]] thread_local uint32_t t_lastFailedAttempts = 0;
+thread_local uint32_t t_lastFailedAttempts = 0;
 
 }  // namespace
 
