@@ -48,7 +48,11 @@ private:
         sockaddr_in from{};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(0x7F000002);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) return;
+        if (fd < 0) return;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return;
+        }
         const uint8_t rtp[] = {0x80, 26, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1};
         while (!m_stop) {
             for (uint16_t port = kFirstPort; port < kFirstPort + 32; ++port) {
