@@ -1,7 +1,9 @@
 #!/bin/sh
 # Cost per packet, picture delay, losses, memory and threads per camera for
 # the bare recvfrom loop, the plain reference receiver and the driver, at 16,
-# 64 and 256 simulated cameras (30 pictures/s, ~40 KB each, over loopback).
+# 64 and 256 simulated cameras (30 pictures/s, ~40 KB each, over loopback),
+# then the plain path and the driver in one process at once, half the cameras
+# each, for their ratios without the machine's drift between windows.
 # Prints the table and writes it with its plot into docs/performance.md.
 #   ./scripts/bench.sh                      16, 64, 256 cameras, 10 s per receiver, 3 rounds
 #   ./scripts/bench.sh --quick              4 and 16 cameras, 3 s each, one round
@@ -9,9 +11,8 @@
 #   ./scripts/bench.sh --rounds 5           each receiver five times: the median cost, and the
 #                                           median of the ratios taken within each round
 #   ./scripts/bench.sh --runs 3             the whole bench three times in a row, each run shown
-#   ./scripts/bench.sh --pair               the plain path and the driver in one process at once,
-#                                           half the cameras each: their threads' CPU compared
-#                                           within each window (printed only)
+#   ./scripts/bench.sh --pair               only the plain path and the driver in one process
+#                                           (printed only)
 set -eu
 cd "$(dirname "$0")/.."
 

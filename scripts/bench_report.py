@@ -8,7 +8,12 @@ each round's ratio, then the median), else the rows' costs divided.
 
 The CSV may hold several runs (a leading "run" column, as scripts/bench.sh
 writes with --runs): the full table and the plot show the last run, a
-second table the driver against the plain path in every run."""
+second table the driver against the plain path in every run.
+
+A "pair" row is the plain path and the driver in one process at once, half
+the cameras each: its ratios are the driver's threads' CPU and its cameras'
+p99 delay over the plain path's in the same windows, its cost, memory and
+threads a mix of both and not shown."""
 import csv
 import datetime
 import os
@@ -17,7 +22,9 @@ import sys
 
 BEGIN = "<!-- bench:begin -->"
 END = "<!-- bench:end -->"
-RECEIVERS = ["bare", "plain", "driver"]
+RECEIVERS = ["bare", "plain", "driver", "pair"]
+PLOTTED = ["bare", "plain", "driver"]
+LABELS = {"pair": "driver beside plain"}
 COLOURS = {"bare": "tab:blue", "plain": "tab:orange", "driver": "tab:green"}  # same in both panels
 
 
@@ -70,17 +77,36 @@ def table(rows):
             r = rows.get((c, name))
             if r is None:
                 continue
-            cost = float(r["us_per_packet"])
-            to_bare = cost_ratio(r, bare, "paired_x_bare") if bare else "–"
-            to_plain = cost_ratio(r, plain, "paired_x_plain") if plain and name != "bare" else "–"
-            lost = r["lost"] if name != "bare" else "–"
+            pair = name == "pair"
+            cost = "–" if pair else "%.2f" % float(r["us_per_packet"])
+            to_bare = cost_ratio(r, bare, "paired_x_bare") if bare and not pair else "–"
+            if pair:
+                to_plain = paired(r, "paired_x_plain")
+            else:
+                to_plain = cost_ratio(r, plain, "paired_x_plain") if plain and name != "bare" else "–"
+            lost = "–" if name == "bare" else lost_figure(r)
             reports = r.get("cameras_with_receiver_reports")
-            reports = "%s of %d" % (reports, c) if reports is not None and name == "driver" else "–"
-            out.append("| %d | %s | %.2f | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
-                c, name, cost, to_bare, to_plain, delay(r), lost, r["rss_kib_per_camera"],
-                r["threads_per_camera"], r.get("sent_fps_per_camera", "–"), reports,
-                r.get("switches_per_packet") or "–", stop(r)))
+            # A pair's driver has every other camera, the odd ones.
+            of = {"driver": c, "pair": c // 2}.get(name)
+            reports = "%s of %d" % (reports, of) if reports is not None and of is not None else "–"
+            rss, threads = ("–", "–") if pair else (r["rss_kib_per_camera"], r["threads_per_camera"])
+            out.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                c, LABELS.get(name, name), cost, to_bare, to_plain, delay(r), lost, rss, threads,
+                r.get("sent_fps_per_camera", "–"), reports, r.get("switches_per_packet") or "–", stop(r)))
     return "\n".join(out)
+
+
+def paired(r, column):
+    value = r.get(column)
+    return "%.3f" % float(value) if value not in (None, "") and float(value) >= 0 else "–"
+
+
+def lost_figure(r):
+    """A pair row's losses as plain / driver, any other row's as they stand."""
+    plain = r.get("pair_plain_lost")
+    if r["receiver"] == "pair" and plain not in (None, "") and int(plain) >= 0:
+        return "%s / %s" % (plain, r["lost"])
+    return r["lost"]
 
 
 def stop(r):
@@ -89,20 +115,32 @@ def stop(r):
 
 
 def runs_table(runs):
-    """The driver against the plain path, one line per run and count."""
-    out = ["| Run | Cameras | driver × plain, CPU/packet | driver ÷ plain, p99 delay | pictures lost, plain / driver "
+    """The driver against the plain path, one line per run and count: in one
+    process at once (the pair), then in windows of their own."""
+    out = ["| Run | Cameras | in one process: driver × plain, CPU | p99 delay | pictures lost, plain / driver "
+           "| one after the other: driver × plain, CPU/packet | p99 delay | pictures lost, plain / driver "
            "| cameras with receiver reports | longest stop ms |",
-           "|---|---|---|---|---|---|---|"]
+           "|---|---|---|---|---|---|---|---|---|---|"]
     for run in sorted(runs):
         rows = runs[run]
         for c in sorted({c for c, _ in rows}):
-            plain, driver = rows.get((c, "plain")), rows.get((c, "driver"))
-            if plain is None or driver is None:
+            plain, driver, pair = rows.get((c, "plain")), rows.get((c, "driver")), rows.get((c, "pair"))
+            if pair is not None:
+                together = (paired(pair, "paired_x_plain"), paired(pair, "paired_p99_x_plain"), lost_figure(pair))
+            else:
+                together = ("–", "–", "–")
+            if plain is not None and driver is not None:
+                apart = (cost_ratio(driver, plain, "paired_x_plain"),
+                         cost_ratio(driver, plain, "paired_p99_x_plain", "delay_p99_us"),
+                         "%s / %s" % (plain["lost"], driver["lost"]))
+            else:
+                apart = ("–", "–", "–")
+            if pair is None and driver is None:
                 continue
-            out.append("| %d | %d | %s | %s | %s / %s | %s of %d | %s |" % (
-                run, c, cost_ratio(driver, plain, "paired_x_plain"),
-                cost_ratio(driver, plain, "paired_p99_x_plain", "delay_p99_us"), plain["lost"], driver["lost"],
-                driver.get("cameras_with_receiver_reports", "–"), c, stop(driver)))
+            reports = "%s of %d" % (driver.get("cameras_with_receiver_reports", "–"), c) if driver else "–"
+            stops = [s for s in (stop(driver) if driver else "–", stop(pair) if pair else "–") if s != "–"]
+            out.append("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                (run, c) + together + apart + (reports, max(stops, key=float) if stops else "–")))
     return "\n".join(out)
 
 
@@ -126,7 +164,7 @@ def plot(rows, svg):
 
     counts = sorted({c for c, _ in rows})
     fig, (cost, tail) = plt.subplots(1, 2, figsize=(10, 4))
-    for name in RECEIVERS:
+    for name in PLOTTED:
         xs = [c for c in counts if (c, name) in rows]
         cost.plot(xs, [float(rows[(c, name)]["us_per_packet"]) for c in xs], marker="o", label=name,
                   color=COLOURS[name])

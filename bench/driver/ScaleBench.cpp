@@ -1,15 +1,17 @@
 // Cost per packet, picture delay and losses as cameras grow: for each camera
 // count the simulator (a child process, so its CPU is not counted here)
 // streams 30 pictures/s of ~40 KB Motion JPEG per camera over loopback, and
-// three receivers take the same traffic one after the other:
+// the receivers take the same traffic one after the other:
 //
 //   bare    a recvfrom thread per socket that only counts (the floor)
 //   plain   a recvfrom thread per socket through PlainAssembler into the
 //           host's buffer and callback, no locks (the reference design)
 //   driver  libHalyard.so loaded with dlopen and driven through its exported
 //           functions, RTCP receiver reports running
-//   pair    (on request) plain on the even cameras, the driver on the odd
-//           ones, in one process at once, compared thread by thread
+//   pair    plain on the even cameras, the driver on the odd ones, in one
+//           process at once, compared thread by thread: the driver's cost
+//           and tail against the plain path's without the machine's drift
+//           between windows
 //
 // One CSV line per receiver and count on stdout; scripts/bench.sh turns them
 // into the table and plot of docs/performance.md.
@@ -352,8 +354,11 @@ struct Row {
     // 256 cameras is the whole top percent of a window.
     double pairedP99ToPlain = -1;
     // pair only: the driver's threads' CPU over the plain path's threads'
-    // in the same window, per camera.
+    // in the same window, per camera. The delays and losses above are then
+    // the driver's cameras'; these are the plain path's beside them.
     double inProcessToPlain = -1;
+    double plainP99 = -1;
+    int64_t plainLost = -1;
 };
 
 bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
@@ -420,21 +425,30 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             const auto packets = static_cast<double>(std::max<uint64_t>(1, row->packets));
             row->usPerPacket = static_cast<double>(u1.cpuNs - u0.cpuNs) / 1000.0 / packets;
             row->switchesPerPacket = static_cast<double>(u1.switches - u0.switches) / packets;
-            std::vector<double> delays;
+            // Paired, the plain path's cameras (the even ones) apart.
+            const bool pair = std::strcmp(name, "pair") == 0;
+            std::vector<double> delays, plainDelays;
+            uint64_t plainLost = 0;
             for (unsigned i = 0; pictures && i < cameras; ++i) {
                 BenchHost& h = *r->Host(i);
+                const bool plainCamera = pair && i % 2 == 0;
                 const uint32_t last = h.lastFrameNumber.load();
-                row->lost += h.gaps.load() - gaps0[i];
+                (plainCamera ? plainLost : row->lost) += h.gaps.load() - gaps0[i];
                 row->pictures += h.frames.load() - frames0[i];
                 for (uint32_t f = first[i] + 1; f <= last; ++f) {
                     const int64_t got = h.ReceivedAt(f);
                     const int64_t sent = g_sim.SentAt(i, f);
-                    if (got >= 0 && sent >= 0) delays.push_back(static_cast<double>(got - sent) / 1000.0);
+                    if (got >= 0 && sent >= 0)
+                        (plainCamera ? plainDelays : delays).push_back(static_cast<double>(got - sent) / 1000.0);
                 }
             }
             row->p50 = Percentile(delays, 0.50);
             row->p99 = Percentile(delays, 0.99);
             row->max = Percentile(delays, 1.0);
+            if (pair) {
+                row->plainP99 = Percentile(plainDelays, 0.99);
+                row->plainLost = static_cast<int64_t>(plainLost);
+            }
             row->stopMsMax = r->StopAll();
         }
     }
@@ -454,12 +468,12 @@ std::vector<unsigned> Counts(const std::string& list) {
 }
 
 void PrintRow(unsigned cameras, const char* name, const Row& row) {
-    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f,%.1f,%.3f,%.3f,%.3f\n", cameras,
+    std::printf("%u,%s,%.3f,%llu,%llu,%llu,%.0f,%.0f,%.0f,%.0f,%.2f,%.1f,%llu,%.3f,%.1f,%.3f,%.3f,%.3f,%lld\n", cameras,
                 name, row.usPerPacket, static_cast<unsigned long long>(row.packets),
                 static_cast<unsigned long long>(row.pictures), static_cast<unsigned long long>(row.lost), row.p50,
                 row.p99, row.max, row.rssKiBPerCamera, row.threadsPerCamera, row.sentPerCameraPerSecond,
                 static_cast<unsigned long long>(row.camerasWithReports), row.switchesPerPacket, row.stopMsMax,
-                row.pairedToBare, row.pairedToPlain, row.pairedP99ToPlain);
+                row.pairedToBare, row.pairedToPlain, row.pairedP99ToPlain, static_cast<long long>(row.plainLost));
     std::fflush(stdout);
 }
 
@@ -493,7 +507,7 @@ std::vector<std::string> Names(const std::string& list) {
 
 int main(int argc, char** argv) {
     std::vector<unsigned> counts = {16, 64, 256};
-    std::vector<std::string> names = {"bare", "plain", "driver"};
+    std::vector<std::string> names = {"bare", "plain", "driver", "pair"};
     double seconds = 10;
     int rounds = 1;
     for (int i = 1; i < argc; ++i) {
@@ -516,13 +530,17 @@ int main(int argc, char** argv) {
                          "          [--rounds=1] [--announce] [--library=libHalyard.so]\n"
                          "  Every round runs each receiver once on fresh cameras; the order turns by one\n"
                          "  receiver per round and per camera count, so none always goes first. With\n"
-                         "  several rounds each line is the round of median cost, and every round's\n"
-                         "  cost goes to stderr; the last three columns are the median of the rounds'\n"
-                         "  ratios (cost to the bare loop and the plain path, p99 delay to the plain\n"
-                         "  path's), each taken within one round.\n"
+                         "  several rounds each line is the round of median cost (its losses those of\n"
+                         "  all rounds), and every round's cost goes to stderr; paired_x_bare,\n"
+                         "  paired_x_plain and paired_p99_x_plain are the median of the rounds' ratios\n"
+                         "  (cost to the bare loop and the plain path, p99 delay to the plain path's),\n"
+                         "  each taken within one round.\n"
                          "  pair runs the plain path on the even cameras and the driver on the odd ones\n"
                          "  in this one process; its paired_x_plain is the driver's threads' CPU over\n"
-                         "  the plain path's threads' in the same window (the median over the rounds).\n"
+                         "  the plain path's threads' in the same window, its paired_p99_x_plain the\n"
+                         "  driver's cameras' p99 delay over the plain path's cameras' in that window\n"
+                         "  (medians over the rounds); its delays and losses are the driver's cameras',\n"
+                         "  pair_plain_lost the plain path's.\n"
                          "  --announce names the pid on stderr as each measured\n"
                          "  window starts (to attach perf or strace). --library loads another build of\n"
                          "  the driver.\n",
@@ -550,7 +568,7 @@ int main(int argc, char** argv) {
         "cameras,receiver,us_per_packet,packets,pictures,lost,delay_p50_us,delay_p99_us,delay_max_us,"
         "rss_kib_per_camera,threads_per_camera,sent_fps_per_camera,"
         "cameras_with_receiver_reports,switches_per_packet,stop_ms_max,paired_x_bare,paired_x_plain,"
-        "paired_p99_x_plain\n");
+        "paired_p99_x_plain,pair_plain_lost\n");
     std::fflush(stdout);
     int failures = 0;
     for (size_t c = 0; c < counts.size(); ++c) {
@@ -590,16 +608,28 @@ int main(int argc, char** argv) {
             if (r.empty()) continue;
             std::sort(r.begin(), r.end(), [](const Row& a, const Row& b) { return a.usPerPacket < b.usPerPacket; });
             Row median = r[(r.size() - 1) / 2];
+            // A loss in any round counts, not only in the round shown.
+            median.lost = 0;
+            for (const Row& each : r) median.lost += each.lost;
             median.pairedToBare = PairedRatio(results[n], bare < names.size() ? &results[bare] : nullptr);
             median.pairedToPlain = PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr);
             median.pairedP99ToPlain =
                 PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr, &Row::p99);
             if (names[n] == "pair") {
-                // Its own pairing: the median over the rounds of the ratio within each.
-                std::vector<double> within;
-                for (const auto& row : results[n])
-                    if (row && row->inProcessToPlain > 0) within.push_back(row->inProcessToPlain);
+                // Its own pairing: the median over the rounds of the ratios
+                // within each, and the plain path's losses over all rounds.
+                std::vector<double> within, p99s;
+                int64_t plainLost = 0;
+                for (const auto& row : results[n]) {
+                    if (!row) continue;
+                    if (row->inProcessToPlain > 0) within.push_back(row->inProcessToPlain);
+                    if (row->plainP99 > 0 && row->p99 >= 0) p99s.push_back(row->p99 / row->plainP99);
+                    plainLost += std::max<int64_t>(0, row->plainLost);
+                }
                 median.pairedToPlain = Percentile(within, 0.5);
+                median.pairedP99ToPlain = Percentile(p99s, 0.5);
+                median.pairedToBare = -1;
+                median.plainLost = plainLost;
             }
             PrintRow(cameras, names[n].c_str(), median);
         }
