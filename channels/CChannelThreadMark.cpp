@@ -12,4 +12,6 @@ CChannelThreadMark::~CChannelThreadMark() { t_channel = m_previous; }
 
 const ICameraChannel* CChannelThreadMark::Current() { return t_channel; }
 
+void CChannelThreadMark::MarkForLife(const ICameraChannel* channel) { t_channel = channel; }
+
 }  // namespace kestrel

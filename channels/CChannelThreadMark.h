@@ -19,6 +19,12 @@ public:
     // The channel of the innermost mark on this thread; null on others.
     static const ICameraChannel* Current();
 
+    // Marks the calling thread for channel until the thread ends, for a
+    // thread that serves one channel all its life (the video receive
+    // thread): once instead of around every picture. Not within a scoped
+    // mark, whose end would undo it.
+    static void MarkForLife(const ICameraChannel* channel);
+
 private:
     const ICameraChannel* m_previous;
 };

@@ -214,6 +214,7 @@ bool CSonyMJPEGChannelRTP::OpenPorts() {
     m_rtcp.SetCameraAddress(m_cameraAddress);
     for (uint32_t port = kFirstRtpPort; port <= kLastRtpPort; port += 2) {
         if (StopRequested()) return false;
+        m_receiveThreadMarked.store(false, std::memory_order_relaxed);
         if (m_receiver.GetPort().Open(static_cast<uint16_t>(port)) != UdpSuccess) continue;
         if (m_rtcp.Open(static_cast<uint16_t>(port + 1))) {
             m_receiver.SetUser(this);
@@ -313,10 +314,15 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
     if (packet.payloadLength == 0 || packet.payload == nullptr) return;
     m_picture.insert(m_picture.end(), packet.payload, packet.payload + packet.payloadLength);
     if (packet.marker != 0) {
-        // The host may stop this channel from the frame callback. Marked
-        // per picture, not per packet: the mark is a thread-local, which
-        // costs a library call each way from a loaded library.
-        CChannelThreadMark mark(this);
+        // The host may stop this channel from the frame callback, so the
+        // thread must carry the mark by then. The thread serves this channel
+        // all its life and is marked once: the mark is a thread-local, whose
+        // every access from a loaded library is a library call through lines
+        // gone cold in the thread's sleep: half a microsecond a picture.
+        if (!m_receiveThreadMarked.load(std::memory_order_relaxed)) {
+            CChannelThreadMark::MarkForLife(this);
+            m_receiveThreadMarked.store(true, std::memory_order_relaxed);
+        }
         FrameReceived(m_picture);
         m_picture.clear();
     }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -245,6 +246,43 @@ TEST_F(CamsimChannel, SilentCameraLosesTheSignalAndIsStartedAgain) {
     CheckedFrameNumbers();
     EXPECT_EQ(driver.Count(kSignalLost, 1), 1u) << driver.Dump();
     EXPECT_EQ(driver.Count(kOnline, 3), 2u) << driver.Dump();
+}
+
+// The stream started again runs on a new receive thread; a host stopping
+// the channel from that thread's frame callback must not be made to wait
+// for the thread it is on.
+TEST_F(CamsimChannel, StopFromTheFrameCallbackOfAStreamStartedAgain) {
+    struct HookUser : testhost::TestCaptureUser {
+        int SendFrameCallback(uint32_t index, IFrameBuffer* alternate, IFrameBuffer* frame) override {
+            if (armed.exchange(false)) hook();
+            return TestCaptureUser::SendFrameCallback(index, alternate, frame);
+        }
+        std::function<void()> hook;  // set before armed
+        std::atomic<bool> armed{false};
+    } hookUser;
+    StartCamera();
+    driver.captureUser = &hookUser;
+    driver.device.frameTimeLimitMs = 1500;
+    simulatedTime = true;
+    Make();
+    ASSERT_TRUE(channel->Start(40, 704, 480, 60));
+    ASSERT_TRUE(hookUser.WaitForFrames(3));
+    camera->SetPaused(true);
+    ASSERT_TRUE(PassUntil([&] { return camera->StreamStarts() >= 2; }));
+    camera->SetPaused(false);
+    ASSERT_TRUE(PassUntil([&] { return channel->GetState() == StateRunning; }));
+    ASSERT_TRUE(hookUser.WaitForFrames(hookUser.FrameCount() + 2));
+    std::atomic<bool> returned{false};
+    hookUser.hook = [&] {
+        channel->Stop();
+        returned = true;
+    };
+    hookUser.armed = true;
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); })) << "Stop inside the frame callback never returned";
+    channel->Stop();
+    EXPECT_EQ(channel->GetState(), StateStopped);
+    channel.reset();
+    driver.captureUser = &user;
 }
 
 // Another host on the camera network sends to both ports of the stream:
