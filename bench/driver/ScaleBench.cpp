@@ -12,6 +12,7 @@
 //           process at once, compared thread by thread: the driver's cost
 //           and tail against the plain path's without the machine's drift
 //           between windows
+//   ab      (on request) two builds of the driver side by side the same way
 //
 // One CSV line per receiver and count on stdout; scripts/bench.sh turns them
 // into the table and plot of docs/performance.md.
@@ -39,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -67,7 +69,12 @@ constexpr int kDriverKernelBuffer = 131070;  // transport/CUDPPort: 32 x 4096, c
 
 SimProcess g_sim;
 std::string g_library = HALYARD_LIBRARY_PATH;  // --library: another build, to compare two
-bool g_announce = false;                       // tell stderr when a measured window starts, for perf and strace
+std::string g_libraryB;                        // --library-b: the build ab sets against it
+// pair's sides change places every other round: the driver on the even
+// cameras and started first. The side started second came out about 1 %
+// cheaper in both places, so keeping one order would favour one side.
+bool g_swap = false;
+bool g_announce = false;  // tell stderr when a measured window starts, for perf and strace
 
 // CPU and context switches of this process, all its threads; the
 // simulator is a child and is not counted.
@@ -231,10 +238,11 @@ private:
 // libHalyard.so as a recorder loads it.
 class Driver : public Receiver {
 public:
-    explicit Driver(Share share = {}) : m_share(share) {}
+    explicit Driver(Share share = {}, std::string library = g_library)
+        : m_share(share), m_library(std::move(library)) {}
     bool Prepare(unsigned cameras) override {
         for (unsigned i = 0; i < cameras; ++i) m_hosts.push_back(std::make_unique<BenchHost>());
-        m_handle = dlopen(g_library.c_str(), RTLD_NOW | RTLD_LOCAL);
+        m_handle = dlopen(m_library.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (m_handle == nullptr) return false;
         m_create = reinterpret_cast<CreateCaptureFn>(dlsym(m_handle, "CreateCapture"));
         m_delete = reinterpret_cast<DeleteCaptureFn>(dlsym(m_handle, "DeleteCapture"));
@@ -281,6 +289,7 @@ public:
 
 private:
     Share m_share;
+    std::string m_library;
     void* m_handle = nullptr;
     CreateCaptureFn m_create = nullptr;
     DeleteCaptureFn m_delete = nullptr;
@@ -294,18 +303,73 @@ private:
 // does not carry the drift between windows that pairing by rounds leaves.
 class Pair : public Receiver {
 public:
-    Pair() : m_plain(true, {0, 2}), m_driver({1, 2}) {}
+    // The plain path's cameras: the even ones, or with --swap the odd ones.
+    static bool PlainCamera(unsigned i) { return i % 2 == (g_swap ? 1u : 0u); }
+    Pair() : m_plain(true, {g_swap ? 1u : 0u, 2}), m_driver({g_swap ? 0u : 1u, 2}) {}
     bool Prepare(unsigned cameras) override { return m_plain.Prepare(cameras) && m_driver.Prepare(cameras); }
     bool Start(const std::vector<uint16_t>& httpPorts) override {
+        if (g_swap) return m_driver.Start(httpPorts) && m_plain.Start(httpPorts);
         return m_plain.Start(httpPorts) && m_driver.Start(httpPorts);
     }
-    BenchHost* Host(unsigned i) override { return i % 2 == 0 ? m_plain.Host(i) : m_driver.Host(i); }
+    BenchHost* Host(unsigned i) override { return PlainCamera(i) ? m_plain.Host(i) : m_driver.Host(i); }
     double StopAll() override { return m_driver.StopAll(); }
 
 private:
     ThreadPerSocket m_plain;
     Driver m_driver;
 };
+
+// This process's threads.
+std::vector<int> TaskIds() {
+    std::vector<int> ids;
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return ids;
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') ids.push_back(std::atoi(entry->d_name));
+    }
+    ::closedir(dir);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// Two builds of the driver loaded side by side, --library on the even
+// cameras and --library-b on the odd ones: each build's threads are those
+// that appeared while it started its cameras, and their CPU is compared
+// within the same window, as the plain path's and the driver's are in Pair.
+class AB : public Receiver {
+public:
+    AB() : m_a({0, 2}, g_library), m_b({1, 2}, g_libraryB) {}
+    bool Prepare(unsigned cameras) override { return m_a.Prepare(cameras) && m_b.Prepare(cameras); }
+    bool Start(const std::vector<uint16_t>& httpPorts) override {
+        const std::vector<int> before = TaskIds();
+        if (!m_a.Start(httpPorts)) return false;
+        const std::vector<int> afterA = TaskIds();
+        if (!m_b.Start(httpPorts)) return false;
+        const std::vector<int> afterB = TaskIds();
+        std::set_difference(afterA.begin(), afterA.end(), before.begin(), before.end(), std::back_inserter(m_tidsA));
+        std::set_difference(afterB.begin(), afterB.end(), afterA.begin(), afterA.end(), std::back_inserter(m_tidsB));
+        return true;
+    }
+    BenchHost* Host(unsigned i) override { return i % 2 == 0 ? m_a.Host(i) : m_b.Host(i); }
+    double StopAll() override { return std::max(m_a.StopAll(), m_b.StopAll()); }
+    const std::vector<int>& ThreadsA() const { return m_tidsA; }
+    const std::vector<int>& ThreadsB() const { return m_tidsB; }
+
+private:
+    Driver m_a;
+    Driver m_b;
+    std::vector<int> m_tidsA, m_tidsB;
+};
+
+int64_t TasksCpu(const std::vector<int>& tids) {
+    int64_t sum = 0;
+    for (const int tid : tids) {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+        int64_t ns = 0;
+        if (stat >> ns) sum += ns;
+    }
+    return sum;
+}
 
 // CPU of this process's threads in two groups: the plain path's receive
 // threads, and every other thread but the main one (the driver's, when it
@@ -373,6 +437,8 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             r = std::make_unique<Driver>();
         else if (std::strcmp(name, "pair") == 0)
             r = std::make_unique<Pair>();
+        else if (std::strcmp(name, "ab") == 0)
+            r = std::make_unique<AB>();
         else
             r = std::make_unique<ThreadPerSocket>(std::strcmp(name, "plain") == 0);
         ok = r->Prepare(cameras);
@@ -400,6 +466,9 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             }
             const SimProcess::Totals t0 = g_sim.GetTotals();
             const ThreadGroups g0 = ThreadGroupCpu();
+            const auto* ab = dynamic_cast<const AB*>(r.get());
+            const int64_t a0 = ab != nullptr ? TasksCpu(ab->ThreadsA()) : 0;
+            const int64_t b0 = ab != nullptr ? TasksCpu(ab->ThreadsB()) : 0;
             const Usage u0 = ProcessUsage();
             if (g_announce) {
                 std::fprintf(stderr, "measuring %s, %u cameras: pid %d for %.0f s\n", name, cameras,
@@ -407,11 +476,20 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             }
             SleepSeconds(seconds);
             const Usage u1 = ProcessUsage();
+            const int64_t a1 = ab != nullptr ? TasksCpu(ab->ThreadsA()) : 0;
+            const int64_t b1 = ab != nullptr ? TasksCpu(ab->ThreadsB()) : 0;
             const ThreadGroups g1 = ThreadGroupCpu();
+            if (ab != nullptr && a1 > a0) {
+                // --library-b's threads over --library's, per camera.
+                const double share = static_cast<double>(cameras / 2) / static_cast<double>((cameras + 1) / 2);
+                row->inProcessToPlain = static_cast<double>(b1 - b0) / static_cast<double>(a1 - a0) / share;
+            }
             const SimProcess::Totals t1 = g_sim.GetTotals();
             if (std::strcmp(name, "pair") == 0 && g1.plainNs > g0.plainNs) {
-                // Odd counts give the driver one camera less.
-                const double share = static_cast<double>(cameras / 2) / static_cast<double>((cameras + 1) / 2);
+                // Odd counts give the odd cameras' side one camera less.
+                const double odd = cameras / 2;
+                const double even = (cameras + 1) / 2;
+                const double share = g_swap ? even / odd : odd / even;
                 row->inProcessToPlain =
                     static_cast<double>(g1.otherNs - g0.otherNs) / static_cast<double>(g1.plainNs - g0.plainNs) / share;
             }
@@ -431,7 +509,7 @@ bool RunOne(const char* name, unsigned cameras, double seconds, Row* row) {
             uint64_t plainLost = 0;
             for (unsigned i = 0; pictures && i < cameras; ++i) {
                 BenchHost& h = *r->Host(i);
-                const bool plainCamera = pair && i % 2 == 0;
+                const bool plainCamera = pair && Pair::PlainCamera(i);
                 const uint32_t last = h.lastFrameNumber.load();
                 (plainCamera ? plainLost : row->lost) += h.gaps.load() - gaps0[i];
                 row->pictures += h.frames.load() - frames0[i];
@@ -498,7 +576,8 @@ std::vector<std::string> Names(const std::string& list) {
     std::stringstream in(list);
     std::string item;
     while (std::getline(in, item, ',')) {
-        if (item == "bare" || item == "plain" || item == "driver" || item == "pair") out.push_back(item);
+        if (item == "bare" || item == "plain" || item == "driver" || item == "pair" || item == "ab")
+            out.push_back(item);
     }
     return out;
 }
@@ -522,12 +601,15 @@ int main(int argc, char** argv) {
             rounds = std::clamp(std::atoi(a.c_str() + 9), 1, 99);
         } else if (a.rfind("--library=", 0) == 0) {
             g_library = a.substr(10);
+        } else if (a.rfind("--library-b=", 0) == 0) {
+            g_libraryB = a.substr(12);
+
         } else if (a == "--announce") {
             g_announce = true;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--cameras=16,64,256] [--seconds=10] [--receivers=bare,plain,driver,pair]\n"
-                         "          [--rounds=1] [--announce] [--library=libHalyard.so]\n"
+                         "usage: %s [--cameras=16,64,256] [--seconds=10] [--receivers=bare,plain,driver,pair,ab]\n"
+                         "          [--rounds=1] [--announce] [--library=libHalyard.so] [--library-b=other.so]\n"
                          "  Every round runs each receiver once on fresh cameras; the order turns by one\n"
                          "  receiver per round and per camera count, so none always goes first. With\n"
                          "  several rounds each line is the round of median cost (its losses those of\n"
@@ -536,14 +618,17 @@ int main(int argc, char** argv) {
                          "  (cost to the bare loop and the plain path, p99 delay to the plain path's),\n"
                          "  each taken within one round.\n"
                          "  pair runs the plain path on the even cameras and the driver on the odd ones\n"
-                         "  in this one process; its paired_x_plain is the driver's threads' CPU over\n"
+                         "  in this one process (every other round the other way round, the driver\n"
+                         "  started first); its paired_x_plain is the driver's threads' CPU over\n"
                          "  the plain path's threads' in the same window, its paired_p99_x_plain the\n"
                          "  driver's cameras' p99 delay over the plain path's cameras' in that window\n"
                          "  (medians over the rounds); its delays and losses are the driver's cameras',\n"
                          "  pair_plain_lost the plain path's.\n"
                          "  --announce names the pid on stderr as each measured\n"
                          "  window starts (to attach perf or strace). --library loads another build of\n"
-                         "  the driver.\n",
+                         "  the driver; ab loads it on the even cameras beside --library-b on the odd\n"
+                         "  ones, and its paired_x_plain is library-b's threads' CPU over library's\n"
+                         "  (the side started second may gain a little: run both orders).\n",
                          argv[0]);
             return 2;
         }
@@ -551,6 +636,10 @@ int main(int argc, char** argv) {
     if (counts.empty() || names.empty()) {
         std::fprintf(stderr, "camera counts must be 1..%u, receivers bare, plain, driver or pair\n",
                      SimProcess::kMaxCameras);
+        return 2;
+    }
+    if (std::find(names.begin(), names.end(), "ab") != names.end() && g_libraryB.empty()) {
+        std::fprintf(stderr, "ab needs --library-b, the build to set against --library\n");
         return 2;
     }
     // Fork the simulator while this process has one thread.
@@ -579,6 +668,7 @@ int main(int argc, char** argv) {
             for (size_t k = 0; k < names.size(); ++k) {
                 const size_t n = (k + c + static_cast<size_t>(round)) % names.size();
                 const char* name = names[n].c_str();
+                g_swap = names[n] == "pair" && round % 2 == 1;
                 Row row;
                 if (!RunOne(name, cameras, seconds, &row)) {
                     std::fprintf(stderr, "%u cameras, %s: set-up failed\n", cameras, name);
@@ -590,8 +680,9 @@ int main(int argc, char** argv) {
                                  cameras, name, row.usPerPacket, row.switchesPerPacket);
                 }
                 if (row.inProcessToPlain > 0) {
-                    std::fprintf(stderr, "round %d: %u cameras, pair: driver x plain in one process %.3f\n", round + 1,
-                                 cameras, row.inProcessToPlain);
+                    std::fprintf(stderr, "round %d: %u cameras, %s in one process %.3f\n", round + 1, cameras,
+                                 std::strcmp(name, "ab") == 0 ? "ab: library-b x library" : "pair: driver x plain",
+                                 row.inProcessToPlain);
                 }
                 results[n][static_cast<size_t>(round)] = row;
             }
@@ -615,7 +706,7 @@ int main(int argc, char** argv) {
             median.pairedToPlain = PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr);
             median.pairedP99ToPlain =
                 PairedRatio(results[n], plain < names.size() ? &results[plain] : nullptr, &Row::p99);
-            if (names[n] == "pair") {
+            if (names[n] == "pair" || names[n] == "ab") {
                 // Its own pairing: the median over the rounds of the ratios
                 // within each, and the plain path's losses over all rounds.
                 std::vector<double> within, p99s;
