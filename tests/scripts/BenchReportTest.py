@@ -84,9 +84,10 @@ class Runs(unittest.TestCase):
         self.assertEqual(last[(64, "driver")][12], "12.0")
         self.assertEqual(last[(64, "plain")][12], "–")       # the plain path's stop is not timed
         lines = rows_of(bench_report.runs_table(runs))
-        # rows_of keys on the first two cells: (run, cameras)
-        self.assertEqual(lines[(1, "64")], ["1", "64", "1.05", "1.25", "0 / 0", "64 of 64", "2.5"])
-        self.assertEqual(lines[(2, "64")], ["2", "64", "2.00", "–", "3 / 0", "63 of 64", "12.0"])
+        # rows_of keys on the first two cells: (run, cameras); no pair row,
+        # so nothing in the in-process columns
+        self.assertEqual(lines[(1, "64")], ["1", "64", "–", "–", "–", "1.05", "1.25", "0 / 0", "64 of 64", "2.5"])
+        self.assertEqual(lines[(2, "64")], ["2", "64", "–", "–", "–", "2.00", "–", "3 / 0", "63 of 64", "12.0"])
 
     def test_paired_medians_take_the_place_of_the_rows_ratio(self):
         # The printed row is the median-cost round; the paired column is the
@@ -107,8 +108,35 @@ class Runs(unittest.TestCase):
         self.assertEqual(rows[(64, "driver")][3:5], ["2.05", "1.03"])  # not 2.60 and 1.30
         self.assertEqual(rows[(64, "plain")][3:5], ["1.90", "1.00"])
         self.assertEqual(rows[(16, "driver")][4], "1.30")             # -1: no pairs, the rows divided
-        self.assertEqual(rows_of(runs)[(1, "64")][2:4], ["1.03", "0.80"])  # p99 paired too, not 500 / 400
-        self.assertEqual(rows_of(runs)[(1, "16")][2:4], ["1.30", "1.25"])  # no pairs: 2.6 / 2.0, 500 / 400
+        self.assertEqual(rows_of(runs)[(1, "64")][5:7], ["1.03", "0.80"])  # p99 paired too, not 500 / 400
+        self.assertEqual(rows_of(runs)[(1, "16")][5:7], ["1.30", "1.25"])  # no pairs: 2.6 / 2.0, 500 / 400
+
+    def test_driver_beside_plain(self):
+        # Its ratios are the bench's in-process ones; its cost, memory and
+        # threads mix both paths and are not shown; losses are plain / driver.
+        header = (HEADER.rstrip("\n") + ",switches_per_packet,stop_ms_max,paired_x_bare,paired_x_plain,"
+                  "paired_p99_x_plain,pair_plain_lost\n")
+        path = write(header +
+                     "64,plain,2.000,100,50,7,200,400,900,270,1.00,30.0,0,0.04,-1.0,-1.000,1.000,1.000,-1\n"
+                     "64,driver,2.600,100,50,0,250,500,1200,170,4.00,30.0,64,0.04,3.0,-1.000,1.090,1.200,-1\n"
+                     "64,pair,2.300,100,50,1,210,420,800,150,2.50,30.0,32,0.04,1.5,-1.000,1.042,0.991,4\n")
+        try:
+            row = rows_of(bench_report.table(bench_report.load(path)))[(64, "driver beside plain")]
+            runs = rows_of(bench_report.runs_table(bench_report.load_runs(path)))[(1, "64")]
+        finally:
+            os.unlink(path)
+        cases = [
+            (2, "–"), (3, "–"), (7, "–"), (8, "–"),   # cost, × bare, memory, threads
+            (4, "1.042"),                            # not 2.30 / 2.00
+            (5, "210 / 420 / 800"),                  # the driver's cameras' delays
+            (6, "4 / 1"),
+            (10, "32 of 32"),                        # the driver has half the cameras
+        ]
+        for column, expected in cases:
+            with self.subTest(column=column):
+                self.assertEqual(row[column], expected)
+        self.assertEqual(runs[2:8], ["1.042", "0.991", "4 / 1", "1.09", "1.20", "7 / 0"])
+        self.assertEqual(runs[9], "3.0")  # the longer of the two stops
 
     def test_old_files_without_run_or_new_columns(self):
         path = write(HEADER + "16,driver,3.000,100,50,0,250,600,1200,170,4.00,30.0,16\n")
