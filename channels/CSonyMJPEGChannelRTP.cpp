@@ -315,15 +315,22 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
     m_picture.insert(m_picture.end(), packet.payload, packet.payload + packet.payloadLength);
     if (packet.marker != 0) {
         // The host may stop this channel from the frame callback, so the
-        // thread must carry the mark by then. The thread serves this channel
-        // all its life and is marked once: the mark is a thread-local, whose
-        // every access from a loaded library is a library call through lines
-        // gone cold in the thread's sleep: half a microsecond a picture.
-        if (!m_receiveThreadMarked.load(std::memory_order_relaxed)) {
+        // thread must carry the mark by then. The port's thread serves this
+        // channel all its life and is marked once: the mark is a
+        // thread-local, whose every access from a loaded library is a library
+        // call through lines gone cold in the thread's sleep, half a
+        // microsecond a picture. Any other thread that hands in packets
+        // may outlive the channel and is marked for the callback only.
+        if (!m_receiveThreadMarked.load(std::memory_order_relaxed) && m_receiver.GetPort().IsReceiveThread()) {
             CChannelThreadMark::MarkForLife(this);
             m_receiveThreadMarked.store(true, std::memory_order_relaxed);
         }
-        FrameReceived(m_picture);
+        if (m_receiveThreadMarked.load(std::memory_order_relaxed)) {
+            FrameReceived(m_picture);
+        } else {
+            CChannelThreadMark mark(this);
+            FrameReceived(m_picture);
+        }
         m_picture.clear();
     }
 }

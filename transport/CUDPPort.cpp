@@ -46,6 +46,8 @@ void CUDPPort::SetUser(IUDPPortUser* user) {
 
 bool CUDPPort::IsOpen() const { return m_socket.IsValid(); }
 
+bool CUDPPort::IsReceiveThread() const { return m_worker.IsCurrentThread(); }
+
 uint16_t CUDPPort::GetPort() {
     CLockGuard guard(m_lock);
     return m_port.load();

@@ -43,6 +43,8 @@ public:
     UdpResult Open(uint16_t port);  // 0 lets the system choose
     void Close();
     bool IsOpen() const;
+    // Whether the caller is the port's receive thread.
+    bool IsReceiveThread() const;
     uint16_t GetPort();
     UdpResult SendTo(const uint8_t* data, size_t length, const Ipv4Endpoint& destination);
 
