@@ -312,6 +312,19 @@ void CSonyMJPEGChannelRTP::PacketReceived(CRTPReceiver* /*receiver*/, const Ipv4
         return;
     }
     if (packet.payloadLength == 0 || packet.payload == nullptr) return;
+    // A picture's end calls the driver object and the host's allocator and
+    // capture user, all untouched since the last picture and gone from the
+    // cache while the thread slept: a miss for each, one after the other,
+    // on every picture. Fetched at its start (the host's objects once the
+    // driver object that names them has come), they are here by its end.
+    if (m_picture.empty()) {
+        __builtin_prefetch(m_driver);
+        m_hostFetched = false;
+    } else if (!m_hostFetched && m_driver != nullptr) {
+        m_hostFetched = true;
+        __builtin_prefetch(m_driver->GetFrameAllocator());
+        __builtin_prefetch(m_driver->GetCaptureUser());
+    }
     m_picture.insert(m_picture.end(), packet.payload, packet.payload + packet.payloadLength);
     if (packet.marker != 0) {
         // The host may stop this channel from the frame callback, so the

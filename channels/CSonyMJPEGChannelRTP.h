@@ -77,6 +77,8 @@ protected:
     // thread on a gap or a refused frame.
     std::atomic<bool> m_discard{true};
     std::vector<uint8_t> m_picture;  // receive thread only
+    // Whether this picture has fetched the host's objects (receive thread only).
+    bool m_hostFetched = false;
     // Whether the receive thread carries this channel's mark; cleared before
     // a port opens, which starts a new thread.
     std::atomic<bool> m_receiveThreadMarked{false};
